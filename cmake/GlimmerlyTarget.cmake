@@ -1,0 +1,25 @@
+# Compiler and linker settings shared by every Windows target of the project.
+set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} --codepage=65001")
+
+function(glimmerly_warnings target)
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Werror)
+endfunction()
+
+# A statically linked GUI program that declares Windows 5.1 (XP) as its minimum.
+function(glimmerly_gui_program target)
+  glimmerly_warnings(${target})
+  target_compile_definitions(${target} PRIVATE UNICODE _UNICODE)
+  target_link_options(${target} PRIVATE -municode -mwindows -static -static-libgcc -static-libstdc++
+    -Wl,--major-subsystem-version,5,--minor-subsystem-version,1
+    -Wl,--major-os-version,5,--minor-os-version,1)
+endfunction()
+
+# A statically linked DLL for Windows 5.1.
+function(glimmerly_dll target)
+  glimmerly_warnings(${target})
+  target_compile_definitions(${target} PRIVATE UNICODE _UNICODE)
+  set_target_properties(${target} PROPERTIES PREFIX "")
+  target_link_options(${target} PRIVATE -static -static-libgcc -static-libstdc++
+    -Wl,--major-subsystem-version,5,--minor-subsystem-version,1
+    -Wl,--major-os-version,5,--minor-os-version,1)
+endfunction()

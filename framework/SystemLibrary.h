@@ -1,0 +1,12 @@
+#pragma once
+#include <windows.h>
+
+// Libraries beyond kernel, user, GDI, registry and common controls are bound on first use, by their
+// full path in the system folder, so a planted library beside the setup program is never loaded.
+HMODULE LoadSystemLibrary(const wchar_t* fileName);
+
+// The entry of a system library, or null; the library stays loaded for the life of the process.
+template <class Function> Function SystemFunction(const wchar_t* fileName, const char* name) {
+    HMODULE module = LoadSystemLibrary(fileName);
+    return module != NULL ? (Function)(void*)GetProcAddress(module, name) : NULL;
+}

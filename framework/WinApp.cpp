@@ -1,0 +1,31 @@
+#include "framework/WinApp.h"
+
+CWinApp* CWinApp::current = NULL;
+
+CWinApp::CWinApp() : m_hInstance(NULL), m_hMainWnd(NULL) { current = this; }
+
+CWinApp::~CWinApp() {
+    if (current == this)
+        current = NULL;
+}
+
+BOOL CWinApp::InitInstance() { return TRUE; }
+
+int CWinApp::Run() {
+    MSG message;
+    while (GetMessageW(&message, NULL, 0, 0) > 0) {
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+    return (int)message.wParam;
+}
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int) {
+    CWinApp* app = CWinApp::Current();
+    if (app == NULL)
+        return 1;
+    app->m_hInstance = instance;
+    if (!app->InitInstance())
+        return 0;
+    return app->Run();
+}

@@ -1,0 +1,20 @@
+#pragma once
+#include <windows.h>
+
+// The application object: one global instance derived from CWinApp. The entry point calls its
+// InitInstance; when that returns FALSE the process ends without a message loop.
+class CWinApp {
+public:
+    CWinApp();
+    virtual ~CWinApp();
+    virtual BOOL InitInstance();
+    virtual int Run();
+
+    HINSTANCE m_hInstance;
+    HWND m_hMainWnd;
+
+    static CWinApp* Current() { return current; }
+
+private:
+    static CWinApp* current;
+};

@@ -1,0 +1,98 @@
+#include "install/InstallDriver.h"
+
+#include "install/InstallLog.h"
+#include "install/PathHelpers.h"
+#include "install/PayloadExtraction.h"
+#include "install/SettingsFile.h"
+#include "res/resource.h"
+#include "shell/IntegrationSequence.h"
+
+#include <windows.h>
+#include <wchar.h>
+
+namespace {
+
+enum { kMessageChars = 1024, kLogMessageChars = kMessageChars + kOptionsFolderChars + 4 };
+
+int DefaultMessageBox(const wchar_t* text, const wchar_t* caption, unsigned int type) {
+    return MessageBoxW(GetActiveWindow(), text, caption, type);
+}
+
+MessageBoxFunction messageBox = DefaultMessageBox;
+
+void LoadMessage(int id, wchar_t* text) {
+    text[0] = L'\0';
+    int length = LoadStringW(GetModuleHandleW(NULL), id, text, kMessageChars);
+    text[length > 0 && length < kMessageChars ? length : 0] = L'\0';
+}
+
+// Shows a failure in the wizard, or logs it on the silent road with the folder before or after it.
+void ReportFailure(const InstallOptions& options, int id, const wchar_t* folder, bool folderFirst) {
+    wchar_t message[kMessageChars];
+    LoadMessage(id, message);
+    if (!options.silent) {
+        ShowDriverMessage(message, options.caption, MB_OK | MB_ICONERROR);
+        return;
+    }
+    wchar_t entry[kLogMessageChars];
+    _snwprintf(entry, kLogMessageChars - 1, L"%s: %s", folderFirst ? folder : message,
+               folderFirst ? message : folder);
+    entry[kLogMessageChars - 1] = L'\0';
+    AppendInstallLog(entry);
+}
+
+} // namespace
+
+void SetMessageBoxFunction(MessageBoxFunction function) {
+    messageBox = function != NULL ? function : DefaultMessageBox;
+}
+
+int ShowDriverMessage(const wchar_t* text, const wchar_t* caption, unsigned int type) {
+    return messageBox(text, caption, type);
+}
+
+int RunInstallation(InstallOptions& options) {
+    wchar_t folder[kOptionsFolderChars];
+    CopyText(folder, kOptionsFolderChars, options.targetFolder);
+    if (folder[0] == L'\0') {
+        ReportFailure(options, IDS_INVALID_FOLDER, folder, false);
+        return 0;
+    }
+    // A longer folder would leave no room for the paths and commands derived from it.
+    if (!CreateDirectoryChain(folder) || !InstallFolderFits(options.targetFolder)) {
+        ReportFailure(options, IDS_CANNOT_CREATE_FOLDER, folder, false);
+        return 0;
+    }
+
+    wchar_t plugins[kOptionsFolderChars];
+    _snwprintf(plugins, kPathChars - 1, L"%sPlugins", folder);
+    plugins[kPathChars - 1] = L'\0';
+    CreateDirectoryChain(plugins);
+    wchar_t icons[kOptionsFolderChars];
+    _snwprintf(icons, kOptionsFolderChars - 1, L"%sIcons.dll", plugins);
+    icons[kOptionsFolderChars - 1] = L'\0';
+    int keepIcons = DecideKeepIcons(icons);
+
+    if (ExtractPayload(IDR_PAYLOAD, L"ZIP", L"glimg_x32.zip", folder, keepIcons) != 0) {
+        ReportFailure(options, IDS_INSTALL_FAILED, folder, true);
+        return 0;
+    }
+
+    wchar_t settingsFile[kOptionsFolderChars + 32];
+    WriteInitialSettings(options, settingsFile, sizeof settingsFile / sizeof settingsFile[0]);
+
+    int associationsConfirmed = 1;
+    if (options.associationsRequested && !options.silent) {
+        wchar_t question[kMessageChars];
+        LoadMessage(IDS_CONFIRM_ASSOCIATIONS, question);
+        if (ShowDriverMessage(question, options.caption, MB_YESNO | MB_DEFBUTTON2 | MB_ICONQUESTION) == IDNO)
+            associationsConfirmed = 0;
+    }
+
+    RegisterWithShell(associationsConfirmed, options.associationsRequested, options.targetFolder,
+                      options.startMenuGroup, options.desktopShortcut, options.thumbnailsShortcut,
+                      options.shortcutsForAllUsers, options.associationSelection,
+                      options.associationsForAllUsers);
+    ConvertSettingsToUnicode(settingsFile);
+    return 1;
+}

@@ -1,0 +1,21 @@
+#pragma once
+
+enum { kOptionsFolderChars = 520, kAssociationFlags = 64 };
+
+// The choices of one installation, filled by the silent road or the wizard and handed to RunInstallation.
+struct InstallOptions {
+    wchar_t targetFolder[kOptionsFolderChars];
+    int startMenuGroup;
+    int desktopShortcut;
+    int thumbnailsShortcut;
+    int shortcutsForAllUsers;
+    wchar_t iniFolder[kOptionsFolderChars];
+    int associationSelection[kAssociationFlags];
+    int associationsForAllUsers;
+    int associationsRequested;
+    int silent;
+    const wchar_t* caption;
+};
+
+// Every flag 0, both folders and the selection cleared, the caption of the silent road.
+void ResetInstallOptions(InstallOptions& options);

@@ -1,0 +1,349 @@
+"""Isolated Wine prefixes for end-to-end tests of the setup program.
+
+One template prefix is made per build tree (wineboot once, then adjusted: real shell folders, no menu
+builder, the null graphics driver for headless runs). Every test copies it into a fresh prefix, so no
+test sees another's state. Registry hives are read back from the prefix's .reg files after the
+wineserver has been stopped.
+"""
+import contextlib
+import fcntl
+import getpass
+import os
+import re
+import shutil
+import subprocess
+import tempfile
+import time
+
+SETUP_EXE = os.environ.get("GLIMMERLY_SETUP_EXE", "")
+VIEWER_EXE = os.environ.get("GLIMMERLY_VIEWER_EXE", "")
+PRODUCT_DIR = os.environ.get("GLIMMERLY_PRODUCT_DIR", "")
+FIXTURES = os.environ.get("GLIMMERLY_FIXTURES", "")
+TEMPLATE = os.environ.get("GLIMMERLY_WINE_TEMPLATE", os.path.join(tempfile.gettempdir(), "glimmerly-wine-template"))
+USER = getpass.getuser()
+# win32: the real 32-bit program in 32-bit prefixes; win64: the 64-bit build of the same sources in
+# 64-bit prefixes, on machines that cannot execute 32-bit code.
+ARCH = os.environ.get("GLIMMERLY_WINE_ARCH", "win32")
+WINE = "/usr/lib/wine/wine64" if ARCH == "win64" else "wine"
+WINESERVER = "/usr/lib/wine/wineserver64" if ARCH == "win64" else "wineserver"
+
+BASE_ENV = {
+    "WINEARCH": ARCH,
+    "WINESERVER": WINESERVER,
+    "WINEDEBUG": "-all",
+    "WINEDLLOVERRIDES": "mscoree,mshtml=;winemenubuilder.exe=d",
+    "LC_ALL": "C.UTF-8",
+    "TZ": "UTC",
+}
+
+# A few tests need the host's time zone to be one with a daylight-saving offset.
+SHELL_FOLDERS = ["Desktop", "Documents", "Downloads", "Music", "Pictures", "Videos", "Templates"]
+
+
+def _env(prefix, extra=None):
+    env = dict(os.environ)
+    env.pop("DISPLAY", None)
+    env.update(BASE_ENV)
+    env["WINEPREFIX"] = prefix
+    if extra:
+        env.update(extra)
+    return env
+
+
+def _wine(prefix, *args, extra_env=None, check=True, timeout=120, cwd=None):
+    return subprocess.run([WINE, *args], env=_env(prefix, extra_env), cwd=cwd, check=check, timeout=timeout,
+                          stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+
+
+def stop_server(prefix):
+    subprocess.run([WINESERVER, "-k"], env=_env(prefix), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    subprocess.run([WINESERVER, "-w"], env=_env(prefix), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
+def _make_template(path):
+    work = path + ".new"
+    shutil.rmtree(work, ignore_errors=True)
+    subprocess.run([WINE, "wineboot", "-i"], env=_env(work), check=True, timeout=300,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    profile = os.path.join(work, "drive_c", "users", USER)
+    for name in SHELL_FOLDERS:
+        folder = os.path.join(profile, name)
+        if os.path.islink(folder):
+            os.unlink(folder)
+        os.makedirs(folder, exist_ok=True)
+    for key, name, value in [
+        (r"HKCU\Software\Wine\DllOverrides", "winemenubuilder.exe", ""),
+        (r"HKCU\Software\Wine\Drivers", "Graphics", "null"),
+        (r"HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes", "Microsoft Sans Serif", "Tahoma"),
+    ]:
+        _wine(work, "reg", "add", key, "/v", name, "/d", value, "/f")
+    stop_server(work)
+    os.rename(work, path)
+
+
+def ensure_template(path=TEMPLATE):
+    """The template prefix, made once; concurrent test processes wait for the first to finish."""
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path + ".lock", "w") as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        if not os.path.isdir(path):
+            _make_template(path)
+    return path
+
+
+def _escape_reg(text):
+    out = []
+    for ch in text:
+        if ch in '"\\':
+            out.append("\\" + ch)
+        elif ord(ch) < 0x20 or ord(ch) > 0x7E:
+            out.append("\\x%04x" % ord(ch))
+        else:
+            out.append(ch)
+    return "".join(out)
+
+
+def _unescape_reg(text):
+    out = []
+    i = 0
+    while i < len(text):
+        ch = text[i]
+        if ch == "\\" and i + 1 < len(text):
+            nxt = text[i + 1]
+            if nxt == "x":
+                m = re.match(r"[0-9a-fA-F]{1,4}", text[i + 2:])
+                out.append(chr(int(m.group(0), 16)))
+                i += 2 + len(m.group(0))
+                continue
+            out.append({"n": "\n", "r": "\r", "t": "\t", "0": "\0"}.get(nxt, nxt))
+            i += 2
+            continue
+        out.append(ch)
+        i += 1
+    return "".join(out)
+
+
+def _quoted(text, start):
+    """The escaped string that starts after the quote at text[start]; returns (raw, index after it)."""
+    i = start + 1
+    while i < len(text):
+        if text[i] == "\\":
+            i += 2
+            continue
+        if text[i] == '"':
+            return text[start + 1:i], i + 1
+        i += 1
+    raise ValueError("unterminated string in registry file")
+
+
+def parse_reg(path):
+    """Wine .reg hive -> {lower-case key path: {value name ('' for default): value}}.
+
+    Strings become str, dword values int, other types (type, bytes)."""
+    keys = {}
+    current = None
+    with open(path, encoding="utf-8", errors="surrogateescape") as handle:
+        lines = handle.read().split("\n")
+    i = 0
+    while i < len(lines):
+        line = lines[i]
+        while line.endswith("\\") and i + 1 < len(lines):
+            i += 1
+            line = line[:-1] + lines[i].strip()
+        i += 1
+        if line.startswith("["):
+            raw = line[1:line.rindex("]")]
+            current = keys.setdefault(_unescape_reg(raw).lower(), {})
+            continue
+        if current is None or not line or line.startswith(("#", ";")):
+            continue
+        if line.startswith("@="):
+            name, rest = "", line[2:]
+        elif line.startswith('"'):
+            raw, end = _quoted(line, 0)
+            name, rest = _unescape_reg(raw), line[end + 1:]
+        else:
+            continue
+        if rest.startswith('"'):
+            raw, _ = _quoted(rest, 0)
+            current[name] = _unescape_reg(raw)
+        elif rest.startswith("dword:"):
+            current[name] = int(rest[6:], 16)
+        elif rest.startswith("str(2):"):
+            raw, _ = _quoted(rest, 7)
+            current[name] = ("expand", _unescape_reg(raw))
+        elif rest.startswith("hex"):
+            kind, _, data = rest.partition(":")
+            values = bytes(int(b, 16) for b in data.split(",") if b.strip())
+            current[name] = (kind, values)
+    return keys
+
+
+def set_reg_value(hive, key, name, value):
+    """Writes a value into a hive file while no wineserver runs. value: str or int (dword)."""
+    with open(hive, encoding="utf-8", errors="surrogateescape") as handle:
+        text = handle.read()
+    header = "[" + key.replace("\\", "\\\\") + "]"
+    data = ("dword:%08x" % value) if isinstance(value, int) else '"%s"' % _escape_reg(value)
+    entry = ("@" if name == "" else '"%s"' % _escape_reg(name)) + "=" + data
+    lower = text.lower()
+    start = lower.find("\n" + header.lower() + " ")
+    if start < 0:
+        start = lower.find("\n" + header.lower() + "\n")
+    if start < 0:
+        text = text.rstrip("\n") + "\n\n" + header + " 0\n" + entry + "\n"
+    else:
+        line_end = text.index("\n", start + 1)
+        block_end = text.find("\n\n", line_end)
+        block_end = len(text) if block_end < 0 else block_end
+        block = text[line_end:block_end]
+        prefix = entry.split("=", 1)[0] + "="
+        lines = [l for l in block.split("\n") if not l.startswith(prefix)]
+        lines.insert(1, entry)
+        text = text[:line_end] + "\n".join(lines) + text[block_end:]
+    with open(hive, "w", encoding="utf-8", errors="surrogateescape") as handle:
+        handle.write(text)
+
+
+class Result:
+    def __init__(self, returncode, stdout, stderr):
+        self.returncode, self.stdout, self.stderr = returncode, stdout, stderr
+
+
+class Prefix:
+    """A fresh copy of the template prefix, removed again when the test ends."""
+
+    def __init__(self, version="win7"):
+        ensure_template()
+        self.root = tempfile.mkdtemp(prefix="glimmerly-e2e-")
+        self.path = os.path.join(self.root, "prefix")
+        subprocess.run(["cp", "-a", TEMPLATE, self.path], check=True)
+        self.set_value("user", r"Software\Wine", "Version", version)
+        self.version = version
+        self._background = []
+
+    # --- paths -----------------------------------------------------------------------------------
+    def host(self, windows_path):
+        """Host path of a Windows path on drive C: (C:\\a\\b -> .../drive_c/a/b)."""
+        path = windows_path.replace("\\", "/")
+        if re.match(r"^[cC]:", path):
+            path = path[2:]
+        return os.path.join(self.path, "drive_c", path.lstrip("/"))
+
+    @property
+    def profile(self):
+        return "C:\\users\\" + USER
+
+    def read_bytes(self, windows_path):
+        with open(self.host(windows_path), "rb") as handle:
+            return handle.read()
+
+    def exists(self, windows_path):
+        return os.path.lexists(self.host(windows_path))
+
+    def put_file(self, windows_path, data):
+        path = self.host(windows_path)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as handle:
+            handle.write(data)
+
+    # --- registry --------------------------------------------------------------------------------
+    def _hive(self, which):
+        return os.path.join(self.path, {"user": "user.reg", "system": "system.reg"}[which])
+
+    def set_value(self, which, key, name, value):
+        """which: 'user' (HKCU) or 'system' (HKLM); key without the root, e.g. Software\\Wine."""
+        stop_server(self.path)
+        set_reg_value(self._hive(which), key, name, value)
+
+    def registry(self, which):
+        stop_server(self.path)
+        return parse_reg(self._hive(which))
+
+    def key(self, which, key):
+        """Values of one key, or None when the key does not exist."""
+        return self.registry(which).get(key.lower())
+
+    # --- running ---------------------------------------------------------------------------------
+    def run(self, command_line, cwd="C:\\", exe=None, timeout=120, extra_env=None):
+        """Runs the setup program with exactly this command line (after the program path) from cwd.
+
+        The command line reaches the program unchanged: a launcher starts it with CreateProcessW."""
+        exe = exe or SETUP_EXE
+        target = "C:\\setup\\" + os.path.basename(exe)
+        if not self.exists(target):
+            self.put_file(target, open(exe, "rb").read())
+        full = '"%s"%s' % (target, (" " + command_line) if command_line else "")
+        host_cwd = self.host(cwd)
+        os.makedirs(host_cwd, exist_ok=True)
+        env = {"GLIMMERLY_COMMAND_LINE": full}
+        env.update(extra_env or {})
+        proc = _wine(self.path, launcher(), extra_env=env, check=False, timeout=timeout, cwd=host_cwd)
+        return Result(proc.returncode, proc.stdout, proc.stderr)
+
+    def start_viewer(self, args="", wait_for_window=True):
+        """Starts the sample viewer in the background; it keeps running until the prefix is closed."""
+        target = "C:\\viewer\\gl_main32.exe"
+        if not self.exists(target):
+            self.put_file(target, open(VIEWER_EXE, "rb").read())
+        env = _env(self.path, {"GLIMMERLY_COMMAND_LINE": '"%s" %s' % (target, args), "GLIMMERLY_NO_WAIT": "1"})
+        proc = subprocess.Popen([WINE, launcher()], env=env, stdout=subprocess.DEVNULL,
+                                stderr=subprocess.DEVNULL)
+        self._background.append(proc)
+        if wait_for_window:
+            deadline = time.time() + 30
+            while time.time() < deadline:
+                if self.window_exists("Glimmerly"):
+                    return
+                time.sleep(0.3)
+            raise AssertionError("the sample viewer's window did not appear")
+
+    def window_exists(self, class_name):
+        env = {"GLIMMERLY_FIND_WINDOW": class_name}
+        proc = _wine(self.path, launcher(), extra_env=env, check=False)
+        return proc.returncode == 0
+
+    def close(self):
+        stop_server(self.path)
+        for proc in self._background:
+            with contextlib.suppress(Exception):
+                proc.wait(timeout=10)
+        shutil.rmtree(self.root, ignore_errors=True)
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+
+
+def launcher():
+    path = os.path.join(FIXTURES, "runexact.exe")
+    if not os.path.exists(path):
+        raise AssertionError("launcher missing: " + path)
+    return path
+
+
+def lnkinfo(host_path):
+    """Fields of a shell link read with lnkinfo: {field name: value}."""
+    out = subprocess.run(["lnkinfo", host_path], check=True, stdout=subprocess.PIPE,
+                         stderr=subprocess.PIPE).stdout.decode("utf-8", "replace")
+    fields = {}
+    for line in out.splitlines():
+        if ":" in line and line.startswith("\t"):
+            name, _, value = line.strip().partition(":")
+            fields.setdefault(name.strip(), value.strip())
+    return fields
+
+
+if __name__ == "__main__":
+    import sys
+    # --unit-prefix TEMPLATE: make the template and the shared prefix of the unit tests next to it.
+    if len(sys.argv) == 3 and sys.argv[1] == "--unit-prefix":
+        template = ensure_template(sys.argv[2])
+        unit = template + "-unit"
+        stop_server(unit)
+        shutil.rmtree(unit, ignore_errors=True)
+        subprocess.run(["cp", "-a", template, unit], check=True)
+    else:
+        sys.exit("usage: winetest.py --unit-prefix TEMPLATE")
