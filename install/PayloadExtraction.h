@@ -1,0 +1,46 @@
+#pragma once
+#include <stddef.h>
+#include <unzip.h>
+
+// Sizes of the extraction's buffers: the copy buffer of one member, a member name with its terminator,
+// the member name as UTF-16 with its terminator, and the temporary path.
+enum { kCopyBufferBytes = 32768, kMemberNameBytes = 520, kWideMemberChars = 324, kTempPathChars = 520 };
+
+// Size in bytes of the icons library that this setup would install as version 4.30.
+constexpr unsigned long long kIconsLibraryBytes = 226816;
+
+// Writes the payload resource to tempFileName in the temporary folder, extracts it into targetFolder
+// (absolute, ending in a backslash) and deletes the temporary file again. 0 on success, -1 on failure.
+int ExtractPayload(int resourceId, const wchar_t* resourceType, const wchar_t* tempFileName,
+                   const wchar_t* targetFolder, int keepIcons);
+
+// Checks the archive through, then extracts it into targetFolder, which stays the current directory.
+// 0 on success; -1 when nothing could be extracted or the walk stopped at an error. A failure after
+// the folder was entered restores the previous current directory, so the caller's log lands there.
+int ExtractArchive(const wchar_t* archivePath, const wchar_t* targetFolder, int keepIcons);
+
+// Reads every member through once: names safe and within bounds, sizes and CRC-32 as recorded.
+// 0 when all are sound, -1 otherwise. Writes nothing.
+int CheckAllMembers(unzFile archive);
+
+// Writes the members in archive order below the current directory. overwrite is not consulted
+// (files are always overwritten); with keepIcons 1, members whose name contains "icons.dll" in
+// any case are skipped. 0 when the walk ran to the end, -1 when it stopped at an error.
+int ExtractAllMembers(unzFile archive, int keepPaths, int overwrite, const char* password, int keepIcons);
+
+// Creates a relative folder path with '/' or '\' separators. 1 when done, 0 when a parent was missing,
+// -104 when memory ran out.
+int CreateMemberFolders(const wchar_t* folder);
+
+// Sets creation and last-write time of path from a DOS date (high word) and time (low word) in local time.
+void SetFileDateFromMember(const wchar_t* path, unsigned long dosDateTime);
+
+// 1 when a member name stays below the folder it is extracted into: not empty, not absolute, no drive
+// or stream colon, no component of dots that climbs up.
+int IsSafeMemberName(const wchar_t* name);
+
+// Whether the icons library at iconsPath of an earlier installation is kept (1) or replaced (0).
+int DecideKeepIcons(const wchar_t* iconsPath);
+
+// The keep-icons rule for a library whose version information could be read.
+int KeepIconsForVersion(const wchar_t* version, unsigned long long sizeBytes, const wchar_t* company);

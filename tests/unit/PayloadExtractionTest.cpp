@@ -1,0 +1,455 @@
+#include "install/PayloadExtraction.h"
+
+#include "TestZip.h"
+
+#include <gtest/gtest.h>
+#include <algorithm>
+#include <windows.h>
+#include <iowin32.h>
+#include <stdio.h>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::wstring Widen(const std::string& text) {
+    return std::wstring(text.begin(), text.end());
+}
+
+std::wstring CurrentDirectory() {
+    wchar_t buffer[kTempPathChars] = L"";
+    GetCurrentDirectoryW(kTempPathChars, buffer);
+    return buffer;
+}
+
+bool Exists(const std::wstring& path) {
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool IsFolder(const std::wstring& path) {
+    DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+std::string ReadFile(const std::wstring& path) {
+    std::string data;
+    FILE* file = _wfopen(path.c_str(), L"rb");
+    if (file == NULL)
+        return "<missing>";
+    char buffer[4096];
+    size_t count;
+    while ((count = fread(buffer, 1, sizeof buffer, file)) > 0)
+        data.append(buffer, count);
+    fclose(file);
+    return data;
+}
+
+void WriteFile(const std::wstring& path, const std::string& data) {
+    FILE* file = _wfopen(path.c_str(), L"wb");
+    ASSERT_NE(file, nullptr) << "cannot write the test file";
+    fwrite(data.data(), 1, data.size(), file);
+    fclose(file);
+}
+
+FILETIME LastWriteTime(const std::wstring& path) {
+    FILETIME times[3] = {};
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    if (file != INVALID_HANDLE_VALUE) {
+        GetFileTime(file, &times[0], &times[1], &times[2]);
+        CloseHandle(file);
+    }
+    return times[2];
+}
+
+unsigned long long Ticks(const FILETIME& time) {
+    return ((unsigned long long)time.dwHighDateTime << 32) | time.dwLowDateTime;
+}
+
+void RemoveTree(const std::wstring& path) {
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((path + L"\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            std::wstring name = found.cFileName;
+            if (name == L"." || name == L"..")
+                continue;
+            std::wstring child = path + L"\\" + name;
+            SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                RemoveTree(child);
+            else
+                DeleteFileW(child.c_str());
+        } while (FindNextFileW(search, &found));
+        FindClose(search);
+    }
+    RemoveDirectoryW(path.c_str());
+}
+
+// Names of the entries directly in a folder, sorted.
+std::vector<std::wstring> FolderEntries(const std::wstring& folder) {
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return names;
+    do {
+        std::wstring name = found.cFileName;
+        if (name != L"." && name != L"..")
+            names.push_back(name);
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// A scratch folder with an empty target folder in it; the current directory is put back afterwards.
+class Extraction : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        startDirectory = CurrentDirectory();
+        wchar_t temp[kTempPathChars];
+        GetTempPathW(kTempPathChars, temp);
+        root = std::wstring(temp) + L"glimmerly-extract-" + std::to_wstring(GetCurrentProcessId());
+        RemoveTree(root);
+        CreateDirectoryW(root.c_str(), NULL);
+        target = root + L"\\target\\";
+        CreateDirectoryW(target.c_str(), NULL);
+        archive = root + L"\\payload.zip";
+    }
+    void TearDown() override {
+        SetCurrentDirectoryW(startDirectory.c_str());
+        RemoveTree(root);
+    }
+    int Extract(const std::vector<TestMember>& members, int keepIcons = 0) {
+        WriteFile(archive, BuildTestZip(members));
+        return ExtractArchive(archive.c_str(), target.c_str(), keepIcons);
+    }
+    std::wstring InTarget(const std::string& name) {
+        std::wstring path = target + Widen(name);
+        for (wchar_t& c : path)
+            c = c == L'/' ? L'\\' : c;
+        return path;
+    }
+
+    std::wstring startDirectory, root, target, archive;
+};
+
+TEST(IsSafeMemberName, OnlyNamesThatStayBelowTheFolder) {
+    const struct {
+        const wchar_t* name;
+        int safe;
+    } cases[] = {
+        {L"gl_main32.exe", 1},
+        {L"Plugins/Icons.dll", 1},
+        {L"Toolbars/", 1},
+        {L"a\\b\\c.txt", 1},
+        {L"a..b/c..", 1},
+        {L".hidden/./x", 1},
+        {L"", 0},
+        {L"/etc/x", 0},
+        {L"\\x.txt", 0},
+        {L"\\\\server\\share\\x", 0},
+        {L"C:/x.txt", 0},
+        {L"C:x.txt", 0},
+        {L"a/b.txt:stream", 0},
+        {L"..", 0},
+        {L"../x.txt", 0},
+        {L"a/../../x.txt", 0},
+        {L"a\\..\\..\\x.txt", 0},
+        {L"a/..", 0},
+        {L"a/.../x.txt", 0},
+        {L"a/. ./x.txt", 0},
+        {L"a/.. /x.txt", 0},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(IsSafeMemberName(c.name), c.safe) << c.name;
+}
+
+TEST(KeepIconsForVersion, RuleOfVersionSizeAndCompany) {
+    const struct {
+        const wchar_t* version;
+        unsigned long long size;
+        const wchar_t* company;
+        int keep;
+    } cases[] = {
+        {L"4.31", 226816, L"Glimmerly Works", 1},
+        {L"4.31", 1000, L"Glimmerly Works", 1},
+        {L"5.00", 226816, L"Glimmerly Works", 1},
+        {L"4.312", 226816, L"Glimmerly Works", 1},
+        {L"4.30", 226816, L"Glimmerly Works", 0},
+        {L"4.30", 226816, L"GLIMMERLY works", 0},
+        {L"4.3", 226816, L"Glimmerly Works", 0},
+        {L"4.30", 226817, L"Glimmerly Works", 1},
+        {L"4.30", 0, L"Glimmerly Works", 1},
+        {L"4.30", 226816, L"Other Company", 1},
+        {L"4.30", 226816, L"", 1},
+        {L"4.20", 226816, L"Other Company", 1},
+        {L"4.20", 5000, L"Other Company", 1},
+        {L"4.20", 5000, L"Glimmerly Works", 0},
+        {L"4.29", 226816, L"glimmerly works", 0},
+        {L"4.20", 5000, L"Glimmerly Works Inc.", 1},
+        {L"0.00", 0, L"Glimmerly Works", 0},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(KeepIconsForVersion(c.version, c.size, c.company), c.keep)
+            << c.version << " " << c.size << " " << c.company;
+}
+
+// Libraries with version resources, built by the tests' build (see tests/CMakeLists.txt).
+TEST(DecideKeepIcons, InstalledLibrariesOfEachKind) {
+    const std::wstring folder = L"Z:" + Widen(GLIMMERLY_FIXTURE_DIR) + L"/icons/";
+    const struct {
+        const wchar_t* file;
+        int keep;
+    } cases[] = {
+        {L"icons_431.dll", 1},
+        {L"icons_430_exact.dll", 0},
+        {L"icons_430_other_size.dll", 1},
+        {L"icons_420_other_company.dll", 1},
+        {L"icons_420.dll", 0},
+        {L"icons_420_unicode_block.dll", 1},
+        {L"icons_no_version.dll", 0},
+        {L"missing.dll", 0},
+    };
+    ASSERT_TRUE(Exists(folder + L"icons_430_exact.dll")) << "fixtures missing in " << folder;
+    for (const auto& c : cases)
+        EXPECT_EQ(DecideKeepIcons((folder + c.file).c_str()), c.keep) << c.file;
+}
+
+TEST_F(Extraction, WritesFoldersAndFilesAndStaysInTheTarget) {
+    std::string big(300000, '\0');
+    for (size_t i = 0; i < big.size(); ++i)
+        big[i] = (char)((i * 7919) >> 5);
+    std::vector<TestMember> members = {
+        DirectoryEntry("Plugins/"),
+        FileMember("gl_main32.exe", "MZ viewer"),
+        FileMember("Plugins/big.bin", big),
+        FileMember("Html/page.html", "<html></html>", false),
+        DirectoryEntry("Html/"),
+        FileMember("Deep/er/still/file.txt", "deep"),
+        FileMember("empty.txt", ""),
+        DirectoryEntry("Empty/"),
+    };
+    ASSERT_EQ(Extract(members), 0);
+
+    EXPECT_EQ(ReadFile(InTarget("gl_main32.exe")), "MZ viewer");
+    EXPECT_EQ(ReadFile(InTarget("Plugins/big.bin")), big);
+    EXPECT_EQ(ReadFile(InTarget("Html/page.html")), "<html></html>");
+    EXPECT_EQ(ReadFile(InTarget("Deep/er/still/file.txt")), "deep");
+    EXPECT_EQ(ReadFile(InTarget("empty.txt")), "");
+    EXPECT_TRUE(IsFolder(InTarget("Empty")));
+    EXPECT_EQ(CurrentDirectory() + L"\\", target);
+}
+
+TEST_F(Extraction, FilesCarryTheMemberDateAsLocalTime) {
+    const struct {
+        int year, month, day, hour, minute, second;
+    } dates[] = {{2019, 11, 23, 14, 7, 36}, {1999, 1, 1, 0, 0, 0}, {2024, 7, 15, 23, 59, 58}};
+    std::vector<TestMember> members;
+    for (size_t i = 0; i < 3; ++i) {
+        TestMember member = FileMember("dated" + std::to_string(i) + ".txt", "x");
+        const auto& d = dates[i];
+        member.dosDateTime = TestMember::DosDateTime(d.year, d.month, d.day, d.hour, d.minute, d.second);
+        members.push_back(member);
+    }
+    ASSERT_EQ(Extract(members), 0);
+
+    for (size_t i = 0; i < 3; ++i) {
+        std::wstring path = InTarget("dated" + std::to_string(i) + ".txt");
+        FILETIME times[3] = {}, local;
+        HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+        ASSERT_NE(file, INVALID_HANDLE_VALUE);
+        GetFileTime(file, &times[0], &times[1], &times[2]);
+        CloseHandle(file);
+        for (int which : {0, 2}) {
+            SYSTEMTIME shown;
+            FileTimeToLocalFileTime(&times[which], &local);
+            FileTimeToSystemTime(&local, &shown);
+            const auto& d = dates[i];
+            EXPECT_EQ(shown.wYear, d.year);
+            EXPECT_EQ(shown.wMonth, d.month);
+            EXPECT_EQ(shown.wDay, d.day);
+            EXPECT_EQ(shown.wHour, d.hour);
+            EXPECT_EQ(shown.wMinute, d.minute);
+            EXPECT_EQ(shown.wSecond, d.second);
+        }
+    }
+}
+
+TEST_F(Extraction, ExistingFilesAreOverwrittenWhole) {
+    CreateDirectoryW(InTarget("Help").c_str(), NULL);
+    WriteFile(InTarget("Help/readme.txt"), "an older and much longer text");
+    ASSERT_EQ(Extract({FileMember("Help/readme.txt", "new")}), 0);
+    EXPECT_EQ(ReadFile(InTarget("Help/readme.txt")), "new");
+}
+
+TEST_F(Extraction, KeepIconsSkipsEveryNameContainingIconsDll) {
+    const char* names[] = {"Plugins/Icons.dll",     "Plugins/MyIcons.dll", "Other/deep/ICONS.DLL",
+                           "Plugins/icons.dll.bak", "Plugins/Icon.dll",    "Plugins/Icons.dl"};
+    const bool mentionsIcons[] = {true, true, true, true, false, false};
+    for (int flag : {0, 1, 2}) {
+        SCOPED_TRACE(flag);
+        std::vector<TestMember> members;
+        for (const char* name : names)
+            members.push_back(FileMember(name, "new"));
+        CreateDirectoryW(InTarget("Plugins").c_str(), NULL);
+        WriteFile(InTarget("Plugins/Icons.dll"), "installed");
+        ASSERT_EQ(Extract(members, flag), 0);
+        for (size_t i = 0; i < sizeof names / sizeof names[0]; ++i) {
+            bool skipped = flag == 1 && mentionsIcons[i];
+            std::string expected = skipped ? "<missing>" : "new";
+            if (skipped && std::string(names[i]) == "Plugins/Icons.dll")
+                expected = "installed";
+            EXPECT_EQ(ReadFile(InTarget(names[i])), expected) << names[i];
+        }
+        SetCurrentDirectoryW(startDirectory.c_str());
+        RemoveTree(target);
+        CreateDirectoryW(target.c_str(), NULL);
+    }
+}
+
+// Wine run as root writes read-only files regardless, so a file held open without sharing stands for
+// every file that cannot be created, with a folder in the way of a member as a second case.
+TEST_F(Extraction, FileThatCannotBeCreatedIsLeftOutAndTheRestExtracted) {
+    WriteFile(InTarget("locked.dll"), "held by the viewer");
+    CreateDirectoryW(InTarget("folder.txt").c_str(), NULL);
+    HANDLE held = CreateFileW(InTarget("locked.dll").c_str(), GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+
+    int result = Extract({FileMember("first.txt", "1"), FileMember("locked.dll", "new"),
+                          FileMember("folder.txt", "new"), FileMember("last.txt", "2")});
+    CloseHandle(held);
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(ReadFile(InTarget("locked.dll")), "held by the viewer");
+    EXPECT_TRUE(IsFolder(InTarget("folder.txt")));
+    EXPECT_EQ(ReadFile(InTarget("first.txt")), "1");
+    EXPECT_EQ(ReadFile(InTarget("last.txt")), "2");
+}
+
+// Each broken archive fails before any member is written: the installed files keep contents and dates.
+TEST_F(Extraction, BrokenArchiveWritesNothing) {
+    TestMember badCrc = FileMember("Plugins/b.dll", "second member");
+    badCrc.crcDelta = 1;
+    TestMember storedBadCrc = FileMember("Plugins/b.dll", "second member", false);
+    storedBadCrc.crcDelta = 0x100;
+    TestMember longer = FileMember("Plugins/b.dll", "second member");
+    longer.sizeDelta = 5;
+    TestMember shorter = FileMember("Plugins/b.dll", "second member", false);
+    shorter.sizeDelta = -3;
+    const std::string good = BuildTestZip({FileMember("a.txt", "first"), FileMember("c.txt", "third")});
+    std::string truncated = BuildTestZip({FileMember("a.txt", "first"), FileMember("Plugins/b.dll", "x")});
+    truncated.resize(truncated.size() / 2);
+    std::string cutInCentral = good.substr(0, good.size() - 30) + good.substr(good.size() - 22);
+    const struct {
+        const char* what;
+        std::string bytes;
+    } cases[] = {
+        {"deflated CRC", BuildTestZip({FileMember("a.txt", "first"), badCrc, FileMember("c.txt", "third")})},
+        {"stored CRC", BuildTestZip({FileMember("a.txt", "first"), storedBadCrc})},
+        {"recorded size too large", BuildTestZip({FileMember("a.txt", "first"), longer})},
+        {"recorded size too small", BuildTestZip({FileMember("a.txt", "first"), shorter})},
+        {"truncated", truncated},
+        {"central directory damaged", cutInCentral},
+        {"not an archive", "just some text, no archive at all"},
+    };
+
+    WriteFile(InTarget("a.txt"), "installed");
+    FILETIME installedTime = LastWriteTime(InTarget("a.txt"));
+    for (const auto& c : cases) {
+        WriteFile(archive, c.bytes);
+        EXPECT_EQ(ExtractArchive(archive.c_str(), target.c_str(), 0), -1) << c.what;
+        EXPECT_EQ(ReadFile(InTarget("a.txt")), "installed") << c.what;
+        EXPECT_EQ(Ticks(LastWriteTime(InTarget("a.txt"))), Ticks(installedTime)) << c.what;
+        EXPECT_EQ(FolderEntries(target), std::vector<std::wstring>{L"a.txt"}) << c.what;
+        EXPECT_EQ(CurrentDirectory(), startDirectory) << c.what;
+    }
+}
+
+TEST_F(Extraction, NameThatClimbsOutFailsTheWholeArchive) {
+    const char* names[] = {"../evil.txt", "a/../../evil.txt",    "a\\..\\..\\evil.txt",
+                           "/evil.txt",   "\\evil.txt",          "C:/evil.txt",
+                           "C:evil.txt",  "Plugins/../../evil/", "a/.../evil.txt"};
+    for (const char* name : names) {
+        ASSERT_EQ(Extract({FileMember("first.txt", "1"), FileMember(name, "evil")}), -1) << name;
+        EXPECT_TRUE(FolderEntries(target).empty()) << name;
+        EXPECT_EQ(FolderEntries(root), (std::vector<std::wstring>{L"payload.zip", L"target"})) << name;
+        EXPECT_FALSE(Exists(L"C:\\evil.txt")) << name;
+    }
+}
+
+TEST_F(Extraction, NamesBeyondTheBuffersFail) {
+    // 519 bytes fit the name buffer but not the 323 characters of the wide name; 520 bytes fit neither.
+    const size_t lengths[] = {330, 519, 520, 600};
+    for (size_t length : lengths) {
+        std::string name = "dir/" + std::string(length - 4, 'n');
+        EXPECT_EQ(Extract({FileMember(name, "x")}), -1) << length;
+        EXPECT_TRUE(FolderEntries(target).empty()) << length;
+    }
+    EXPECT_EQ(Extract({FileMember("dir/" + std::string(100, 'n'), "fits")}), 0);
+}
+
+TEST_F(Extraction, MissingArchiveOrTargetFails) {
+    EXPECT_EQ(ExtractArchive(NULL, target.c_str(), 0), -1);
+    EXPECT_EQ(ExtractArchive(L"", target.c_str(), 0), -1);
+    EXPECT_EQ(ExtractArchive((root + L"\\absent.zip").c_str(), target.c_str(), 0), -1);
+    WriteFile(archive, BuildTestZip({FileMember("a.txt", "a")}));
+    EXPECT_EQ(ExtractArchive(archive.c_str(), (root + L"\\absent\\").c_str(), 0), -1);
+    EXPECT_FALSE(Exists(root + L"\\absent"));
+    EXPECT_EQ(CurrentDirectory(), startDirectory);
+}
+
+TEST_F(Extraction, WithoutKeptPathsFilesLandInTheCurrentFolder) {
+    WriteFile(archive, BuildTestZip({FileMember("a/b/c.txt", "c"), FileMember("d.txt", "d")}));
+    zlib_filefunc64_def functions;
+    fill_win32_filefunc64W(&functions);
+    unzFile opened = unzOpen2_64(archive.c_str(), &functions);
+    ASSERT_NE(opened, nullptr);
+    SetCurrentDirectoryW(target.c_str());
+    EXPECT_EQ(ExtractAllMembers(opened, 0, 1, NULL, 0), 0);
+    unzClose(opened);
+    EXPECT_EQ(ReadFile(InTarget("c.txt")), "c");
+    EXPECT_EQ(ReadFile(InTarget("d.txt")), "d");
+    EXPECT_FALSE(Exists(InTarget("a")));
+}
+
+TEST_F(Extraction, CreateMemberFoldersMakesEachLevel) {
+    SetCurrentDirectoryW(target.c_str());
+    EXPECT_EQ(CreateMemberFolders(L""), 0);
+    EXPECT_EQ(CreateMemberFolders(L"one/two/three/"), 1);
+    EXPECT_TRUE(IsFolder(InTarget("one/two/three")));
+    EXPECT_EQ(CreateMemberFolders(L"one\\two\\four"), 1);
+    EXPECT_TRUE(IsFolder(InTarget("one/two/four")));
+    EXPECT_EQ(CreateMemberFolders(L"one/two"), 1);
+}
+
+// The test program carries payloads as resources "ZIP" (see tests/fixtures/extraction_payloads.rc.in).
+class PayloadResource : public Extraction {
+  protected:
+    std::wstring TempArchive() {
+        wchar_t temp[kTempPathChars];
+        GetTempPathW(kTempPathChars, temp);
+        return std::wstring(temp) + L"glimg_x32.zip";
+    }
+};
+
+TEST_F(PayloadResource, ExtractsAndDeletesTheTemporaryArchive) {
+    ASSERT_EQ(ExtractPayload(1974, L"ZIP", L"glimg_x32.zip", target.c_str(), 0), 0);
+    EXPECT_EQ(ReadFile(InTarget("Docs/readme.txt")), "Glimmerly test payload\r\n");
+    EXPECT_EQ(ReadFile(InTarget("top.txt")), "top");
+    EXPECT_FALSE(Exists(TempArchive()));
+    EXPECT_EQ(CurrentDirectory() + L"\\", target);
+}
+
+TEST_F(PayloadResource, FailuresLeaveNoTemporaryArchive) {
+    WriteFile(InTarget("top.txt"), "installed");
+    EXPECT_EQ(ExtractPayload(1976, L"ZIP", L"glimg_x32.zip", target.c_str(), 0), -1) << "corrupt";
+    EXPECT_EQ(ExtractPayload(1975, L"ZIP", L"glimg_x32.zip", target.c_str(), 0), -1) << "absent";
+    EXPECT_EQ(ExtractPayload(1974, L"TXT", L"glimg_x32.zip", target.c_str(), 0), -1) << "other type";
+    EXPECT_EQ(ExtractPayload(1974, L"ZIP", L"no-such-folder\\glimg_x32.zip", target.c_str(), 0), -1);
+    EXPECT_EQ(ExtractPayload(1974, L"ZIP", L"glimg_x32.zip", (root + L"\\absent\\").c_str(), 0), -1);
+    EXPECT_FALSE(Exists(TempArchive()));
+    EXPECT_EQ(ReadFile(InTarget("top.txt")), "installed");
+    EXPECT_EQ(FolderEntries(target), std::vector<std::wstring>{L"top.txt"});
+}
+
+} // namespace
