@@ -1,0 +1,147 @@
+#include "shell/FileTypeRegistration.h"
+
+#include "framework/SystemLibrary.h"
+#include "install/PathHelpers.h"
+#include "pages/FileTypeCatalogue.h"
+#include "shell/DerivedText.h"
+
+#include <shlobj.h>
+#include <wchar.h>
+
+namespace {
+
+const wchar_t kFileExtsKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\.";
+const wchar_t kClassesKey[] = L"SOFTWARE\\Classes\\";
+
+// Packaged apps that Windows 8 and later offer for images unless they are marked.
+const wchar_t* const kPackagedAppClasses[] = {
+    L"SOFTWARE\\Classes\\AppXvhc4p7vz4b485xfp46hhk3fq3grkdgjg",
+    L"SOFTWARE\\Classes\\AppXk0g4vb8gvt7b93tg50ybcy892pge6jmt",
+    L"SOFTWARE\\Classes\\AppX43hnxtbyyps62jhe9sqpdzxn1790zetc",
+    L"SOFTWARE\\Classes\\AppX9rkaq77s0jzh1tyccadx9ghba15r6t3h",
+    L"SOFTWARE\\Classes\\AppX6eg8h5sxqq90pv53845wmnbewywdqq5h",
+};
+
+// The upper-case class suffix of the description; only a to z change.
+void UpperAscii(const wchar_t* text, wchar_t* dest, size_t capacity) {
+    size_t i = 0;
+    for (; text[i] != L'\0' && i + 1 < capacity; ++i)
+        dest[i] = (text[i] >= L'a' && text[i] <= L'z') ? (wchar_t)(text[i] - L'a' + L'A') : text[i];
+    dest[i] = L'\0';
+}
+
+bool MadeDefaultEverywhere(const wchar_t* extension) {
+    return _wcsicmp(extension, L"JPG") == 0 || _wcsicmp(extension, L"PNG") == 0 ||
+           _wcsicmp(extension, L"TIF") == 0;
+}
+
+int FormIconValue(FileTypeIcon icon, const wchar_t* executable, wchar_t* value) {
+    switch (icon) {
+    case kIconOfFile:
+        return JoinText(value, kPathChars, {L"%1"});
+    case kIconViewerVideo:
+        return JoinText(value, kPathChars, {executable, L",9"});
+    case kIconViewerAudio:
+        return JoinText(value, kPathChars, {executable, L",8"});
+    case kIconViewer:
+        break;
+    }
+    return JoinText(value, kPathChars, {executable, L",0"});
+}
+
+} // namespace
+
+void RegisterFileType(RegistryWriter& registry, const wchar_t* extension, const wchar_t* classSuffix,
+                      const wchar_t* openCommand, const wchar_t* iconValue, int xpFamily, int vistaFamily,
+                      int associationsForAllUsers, int selected) {
+    wchar_t className[kPathChars];
+    wchar_t upperSuffix[kPathChars];
+    wchar_t description[kPathChars];
+    wchar_t key[kPathChars];
+    UpperAscii(classSuffix, upperSuffix, kPathChars);
+    if (!JoinText(className, kPathChars, {L"Glimmerly.", classSuffix}) ||
+        !JoinText(description, kPathChars, {L"Glimmerly ", upperSuffix, L" File"}))
+        return;
+
+    if (xpFamily && JoinText(key, kPathChars, {kFileExtsKey, extension})) {
+        registry.SetDefaultValue(HKEY_CURRENT_USER, key, L"");
+        RegistryKey fileExts(registry);
+        if (fileExts.Open(HKEY_CURRENT_USER, key, KEY_ALL_ACCESS))
+            fileExts.SetText(L"ProgID", className);
+    }
+    bool machineDefault =
+        xpFamily ? associationsForAllUsers != 0 : (selected || MadeDefaultEverywhere(extension));
+    if (machineDefault && JoinText(key, kPathChars, {kClassesKey, L".", extension}))
+        registry.SetDefaultValue(HKEY_LOCAL_MACHINE, key, className);
+
+    if (JoinText(key, kPathChars, {kClassesKey, className}))
+        registry.SetDefaultValue(HKEY_LOCAL_MACHINE, key, description);
+    if (JoinText(key, kPathChars, {kClassesKey, className, L"\\shell\\open\\command"}))
+        registry.SetDefaultValue(HKEY_LOCAL_MACHINE, key, openCommand);
+    if (JoinText(key, kPathChars, {kClassesKey, className, L"\\DefaultIcon"}))
+        registry.SetDefaultValue(HKEY_LOCAL_MACHINE, key, iconValue);
+
+    if (!vistaFamily)
+        return;
+    AddCapabilityAssociation(registry, extension, classSuffix);
+    if (!selected || !JoinText(key, kPathChars, {kFileExtsKey, extension, L"\\UserChoice"}))
+        return;
+    // The user's earlier choice is dropped with its key; the new key carries ours alone.
+    registry.DeleteKey(HKEY_CURRENT_USER, key);
+    RegistryKey userChoice(registry);
+    if (userChoice.Create(HKEY_CURRENT_USER, key))
+        userChoice.SetText(L"Progid", className);
+}
+
+void AddCapabilityAssociation(RegistryWriter& registry, const wchar_t* extension,
+                              const wchar_t* classSuffix) {
+    wchar_t name[kPathChars];
+    wchar_t className[kPathChars];
+    if (!JoinText(name, kPathChars, {L".", extension}) ||
+        !JoinText(className, kPathChars, {L"Glimmerly.", classSuffix}))
+        return;
+    RegistryKey associations(registry);
+    if (associations.Open(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Glimmerly\\Capabilities\\FileAssociations",
+                          KEY_SET_VALUE))
+        associations.SetText(name, className);
+}
+
+void MarkAppClassesNoOpenWith(RegistryWriter& registry) {
+    for (const wchar_t* appClass : kPackagedAppClasses) {
+        RegistryKey key(registry);
+        if (key.Create(HKEY_CURRENT_USER, appClass))
+            key.SetText(L"NoOpenWith", L"");
+    }
+}
+
+int RegisterFileTypes(RegistryWriter& registry, const FileTypePass& pass) {
+    int xpFamily = pass.family == Xp;
+    int vistaFamily = pass.family == Vista;
+    for (int row = 0; row < fileTypeRowCount; ++row) {
+        const FileTypeEntry& entry = FileTypeCatalogue[row];
+        int selected = pass.selection[row] != 0;
+        if (!vistaFamily && !selected)
+            continue;
+        wchar_t iconValue[kPathChars];
+        if (!FormIconValue(entry.icon, pass.executable, iconValue))
+            continue;
+        for (int i = 0; i < entry.registeredCount; ++i)
+            RegisterFileType(registry, entry.registered[i].extension, ClassSuffix(entry.registered[i]),
+                             pass.openCommand, iconValue, xpFamily, vistaFamily, pass.associationsForAllUsers,
+                             selected);
+    }
+    if (!pass.associationsRequested)
+        return 0;
+    if (pass.windows8OrLater)
+        MarkAppClassesNoOpenWith(registry);
+    return 1;
+}
+
+void NotifyAssociationsChanged() {
+    SystemParametersInfoW(SPI_SETICONS, 0, NULL, SPIF_UPDATEINIFILE | SPIF_SENDCHANGE);
+    typedef void(WINAPI * ChangeNotifyFunction)(LONG, UINT, LPCVOID, LPCVOID);
+    ChangeNotifyFunction changeNotify =
+        SystemFunction<ChangeNotifyFunction>(L"shell32.dll", "SHChangeNotify");
+    if (changeNotify != NULL)
+        changeNotify(SHCNE_ASSOCCHANGED, SHCNF_FLUSH | SHCNF_FLUSHNOWAIT, NULL, NULL);
+}
