@@ -1,0 +1,183 @@
+#include "shell/Shortcuts.h"
+
+#include "framework/SystemLibrary.h"
+#include "install/PathHelpers.h"
+#include "shell/DerivedText.h"
+#include "shell/ProductVersion.h"
+#include "shell/VersionChecks.h"
+
+#include <windows.h>
+#include <shlobj.h>
+#include <stdio.h>
+
+namespace {
+
+// The shell link class and its interfaces, spelled out so nothing binds the uuid library's symbols.
+const CLSID kShellLinkClass = {0x00021401, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+const IID kShellLinkInterface = {0x000214F9, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+const IID kPersistFileInterface = {0x0000010B, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+
+typedef HRESULT(WINAPI* CoInitializeFunction)(LPVOID);
+typedef void(WINAPI* CoUninitializeFunction)();
+typedef HRESULT(WINAPI* CoCreateInstanceFunction)(REFCLSID, LPUNKNOWN, DWORD, REFIID, LPVOID*);
+typedef void(WINAPI* CoTaskMemFreeFunction)(LPVOID);
+typedef HRESULT(WINAPI* GetFolderLocationFunction)(HWND, int, LPITEMIDLIST*);
+typedef BOOL(WINAPI* PathFromIdListFunction)(LPCITEMIDLIST, LPWSTR);
+
+// COM initialised for the lifetime of one link.
+class ComApartment {
+  public:
+    ComApartment() {
+        CoInitializeFunction initialize = SystemFunction<CoInitializeFunction>(L"ole32.dll", "CoInitialize");
+        uninitialize_ = SystemFunction<CoUninitializeFunction>(L"ole32.dll", "CoUninitialize");
+        initialized_ = initialize != NULL && uninitialize_ != NULL && SUCCEEDED(initialize(NULL));
+    }
+    ~ComApartment() {
+        if (initialized_)
+            uninitialize_();
+    }
+    ComApartment(const ComApartment&) = delete;
+    ComApartment& operator=(const ComApartment&) = delete;
+    bool Initialized() const { return initialized_; }
+
+  private:
+    CoUninitializeFunction uninitialize_ = NULL;
+    bool initialized_ = false;
+};
+
+// Owns one interface pointer and releases it.
+template <class Interface> class ComPointer {
+  public:
+    ComPointer() = default;
+    ~ComPointer() {
+        if (pointer_ != NULL)
+            pointer_->Release();
+    }
+    ComPointer(const ComPointer&) = delete;
+    ComPointer& operator=(const ComPointer&) = delete;
+    void** Receive() { return (void**)&pointer_; }
+    Interface* operator->() const { return pointer_; }
+    explicit operator bool() const { return pointer_ != NULL; }
+
+  private:
+    Interface* pointer_ = NULL;
+};
+
+// The one way every link is made; the description only for desktop links.
+int SaveLink(const wchar_t* folder, const wchar_t* linkName, const wchar_t* target, const wchar_t* arguments,
+             const wchar_t* iconPath, int iconIndex, const wchar_t* description) {
+    wchar_t linkPath[kPathChars];
+    if (!JoinText(linkPath, kPathChars, {folder, linkName}))
+        return 0;
+    ComApartment apartment;
+    CoCreateInstanceFunction createInstance =
+        SystemFunction<CoCreateInstanceFunction>(L"ole32.dll", "CoCreateInstance");
+    if (!apartment.Initialized() || createInstance == NULL)
+        return 0;
+    ComPointer<IShellLinkW> link;
+    if (FAILED(createInstance(kShellLinkClass, NULL, CLSCTX_INPROC_SERVER, kShellLinkInterface,
+                              link.Receive())) ||
+        !link)
+        return 0;
+    ComPointer<IPersistFile> file;
+    if (FAILED(link->QueryInterface(kPersistFileInterface, file.Receive())) || !file)
+        return 0;
+
+    if (iconPath != NULL)
+        link->SetIconLocation(iconPath, iconIndex);
+    link->SetPath(target);
+    if (arguments != NULL)
+        link->SetArguments(arguments);
+    if (description != NULL)
+        link->SetDescription(description);
+    return SUCCEEDED(file->Save(linkPath, TRUE)) ? 1 : 0;
+}
+
+struct TextFileLink {
+    const wchar_t* linkName;
+    const wchar_t* fileName; // joined to the installation folder as it stands
+};
+
+const TextFileLink kTextFileLinks[] = {
+    {L"\u00DCber Glimmerly.lnk", L"gl_about.txt"},
+    {L"Was ist neu.lnk", L"gl_changes.txt"},
+    {L"Kommandozeilen-Optionen.lnk", L"gl_options.txt"},
+    {L"Verf\u00FCgbare PlugIns.lnk", L"gl_plugins.txt"},
+    {L"Verf\u00FCgbare Sprachen.lnk", L"gl_languages.txt"},
+    // The folder already ends in a backslash, so this target carries two in a row.
+    {L"Glimmerly Hilfe.lnk", L"\\help\\gl_main32_deutsch.chm"},
+};
+
+void DeleteVersionLink(const wchar_t* group, const wchar_t* version) {
+    wchar_t path[kPathChars];
+    if (JoinText(path, kPathChars, {group, L"Glimmerly ", version, L".lnk"}))
+        DeleteFileW(path);
+}
+
+} // namespace
+
+int GetSpecialFolder(wchar_t* buffer, int csidl) {
+    buffer[0] = L'\0';
+    GetFolderLocationFunction folderLocation =
+        SystemFunction<GetFolderLocationFunction>(L"shell32.dll", "SHGetSpecialFolderLocation");
+    PathFromIdListFunction pathFromIdList =
+        SystemFunction<PathFromIdListFunction>(L"shell32.dll", "SHGetPathFromIDListW");
+    CoTaskMemFreeFunction freeMemory = SystemFunction<CoTaskMemFreeFunction>(L"ole32.dll", "CoTaskMemFree");
+    LPITEMIDLIST items = NULL;
+    if (folderLocation != NULL && pathFromIdList != NULL &&
+        SUCCEEDED(folderLocation(GetActiveWindow(), csidl, &items)) && items != NULL) {
+        if (!pathFromIdList(items, buffer))
+            buffer[0] = L'\0';
+        if (freeMemory != NULL)
+            freeMemory(items);
+    }
+    if (buffer[0] == L'\0') {
+        UINT length = GetWindowsDirectoryW(buffer, kPathChars);
+        if (length == 0 || length >= kPathChars)
+            buffer[0] = L'\0';
+    }
+    AppendBackslash(buffer);
+    return 1;
+}
+
+int CreateShortcut(const wchar_t* folder, const wchar_t* linkName, const wchar_t* target,
+                   const wchar_t* arguments, const wchar_t* iconPath, int iconIndex) {
+    return SaveLink(folder, linkName, target, arguments, iconPath, iconIndex, NULL);
+}
+
+int CreateDesktopShortcut(const wchar_t* target, const wchar_t* linkName, const wchar_t* iconPath,
+                          const wchar_t* description, const wchar_t* arguments, int iconIndex, int allUsers) {
+    wchar_t desktop[kPathChars];
+    GetSpecialFolder(desktop, allUsers ? CSIDL_COMMON_DESKTOPDIRECTORY : CSIDL_DESKTOP);
+    return SaveLink(desktop, linkName, target, arguments, iconPath, iconIndex, description);
+}
+
+int CreateStartMenuGroup(const wchar_t* folder, int allUsers) {
+    wchar_t group[kPathChars];
+    GetSpecialFolder(group, allUsers ? CSIDL_COMMON_PROGRAMS : CSIDL_PROGRAMS);
+    if (!AppendText(group, kPathChars, L"Glimmerly"))
+        return 0;
+    CreateDirectoryChain(group);
+
+    wchar_t executable[kPathChars];
+    if (!JoinText(executable, kPathChars, {folder, L"gl_main32.exe"}))
+        return 0;
+    wchar_t versionLink[64];
+    _snwprintf(versionLink, 63, L"Glimmerly %d.%2d.lnk", kProductMajor, kProductMinor);
+    versionLink[63] = L'\0';
+    int result = CreateShortcut(group, versionLink, executable, NULL, NULL, 0);
+    DeleteVersionLink(group, L"4.60");
+    DeleteVersionLink(group, L"4.59");
+    result = CreateShortcut(group, L"Glimmerly - Thumbnails.lnk", executable, L"/thumbs", executable, 7);
+
+    wchar_t target[kPathChars];
+    if (!IsWindows8Exactly() && JoinText(target, kPathChars, {folder, L"gl_uninstall.exe"}))
+        result = CreateShortcut(group, L"Glimmerly deinstallieren.lnk", target, NULL, NULL, 0);
+    for (const TextFileLink& link : kTextFileLinks) {
+        if (JoinText(target, kPathChars, {folder, link.fileName}))
+            result = CreateShortcut(group, link.linkName, target, NULL, NULL, 0);
+        else
+            result = 0;
+    }
+    return result;
+}
