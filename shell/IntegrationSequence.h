@@ -1,0 +1,29 @@
+#pragma once
+#include "shell/RegistryWriter.h"
+#include "shell/VersionChecks.h"
+
+// The longest installation folder, trailing backslash included, that the setup accepts. Every path
+// that lands in it then stays within the Windows limit of 259 characters (the longest, a toolbar
+// skin of the payload, adds 34), and so does every command and link target derived from it (the
+// thumbnails command adds 28). The install driver refuses longer folders.
+enum { kLongestInstallFolder = 225 };
+
+// The installation folder as the sequence uses it: blanks trimmed and a trailing backslash, in a buffer
+// of kPathChars. 0 and an empty buffer when it would be longer than kLongestInstallFolder.
+int FormInstallFolder(const wchar_t* targetFolder, wchar_t* folder);
+
+// 1 when FormInstallFolder accepts the folder.
+int InstallFolderFits(const wchar_t* targetFolder);
+
+// Shortcuts, program registration, uninstall entry and file types, in their fixed order. Always 1.
+int RegisterWithShell(int associationsConfirmed, int associationsRequested, const wchar_t* targetFolder,
+                      int startMenuGroup, int desktopShortcut, int thumbnailsShortcut,
+                      int shortcutsForAllUsers, const int* associationSelection, int associationsForAllUsers);
+
+// The registry part of the sequence for one family: folder and drive verbs, program class and
+// application entry, uninstall entry, application key, file types. folder comes from
+// FormInstallFolder. 1 when the shell must be told that associations changed.
+int WriteShellRegistration(RegistryWriter& registry, WindowsFamily family, int windows8OrLater,
+                           const wchar_t* folder, int thumbnailsShortcut, int associationsConfirmed,
+                           int associationsRequested, const int* associationSelection,
+                           int associationsForAllUsers);
