@@ -1,0 +1,230 @@
+"""The payload extraction end to end: the sample payload installed whole, the icons library of an earlier
+installation kept or replaced, and broken payloads refused before they touch an installation."""
+import calendar
+import os
+import re
+import shutil
+import struct
+import subprocess
+import tempfile
+import unittest
+import zipfile
+
+from peinfo import PeFile
+from test_binary import STRINGS
+from winetest import FIXTURES, PRODUCT_DIR, SETUP_EXE, Prefix, stop_server
+
+SAMPLE = os.path.join(PRODUCT_DIR, "payload", "sample_payload.zip")
+ICONS = os.path.join(FIXTURES, "icons")
+WORK = "C:\\work"
+LOG = WORK + "\\Glimmerly_Install.log"
+HYPHENS = b"-" * 48 + b"\r\n"
+
+
+def sample_members():
+    with zipfile.ZipFile(SAMPLE) as archive:
+        return [(info, archive.read(info)) for info in archive.infolist()]
+
+
+def windows_path(folder, name):
+    return folder + name.replace("/", "\\")
+
+
+def failure_message(folder):
+    """The log's message for a failed extraction: the working folder first, then string 7."""
+    return (folder + ": " + STRINGS[7]).replace("\n", "\r\n").encode("latin-1")
+
+
+def log_messages(data):
+    """The messages of a log's entries, without their date and time."""
+    parts = data.split(HYPHENS)
+    if parts[-1] != b"":
+        raise AssertionError("the log does not end with a line of hyphens: %r" % data)
+    return [re.sub(rb"^[^\r\n]*? - \d\d:\d\d:\d\d: ", b"", part, count=1)[:-2] for part in parts[:-1]]
+
+
+def temporary_archives(p):
+    found = []
+    for root, _, files in os.walk(os.path.join(p.path, "drive_c")):
+        found += [os.path.join(root, f) for f in files if f.lower() == "glimg_x32.zip"]
+    return found
+
+
+def snapshot(p, folder):
+    """{relative host path: (bytes, mtime)} of every file below a folder of the prefix."""
+    top = p.host(folder)
+    state = {}
+    for root, _, files in os.walk(top):
+        for name in files:
+            path = os.path.join(root, name)
+            with open(path, "rb") as handle:
+                state[os.path.relpath(path, top)] = (handle.read(), os.stat(path).st_mtime)
+    return state
+
+
+def replace_payload(exe, payload, destination):
+    """Writes a copy of the setup program whose resource "ZIP" 1974 holds payload instead.
+
+    The new bytes go where the old ones were, so payload may not be longer than the embedded one."""
+    pe = PeFile(exe)
+    data = bytearray(pe.data)
+    base = pe.offset(pe.directories[2][0])
+
+    def entry(directory, wanted):
+        named, ids = struct.unpack_from("<HH", data, directory + 12)
+        for i in range(named + ids):
+            name, target = struct.unpack_from("<II", data, directory + 16 + 8 * i)
+            if name & 0x80000000:
+                at = base + (name & 0x7FFFFFFF)
+                length = struct.unpack_from("<H", data, at)[0]
+                name = data[at + 2:at + 2 + 2 * length].decode("utf-16-le")
+            if wanted is None or name == wanted:
+                return base + (target & 0x7FFFFFFF)
+        raise LookupError(wanted)
+
+    data_entry = entry(entry(entry(base, "ZIP"), 1974), None)
+    rva, size = struct.unpack_from("<II", data, data_entry)
+    if len(payload) > size:
+        raise ValueError("the replacement payload is longer than the embedded one")
+    start = pe.offset(rva)
+    data[start:start + len(payload)] = payload
+    struct.pack_into("<I", data, data_entry + 4, len(payload))
+    with open(destination, "wb") as handle:
+        handle.write(data)
+    return destination
+
+
+def with_wrong_crc(payload, member):
+    """The payload with the CRC-32 of one member changed in its local header and the central directory."""
+    data = bytearray(payload)
+    with zipfile.ZipFile(SAMPLE) as archive:
+        info = archive.getinfo(member)
+    wrong = struct.pack("<I", info.CRC ^ 0x5A5A5A5A)
+    data[info.header_offset + 14:info.header_offset + 18] = wrong
+    central = struct.unpack_from("<I", data, len(data) - 22 + 16)[0]
+    while data[central:central + 4] == b"PK\x01\x02":
+        name_length, extra_length, comment_length = struct.unpack_from("<HHH", data, central + 28)
+        if data[central + 46:central + 46 + name_length] == member.encode("ascii"):
+            data[central + 16:central + 20] = wrong
+            return bytes(data)
+        central += 46 + name_length + extra_length + comment_length
+    raise LookupError(member)
+
+
+def fixture_icons(name):
+    with open(os.path.join(ICONS, name), "rb") as handle:
+        return handle.read()
+
+
+class SamplePayload(unittest.TestCase):
+    def test_silent_installation_writes_every_member_with_contents_and_dates(self):
+        members = sample_members()
+        self.assertEqual(len(members), 40)
+        with Prefix("win7") as p:
+            # An icons library 4.20 of the same maker is replaced like every other file.
+            p.put_file("C:\\Glimmerly\\Plugins\\Icons.dll", fixture_icons("icons_420.dll"))
+            p.run("/silent /folder=C:\\Glimmerly", cwd=WORK)
+            for info, data in members:
+                path = windows_path("C:\\Glimmerly\\", info.filename)
+                host = p.host(path)
+                if info.is_dir():
+                    self.assertTrue(os.path.isdir(host), info.filename)
+                    continue
+                self.assertEqual(p.read_bytes(path), data, info.filename)
+                self.assertEqual(len(data), info.file_size, info.filename)
+                # The harness runs Wine with TZ=UTC, so the member's local date is the file's UTC date.
+                self.assertEqual(os.stat(host).st_mtime, calendar.timegm(info.date_time), info.filename)
+            self.assertFalse(p.exists(LOG))
+            self.assertEqual(temporary_archives(p), [])
+
+    def test_newer_icons_library_survives(self):
+        newer = fixture_icons("icons_431.dll")
+        with Prefix("win7") as p:
+            p.put_file("C:\\Glimmerly\\Plugins\\Icons.dll", newer)
+            kept_time = os.stat(p.host("C:\\Glimmerly\\Plugins\\Icons.dll")).st_mtime
+            p.run("/silent /folder=C:\\Glimmerly", cwd=WORK)
+            self.assertEqual(p.read_bytes("C:\\Glimmerly\\Plugins\\Icons.dll"), newer)
+            self.assertEqual(os.stat(p.host("C:\\Glimmerly\\Plugins\\Icons.dll")).st_mtime, kept_time)
+            for name in ["gl_main32.exe", "Plugins\\Formats.dll", "Plugins\\Converter.exe"]:
+                self.assertTrue(p.exists("C:\\Glimmerly\\" + name), name)
+            self.assertFalse(p.exists(LOG))
+
+
+class BrokenPayload(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.scratch = tempfile.mkdtemp(prefix="glimmerly-payloads-")
+        with open(SAMPLE, "rb") as handle:
+            sample = handle.read()
+        # A member in the middle of the archive, so a walk without the check would have written others.
+        wrong_crc = with_wrong_crc(sample, "Html/album_grid.html")
+        climbing = sample.replace(b"gl_about.txt", b"../about.txt")
+        assert climbing.count(b"../about.txt") == 2
+        cls.exes = [
+            replace_payload(SETUP_EXE, payload, os.path.join(cls.scratch, name + ".exe"))
+            for name, payload in [("wrong-crc", wrong_crc), ("truncated", sample[:len(sample) // 2]),
+                                  ("climbing", climbing)]
+        ]
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.scratch, ignore_errors=True)
+
+    def test_broken_payloads_fail_with_string_7_and_leave_the_installation_alone(self):
+        with Prefix("win7") as p:
+            # An earlier installation whose every file differs from the payload's.
+            for info, _ in sample_members():
+                if not info.is_dir():
+                    p.put_file(windows_path("C:\\Glimmerly\\", info.filename), b"earlier " + info.filename.encode())
+            before = snapshot(p, "C:\\Glimmerly")
+            for exe in self.exes:
+                p.run("/silent /folder=C:\\Glimmerly", cwd=WORK, exe=exe)
+            self.assertEqual(snapshot(p, "C:\\Glimmerly"), before)
+            self.assertFalse(p.exists("C:\\about.txt"))
+            self.assertEqual(temporary_archives(p), [])
+            log = p.read_bytes(LOG)
+        self.assertEqual(log_messages(log), [failure_message("C:\\Glimmerly\\")] * 3)
+
+
+def mount_small_disk(path, size):
+    if os.geteuid() != 0:
+        return False
+    return subprocess.run(["mount", "-t", "tmpfs", "-o", "size=%d" % size, "tmpfs", path],
+                          stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode == 0
+
+
+class FullDisk(unittest.TestCase):
+    """A drive T: on a file system of 128 KiB: the payload's larger members do not fit."""
+
+    def test_failed_writes_fail_the_extraction(self):
+        disk = tempfile.mkdtemp(prefix="glimmerly-disk-")
+        if not mount_small_disk(disk, 128 * 1024):
+            os.rmdir(disk)
+            self.skipTest("a small file system cannot be mounted here")
+        try:
+            with Prefix("win7") as p:
+                try:
+                    os.symlink(disk, os.path.join(p.path, "dosdevices", "t:"))
+                    # The walk stops at a write that does not fit.
+                    p.run("/silent /folder=T:\\Glimmerly", cwd=WORK)
+                    self.assertEqual(log_messages(p.read_bytes(LOG)), [failure_message("T:\\Glimmerly\\")])
+                    self.assertFalse(os.path.exists(os.path.join(disk, "Glimmerly", "Glimmerly_Install.log")))
+
+                    # The temporary archive does not fit: nothing is extracted.
+                    p.set_value("user", "Environment", "TEMP", "T:\\")
+                    p.set_value("user", "Environment", "TMP", "T:\\")
+                    p.run("/silent /folder=C:\\Second", cwd=WORK)
+                    self.assertEqual(log_messages(p.read_bytes(LOG)),
+                                     [failure_message("T:\\Glimmerly\\"), failure_message("C:\\Second\\")])
+                    self.assertEqual(snapshot(p, "C:\\Second"), {})
+                    self.assertFalse(os.path.exists(os.path.join(disk, "glimg_x32.zip")))
+                    self.assertEqual(temporary_archives(p), [])
+                finally:
+                    stop_server(p.path)
+        finally:
+            subprocess.run(["umount", disk], check=False)
+            os.rmdir(disk)
+
+
+if __name__ == "__main__":
+    unittest.main()
