@@ -65,13 +65,4 @@ TEST(VersionChecks, CompareUnsignedValues) {
     EXPECT_EQ(ClassifyWindowsFamily(xpHugeMinor), Xp);
 }
 
-TEST(VersionChecks, RunningSystemAgreesWithItsOwnRecord) {
-    WindowsVersion version = QueryWindowsVersion();
-    EXPECT_EQ(version.platformId, 2u);
-    EXPECT_EQ(IsVistaOrLater(), IsVistaOrLater(version));
-    EXPECT_EQ(IsWindows8OrLater(), IsWindows8OrLater(version));
-    EXPECT_EQ(IsWindows8Exactly(), IsWindows8Exactly(version));
-    EXPECT_EQ(ClassifyWindowsFamily(), ClassifyWindowsFamily(version));
-}
-
 } // namespace
