@@ -13,6 +13,11 @@ product() { # build-dir toolchain
   cmake --build "$1" -j "$jobs"
 }
 
+if [ "${1:-}" = "--x64" ]; then
+  product "$root/build/product-x64" mingw-x86_64-win32
+  exit 0
+fi
+
 product "$root/build/product" mingw-i686-win32
 
 if [ "${1:-}" = "--tests" ]; then

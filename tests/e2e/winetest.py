@@ -272,7 +272,7 @@ class Prefix:
         exe = exe or SETUP_EXE
         target = "C:\\setup\\" + os.path.basename(exe)
         if not self.exists(target):
-            self.put_file(target, open(exe, "rb").read())
+            self.put_file(target, _read(exe))
         full = '"%s"%s' % (target, (" " + command_line) if command_line else "")
         host_cwd = self.host(cwd)
         os.makedirs(host_cwd, exist_ok=True)
@@ -285,7 +285,7 @@ class Prefix:
         """Starts the sample viewer in the background; it keeps running until the prefix is closed."""
         target = "C:\\viewer\\gl_main32.exe"
         if not self.exists(target):
-            self.put_file(target, open(VIEWER_EXE, "rb").read())
+            self.put_file(target, _read(VIEWER_EXE))
         env = _env(self.path, {"GLIMMERLY_COMMAND_LINE": '"%s" %s' % (target, args), "GLIMMERLY_NO_WAIT": "1"})
         proc = subprocess.Popen([WINE, launcher()], env=env, stdout=subprocess.DEVNULL,
                                 stderr=subprocess.DEVNULL)
@@ -317,6 +317,11 @@ class Prefix:
         self.close()
 
 
+def _read(path):
+    with open(path, "rb") as handle:
+        return handle.read()
+
+
 def launcher():
     path = os.path.join(FIXTURES, "runexact.exe")
     if not os.path.exists(path):
@@ -336,6 +341,44 @@ def lnkinfo(host_path):
     return fields
 
 
+def main_job(switches):
+    """A silent installation into a scratch prefix that stays for inspection, and a report of it."""
+    switches = switches or ["/desktop=1", "/group=1", "/thumbs=1", "/assoc=1"]
+    ensure_template()
+    scratch = os.path.join(os.path.dirname(TEMPLATE), "main-prefix")
+    stop_server(scratch)
+    shutil.rmtree(scratch, ignore_errors=True)
+    subprocess.run(["cp", "-a", TEMPLATE, scratch], check=True)
+    work = os.path.join(scratch, "drive_c", "work")
+    os.makedirs(work, exist_ok=True)
+    shutil.copy(SETUP_EXE, work)
+    command = [WINE, "C:\\work\\" + os.path.basename(SETUP_EXE), "/silent", *switches]
+    print("running:", " ".join(command[1:]), "in", scratch)
+    subprocess.run(command, env=_env(scratch), cwd=work, check=False)
+    stop_server(scratch)
+    classes = parse_reg(os.path.join(scratch, "system.reg"))
+    command_value = classes.get(r"software\classes\glimmerly\shell\open\command", {}).get("", "")
+    print("registered open command:", command_value or "(none)")
+    folder = command_value.split('"')[1].rsplit("\\", 1)[0] if command_value.startswith('"') else ""
+    if not folder:
+        program_files = classes.get(r"software\microsoft\windows\currentversion", {}).get("ProgramFilesDir", "")
+        folder = program_files + "\\Glimmerly"
+    if folder:
+        host = os.path.join(scratch, "drive_c", folder[3:].replace("\\", "/"))
+        print("installed into", folder)
+        for base, dirs, files in os.walk(host):
+            dirs.sort()
+            for name in sorted(files):
+                path = os.path.join(base, name)
+                print("  %9d  %s" % (os.path.getsize(path), os.path.relpath(path, host)))
+    log = os.path.join(work, "Glimmerly_Install.log")
+    if os.path.exists(log):
+        print("install log:")
+        print(open(log, "rb").read().decode("latin-1"))
+    else:
+        print("install log: none (no failure)")
+
+
 if __name__ == "__main__":
     import sys
     # --unit-prefix TEMPLATE: make the template and the shared prefix of the unit tests next to it.
@@ -345,5 +388,7 @@ if __name__ == "__main__":
         stop_server(unit)
         shutil.rmtree(unit, ignore_errors=True)
         subprocess.run(["cp", "-a", template, unit], check=True)
+    elif len(sys.argv) >= 2 and sys.argv[1] == "--main-job":
+        main_job(sys.argv[2:])
     else:
-        sys.exit("usage: winetest.py --unit-prefix TEMPLATE")
+        sys.exit("usage: winetest.py --unit-prefix TEMPLATE | --main-job [switches]")

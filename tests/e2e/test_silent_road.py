@@ -1,0 +1,112 @@
+"""The silent road end to end: switches, the running-viewer refusal, failures in the install log."""
+import datetime
+import re
+import unittest
+
+from test_binary import STRINGS
+from winetest import Prefix
+
+HYPHENS = b"-" * 48 + b"\r\n"
+WORK = "C:\\work"
+LOG = WORK + "\\Glimmerly_Install.log"
+
+
+def log_bytes(text):
+    """The bytes the log holds for a message: CR LF line ends, Latin-1 characters as single bytes."""
+    return text.replace("\n", "\r\n").encode("latin-1")
+
+
+def german_date_prefix(p):
+    """Makes the prefix's short date unambiguous (the default is the locale's)."""
+    p.set_value("user", r"Control Panel\International", "sShortDate", "dd.MM.yyyy")
+
+
+class LogEntries:
+    """The entries of a log: (date, time, message bytes)."""
+    ENTRY = re.compile(rb"(\S+) - (\d\d:\d\d:\d\d): (.*?)\r\n" + re.escape(HYPHENS), re.S)
+
+    def __init__(self, data):
+        self.entries = self.ENTRY.findall(data)
+        self.complete = b"".join(m.group(0) for m in self.ENTRY.finditer(data)) == data
+
+
+class FailuresGoToTheLog(unittest.TestCase):
+    def test_three_failing_runs_append_three_exact_entries(self):
+        with Prefix("win7") as p:
+            german_date_prefix(p)
+            started = datetime.datetime.now(datetime.timezone.utc).replace(tzinfo=None)
+            p.run("/silent /folder=", cwd=WORK)
+            p.run('/silent /folder="Q:\\Nowhere\\Glimmerly " /desktop=1', cwd=WORK)
+            p.run("/silent /folder=Q:\\Bilder \u00c4\u0416 ", cwd=WORK)
+            finished = datetime.datetime.now(datetime.timezone.utc).replace(tzinfo=None)
+            data = p.read_bytes(LOG)
+
+        log = LogEntries(data)
+        self.assertTrue(log.complete, data)
+        self.assertEqual([m for _, _, m in log.entries], [
+            log_bytes(STRINGS[5] + ": "),
+            log_bytes(STRINGS[11] + ": Q:\\Nowhere\\Glimmerly\\"),
+            log_bytes(STRINGS[11]) + b": Q:\\Bilder \xc4[U+0416]\\",
+        ])
+        for date, time, _ in log.entries:
+            stamp = datetime.datetime.strptime((date + b" " + time).decode(), "%d.%m.%Y %H:%M:%S")
+            self.assertTrue(started.replace(microsecond=0) <= stamp <= finished, stamp)
+        # The umlauts of the messages are single Latin-1 bytes.
+        self.assertIn(b"Ung\xfcltiges Zielverzeichnis!: \r\n", data)
+        self.assertIn(b"h\xe4ndisch", data)
+
+    def test_quoted_blanks_are_an_empty_folder(self):
+        # The value loses its quotes and then its trailing blanks: nothing is left.
+        with Prefix("win7") as p:
+            p.run('/silent /folder="   "', cwd=WORK)
+            entries = LogEntries(p.read_bytes(LOG)).entries
+        self.assertEqual([m for _, _, m in entries], [log_bytes(STRINGS[5] + ": ")])
+
+
+class RunningViewer(unittest.TestCase):
+    def test_running_viewer_refuses_and_touches_nothing(self):
+        with Prefix("win7") as p:
+            p.start_viewer()
+            p.run("/silent /folder=C:\\Target /desktop=1 /group=1 /assoc=2", cwd=WORK)
+            entries = LogEntries(p.read_bytes(LOG)).entries
+            self.assertFalse(p.exists("C:\\Target"))
+            self.assertIsNone(p.key("system", r"Software\Classes\Glimmerly"))
+            self.assertIsNone(p.key("system", r"Software\Microsoft\Windows\CurrentVersion\Uninstall\Glimmerly"))
+        self.assertEqual([m for _, _, m in entries], [log_bytes(STRINGS[10])])
+
+
+class SilentInstallation(unittest.TestCase):
+    def test_quoted_folder_with_blank_is_created_with_its_plugins_folder(self):
+        with Prefix("win7") as p:
+            p.run('/silent /folder="C:\\Tools\\Glimmerly Neu" /desktop=1', cwd=WORK)
+            self.assertTrue(p.exists("C:\\Tools\\Glimmerly Neu\\Plugins"))
+            self.assertFalse(p.exists(LOG), "a successful run writes no log entry")
+
+    def test_upper_case_switch_takes_the_wizard_road_and_installs_nothing(self):
+        with Prefix("win7") as p:
+            p.run("/SILENT /folder=C:\\Target", cwd=WORK)
+            self.assertFalse(p.exists("C:\\Target"))
+            self.assertFalse(p.exists(LOG))
+
+
+OPEN_COMMAND = r"Software\Classes\Glimmerly\shell\open\command"
+
+
+class ExistingInstallation(unittest.TestCase):
+    def test_registered_open_command_gives_the_target_folder(self):
+        with Prefix("win7") as p:
+            p.set_value("system", OPEN_COMMAND, "", '"C:\\Tools\\Bilder\\gl_main32.exe" "%1"')
+            p.run("/silent", cwd=WORK)
+            self.assertTrue(p.exists("C:\\Tools\\Bilder\\Plugins"))
+
+    def test_command_of_another_viewer_gives_the_default_folder(self):
+        with Prefix("win7") as p:
+            p.set_value("system", OPEN_COMMAND, "", '"C:\\Other\\viewer.exe" "%1"')
+            program_files = p.key("system", r"Software\Microsoft\Windows\CurrentVersion")["ProgramFilesDir"]
+            p.run("/silent", cwd=WORK)
+            self.assertFalse(p.exists("C:\\Other\\Plugins"))
+            self.assertTrue(p.exists(program_files + "\\Glimmerly\\Plugins"))
+
+
+if __name__ == "__main__":
+    unittest.main()
