@@ -13,7 +13,9 @@
 
 TheApp theApp;
 
-TheApp::TheApp() { memset(&titleLogFont, 0, sizeof titleLogFont); }
+TheApp::TheApp() {
+    memset(&titleLogFont, 0, sizeof titleLogFont);
+}
 
 TheApp::~TheApp() {}
 

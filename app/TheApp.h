@@ -2,7 +2,7 @@
 #include "framework/WinApp.h"
 
 class TheApp : public CWinApp {
-public:
+  public:
     TheApp();
     ~TheApp() override;
     BOOL InitInstance() override;

@@ -2,14 +2,18 @@
 
 CWinApp* CWinApp::current = NULL;
 
-CWinApp::CWinApp() : m_hInstance(NULL), m_hMainWnd(NULL) { current = this; }
+CWinApp::CWinApp() : m_hInstance(NULL), m_hMainWnd(NULL) {
+    current = this;
+}
 
 CWinApp::~CWinApp() {
     if (current == this)
         current = NULL;
 }
 
-BOOL CWinApp::InitInstance() { return TRUE; }
+BOOL CWinApp::InitInstance() {
+    return TRUE;
+}
 
 int CWinApp::Run() {
     MSG message;

@@ -4,7 +4,7 @@
 // The application object: one global instance derived from CWinApp. The entry point calls its
 // InitInstance; when that returns FALSE the process ends without a message loop.
 class CWinApp {
-public:
+  public:
     CWinApp();
     virtual ~CWinApp();
     virtual BOOL InitInstance();
@@ -15,6 +15,6 @@ public:
 
     static CWinApp* Current() { return current; }
 
-private:
+  private:
     static CWinApp* current;
 };

@@ -115,7 +115,8 @@ int ReadFileVersionInfo(const wchar_t* path, wchar_t* version, wchar_t* company,
             if (company != NULL && companyChars > 0) {
                 wchar_t* name = NULL;
                 UINT nameChars = 0;
-                if (queryValue(block, L"\\StringFileInfo\\040904E4\\CompanyName", (void**)&name, &nameChars) &&
+                if (queryValue(block, L"\\StringFileInfo\\040904E4\\CompanyName", (void**)&name,
+                               &nameChars) &&
                     name != NULL)
                     CopyText(company, companyChars, name);
             }
@@ -131,8 +132,8 @@ int ReadFileVersionInfo(const wchar_t* path, wchar_t* version, wchar_t* company,
 unsigned long long GetFileSizeBytes(const wchar_t* path) {
     if (path == NULL || path[0] == L'\0')
         return 0;
-    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
     if (file == INVALID_HANDLE_VALUE)
         return 0;
     LARGE_INTEGER size;

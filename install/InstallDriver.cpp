@@ -58,8 +58,9 @@ int RunInstallation(InstallOptions& options) {
         ReportFailure(options, IDS_INVALID_FOLDER, folder, false);
         return 0;
     }
-    // A longer folder would leave no room for the paths and commands derived from it.
-    if (!CreateDirectoryChain(folder) || !InstallFolderFits(options.targetFolder)) {
+    // A longer folder would leave no room for the paths and commands derived from it; it is refused
+    // before anything is created.
+    if (!InstallFolderFits(options.targetFolder) || !CreateDirectoryChain(folder)) {
         ReportFailure(options, IDS_CANNOT_CREATE_FOLDER, folder, false);
         return 0;
     }

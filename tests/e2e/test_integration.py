@@ -374,6 +374,7 @@ class IntegrationTest(unittest.TestCase):
             p.run('/silent /folder="%s" /group=1' % refused, cwd="C:\\work")
             log = p.read_bytes("C:\\work\\Glimmerly_Install.log")
             self.assertIn(STRING_11, log)
+            self.assertFalse(p.exists(refused), "a refused folder is not created")
             self.assertNotIn(UNINSTALL_KEY, p.registry("system"))
             self.assertEqual(self.links_in(p, USER_PROGRAMS), [])
 

@@ -290,6 +290,9 @@ class Prefix:
         proc = subprocess.Popen([WINE, launcher()], env=env, stdout=subprocess.DEVNULL,
                                 stderr=subprocess.DEVNULL)
         self._background.append(proc)
+        # The launcher returns once the viewer is started; asking for its window while the prefix is
+        # still starting up can stall Wine.
+        proc.wait(timeout=60)
         if wait_for_window:
             deadline = time.time() + 30
             while time.time() < deadline:
@@ -300,7 +303,11 @@ class Prefix:
 
     def window_exists(self, class_name):
         env = {"GLIMMERLY_FIND_WINDOW": class_name}
-        proc = _wine(self.path, launcher(), extra_env=env, check=False)
+        try:
+            proc = _wine(self.path, launcher(), extra_env=env, check=False, timeout=30)
+        except subprocess.TimeoutExpired:
+            # Seen rarely while the first window of a prefix creates its desktop: ask again.
+            return False
         return proc.returncode == 0
 
     def close(self):

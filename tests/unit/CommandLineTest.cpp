@@ -31,7 +31,8 @@ TEST(CommandLine, SilentIsCaseSensitiveAndFoundAnywhere) {
 }
 
 TEST(CommandLine, QuotedFolderWithTrailingBlankIsStripped) {
-    InstallOptions options = Read(std::wstring(kProgram) + L"/silent /folder=\"C:\\Program Files\\Glimmerly\" /desktop=1");
+    InstallOptions options =
+        Read(std::wstring(kProgram) + L"/silent /folder=\"C:\\Program Files\\Glimmerly\" /desktop=1");
     EXPECT_STREQ(options.targetFolder, L"C:\\Program Files\\Glimmerly");
     EXPECT_EQ(options.desktopShortcut, 1);
     EXPECT_EQ(options.thumbnailsShortcut, 0);
@@ -59,8 +60,13 @@ TEST(CommandLine, IntegerValuesFollowTheDecimalConversion) {
         const wchar_t* text;
         int expected;
     } cases[] = {
-        {L"/desktop=yes", 0}, {L"/desktop= 2", 2}, {L"/desktop=-1", -1}, {L"/desktop=7abc", 7},
-        {L"/desktop=", 0},    {L"/desktop=+3", 3}, {L"/desktop=99999999999", 2147483647},
+        {L"/desktop=yes", 0},
+        {L"/desktop= 2", 2},
+        {L"/desktop=-1", -1},
+        {L"/desktop=7abc", 7},
+        {L"/desktop=", 0},
+        {L"/desktop=+3", 3},
+        {L"/desktop=99999999999", 2147483647},
     };
     for (const Case& c : cases) {
         InstallOptions options = Read(std::wstring(kProgram) + L"/silent " + c.text);

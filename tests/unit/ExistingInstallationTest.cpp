@@ -58,7 +58,7 @@ TEST(GetFileSizeBytes, SizeOrZero) {
 
 // The registered open command in this test's prefix; removed again afterwards.
 class RegisteredCommand : public ::testing::Test {
-protected:
+  protected:
     void Register(const wchar_t* command) {
         ASSERT_EQ(RegSetValueW(HKEY_LOCAL_MACHINE, kOpenCommandKey, REG_SZ, command,
                                (DWORD)(wcslen(command) * sizeof(wchar_t))),
@@ -103,10 +103,11 @@ TEST(GetDefaultInstallFolder, ProgramFilesFollowedByGlimmerly) {
     wchar_t programFiles[kPathChars] = L"";
     DWORD bytes = sizeof programFiles - sizeof(wchar_t);
     HKEY key;
-    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows\\CurrentVersion", 0, KEY_QUERY_VALUE,
-                            &key),
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows\\CurrentVersion", 0,
+                            KEY_QUERY_VALUE, &key),
               ERROR_SUCCESS);
-    ASSERT_EQ(RegQueryValueExW(key, L"ProgramFilesDir", NULL, NULL, (BYTE*)programFiles, &bytes), ERROR_SUCCESS);
+    ASSERT_EQ(RegQueryValueExW(key, L"ProgramFilesDir", NULL, NULL, (BYTE*)programFiles, &bytes),
+              ERROR_SUCCESS);
     RegCloseKey(key);
     wchar_t folder[kPathChars];
     EXPECT_EQ(GetDefaultInstallFolder(folder), 1);

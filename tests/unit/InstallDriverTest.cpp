@@ -28,7 +28,7 @@ std::wstring LoadText(int id) {
 
 // Runs in a scratch folder, the current directory, where a silent run writes its log.
 class Driver : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         shown.clear();
         SetMessageBoxFunction(RecordMessage);
@@ -90,7 +90,8 @@ TEST_F(Driver, SilentFailuresAreLoggedNeverShown) {
     EXPECT_TRUE(shown.empty());
     std::string log = Log();
     EXPECT_NE(log.find("h\xE4ndisch zu erstellen.: \r\n------"), std::string::npos) << log;
-    EXPECT_NE(log.find("h\xE4ndisch zu erstellen.: Q:\\Missing\\Glimmerly\\\r\n------"), std::string::npos) << log;
+    EXPECT_NE(log.find("h\xE4ndisch zu erstellen.: Q:\\Missing\\Glimmerly\\\r\n------"), std::string::npos)
+        << log;
 }
 
 } // namespace

@@ -21,7 +21,7 @@ std::wstring CurrentDirectory() {
 
 // A scratch folder below the temporary folder, removed with its contents afterwards.
 class ScratchFolder : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         wchar_t temp[kPathChars];
         GetTempPathW(kPathChars, temp);
