@@ -1,13 +1,6 @@
-# Cross toolchain for the test programs: the posix thread model, which GoogleTest needs.
-# Nothing built with it ships (its thread library imports functions Windows XP lacks).
-set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR i686)
-set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-posix)
-set(CMAKE_RC_COMPILER i686-w64-mingw32-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-find_program(WINE_EXECUTABLE wine)
-set(CMAKE_CROSSCOMPILING_EMULATOR ${WINE_EXECUTABLE})
+# The test programs: the posix thread model, which GoogleTest needs. Nothing built with it ships (its
+# thread library imports functions Windows XP lacks).
+set(GLIMMERLY_TRIPLE i686-w64-mingw32)
+set(GLIMMERLY_THREADS posix)
+set(GLIMMERLY_WINE wine)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)

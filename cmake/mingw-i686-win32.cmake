@@ -1,13 +1,5 @@
-# Cross toolchain for everything that ships: MinGW-w64 i686 with the win32 thread model.
-# Its programs import only what Windows XP has.
-set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR i686)
-set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-win32)
-set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-win32)
-set(CMAKE_RC_COMPILER i686-w64-mingw32-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-find_program(WINE_EXECUTABLE wine)
-set(CMAKE_CROSSCOMPILING_EMULATOR ${WINE_EXECUTABLE})
+# Everything that ships: i686 with the win32 thread model, whose programs import only what Windows XP has.
+set(GLIMMERLY_TRIPLE i686-w64-mingw32)
+set(GLIMMERLY_THREADS win32)
+set(GLIMMERLY_WINE wine)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)

@@ -1,13 +1,5 @@
-# Cross toolchain for the test programs: the posix thread model, which GoogleTest needs.
-# Nothing built with it ships (its thread library imports functions Windows XP lacks).
-set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR x86_64)
-set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++-posix)
-set(CMAKE_RC_COMPILER x86_64-w64-mingw32-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-find_program(WINE_EXECUTABLE wine64 PATHS /usr/lib/wine NO_DEFAULT_PATH)
-set(CMAKE_CROSSCOMPILING_EMULATOR ${WINE_EXECUTABLE})
+# The test programs beside the 64-bit build (see mingw-x86_64-win32.cmake).
+set(GLIMMERLY_TRIPLE x86_64-w64-mingw32)
+set(GLIMMERLY_THREADS posix)
+set(GLIMMERLY_WINE wine64)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)

@@ -1,14 +1,6 @@
-# Cross toolchain for the 64-bit build of the same sources, which the tests run where the machine
-# cannot execute 32-bit code (a kernel without IA-32 emulation). It never ships.
-# Its programs import only what Windows XP has.
-set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR x86_64)
-set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-win32)
-set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++-win32)
-set(CMAKE_RC_COMPILER x86_64-w64-mingw32-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-find_program(WINE_EXECUTABLE wine64 PATHS /usr/lib/wine NO_DEFAULT_PATH)
-set(CMAKE_CROSSCOMPILING_EMULATOR ${WINE_EXECUTABLE})
+# The 64-bit build of the same sources, which the tests run where the machine cannot execute 32-bit
+# code (a kernel without IA-32 emulation). It never ships.
+set(GLIMMERLY_TRIPLE x86_64-w64-mingw32)
+set(GLIMMERLY_THREADS win32)
+set(GLIMMERLY_WINE wine64)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)
