@@ -103,7 +103,12 @@ class ShippedProgram(unittest.TestCase):
         sample = os.path.join(os.environ["GLIMMERLY_SHIPPED_DIR"], "payload", "sample_payload.zip")
         with open(sample, "rb") as handle:
             self.assertEqual(payload, handle.read())
-        self.assertIn(("TXT", 217), self.resources)
+        _, changes = self.resources[("TXT", 217)]
+        self.assertEqual(changes[:2], b"\xff\xfe")
+        text = changes[2:].decode("utf-16-le")
+        self.assertTrue(text.startswith("Glimmerly 4.62 - Was ist neu?\r\n"), text[:40])
+        self.assertIn("Überblendzeit", text)
+        self.assertNotIn("\n", text.replace("\r\n", ""))
 
 
 if __name__ == "__main__":
