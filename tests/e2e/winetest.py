@@ -29,7 +29,6 @@ WINESERVER = "/usr/lib/wine/wineserver64" if ARCH == "win64" else "wineserver"
 
 BASE_ENV = {
     "WINEARCH": ARCH,
-    "WINESERVER": WINESERVER,
     "WINEDEBUG": "-all",
     "WINEDLLOVERRIDES": "mscoree,mshtml=;winemenubuilder.exe=d",
     "LC_ALL": "C.UTF-8",
@@ -44,6 +43,9 @@ def _env(prefix, extra=None):
     env = dict(os.environ)
     env.pop("DISPLAY", None)
     env.update(BASE_ENV)
+    if ARCH == "win64":
+        # The server that the 64-bit loader starts is the one the harness stops.
+        env["WINESERVER"] = WINESERVER
     env["WINEPREFIX"] = prefix
     if extra:
         env.update(extra)
