@@ -1,6 +1,8 @@
 #include "install/InstallDriver.h"
 #include "install/PathHelpers.h"
 
+#include "TestFiles.h"
+
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <stdio.h>
@@ -48,14 +50,7 @@ class Driver : public ::testing::Test {
     }
     std::string Log() {
         std::string data;
-        FILE* file = _wfopen(L"Glimmerly_Install.log", L"rb");
-        if (file == NULL)
-            return data;
-        char buffer[4096];
-        size_t count;
-        while ((count = fread(buffer, 1, sizeof buffer, file)) > 0)
-            data.append(buffer, count);
-        fclose(file);
+        ReadFileBytes(L"Glimmerly_Install.log", &data);
         return data;
     }
     wchar_t previous[kPathChars];

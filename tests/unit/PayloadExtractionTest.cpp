@@ -1,5 +1,6 @@
 #include "install/PayloadExtraction.h"
 
+#include "TestFiles.h"
 #include "TestZip.h"
 
 #include <gtest/gtest.h>
@@ -33,22 +34,11 @@ bool IsFolder(const std::wstring& path) {
 
 std::string ReadFile(const std::wstring& path) {
     std::string data;
-    FILE* file = _wfopen(path.c_str(), L"rb");
-    if (file == NULL)
-        return "<missing>";
-    char buffer[4096];
-    size_t count;
-    while ((count = fread(buffer, 1, sizeof buffer, file)) > 0)
-        data.append(buffer, count);
-    fclose(file);
-    return data;
+    return ReadFileBytes(path, &data) ? data : "<missing>";
 }
 
 void WriteFile(const std::wstring& path, const std::string& data) {
-    FILE* file = _wfopen(path.c_str(), L"wb");
-    ASSERT_NE(file, nullptr) << "cannot write the test file";
-    fwrite(data.data(), 1, data.size(), file);
-    fclose(file);
+    WriteFileBytes(path, data);
 }
 
 FILETIME LastWriteTime(const std::wstring& path) {

@@ -3,6 +3,8 @@
 #include "install/InstallOptions.h"
 #include "install/PathHelpers.h"
 
+#include "TestFiles.h"
+
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <stdio.h>
@@ -17,23 +19,13 @@ typedef std::vector<unsigned char> Bytes;
 const char kHeader[] = "; UNICODE FILE - edit with care ;-)\r\n\r\n";
 
 Bytes ReadBytes(const std::wstring& path) {
-    Bytes bytes;
-    FILE* file = _wfopen(path.c_str(), L"rb");
-    if (file == NULL)
-        return bytes;
-    int c;
-    while ((c = getc(file)) != EOF)
-        bytes.push_back((unsigned char)c);
-    fclose(file);
-    return bytes;
+    std::string data;
+    ReadFileBytes(path, &data);
+    return Bytes(data.begin(), data.end());
 }
 
 void WriteBytes(const std::wstring& path, const Bytes& bytes) {
-    FILE* file = _wfopen(path.c_str(), L"wb");
-    ASSERT_NE(file, nullptr);
-    if (!bytes.empty())
-        fwrite(bytes.data(), 1, bytes.size(), file);
-    fclose(file);
+    WriteFileBytes(path, std::string(bytes.begin(), bytes.end()));
 }
 
 Bytes Ansi(const std::string& text) {
