@@ -2,7 +2,7 @@
 
 CWinApp* CWinApp::current = NULL;
 
-CWinApp::CWinApp() : m_hInstance(NULL), m_hMainWnd(NULL) {
+CWinApp::CWinApp() : m_hInstance(NULL), m_pMainWnd(NULL) {
     current = this;
 }
 

@@ -1,5 +1,5 @@
 #pragma once
-#include <windows.h>
+#include "framework/Wnd.h"
 
 // The application object: one global instance derived from CWinApp. The entry point calls its
 // InitInstance; when that returns FALSE the process ends without a message loop.
@@ -11,7 +11,7 @@ class CWinApp {
     virtual int Run();
 
     HINSTANCE m_hInstance;
-    HWND m_hMainWnd;
+    CWnd* m_pMainWnd;
 
     static CWinApp* Current() { return current; }
 

@@ -1,5 +1,6 @@
 #include "install/InstallDriver.h"
 
+#include "framework/Interaction.h"
 #include "install/InstallLog.h"
 #include "install/PathHelpers.h"
 #include "install/PayloadExtraction.h"
@@ -14,12 +15,6 @@ namespace {
 
 enum { kMessageChars = 1024, kLogMessageChars = kMessageChars + kOptionsFolderChars + 4 };
 
-int DefaultMessageBox(const wchar_t* text, const wchar_t* caption, unsigned int type) {
-    return MessageBoxW(GetActiveWindow(), text, caption, type);
-}
-
-MessageBoxFunction messageBox = DefaultMessageBox;
-
 void LoadMessage(int id, wchar_t* text) {
     text[0] = L'\0';
     int length = LoadStringW(GetModuleHandleW(NULL), id, text, kMessageChars);
@@ -31,7 +26,7 @@ void ReportFailure(const InstallOptions& options, int id, const wchar_t* folder,
     wchar_t message[kMessageChars];
     LoadMessage(id, message);
     if (!options.silent) {
-        ShowDriverMessage(message, options.caption, MB_OK | MB_ICONERROR);
+        ShowMessageBox(GetActiveWindow(), message, options.caption, MB_OK | MB_ICONERROR);
         return;
     }
     wchar_t entry[kLogMessageChars];
@@ -42,14 +37,6 @@ void ReportFailure(const InstallOptions& options, int id, const wchar_t* folder,
 }
 
 } // namespace
-
-void SetMessageBoxFunction(MessageBoxFunction function) {
-    messageBox = function != NULL ? function : DefaultMessageBox;
-}
-
-int ShowDriverMessage(const wchar_t* text, const wchar_t* caption, unsigned int type) {
-    return messageBox(text, caption, type);
-}
 
 int RunInstallation(InstallOptions& options) {
     wchar_t folder[kOptionsFolderChars];
@@ -86,7 +73,8 @@ int RunInstallation(InstallOptions& options) {
     if (options.associationsRequested && !options.silent) {
         wchar_t question[kMessageChars];
         LoadMessage(IDS_CONFIRM_ASSOCIATIONS, question);
-        if (ShowDriverMessage(question, options.caption, MB_YESNO | MB_DEFBUTTON2 | MB_ICONQUESTION) == IDNO)
+        if (ShowMessageBox(GetActiveWindow(), question, options.caption,
+                           MB_YESNO | MB_DEFBUTTON2 | MB_ICONQUESTION) == IDNO)
             associationsConfirmed = 0;
     }
 

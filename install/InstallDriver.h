@@ -5,7 +5,3 @@
 // shown (wizard) or logged (silent).
 int RunInstallation(InstallOptions& options);
 
-// The message-box seam: the wizard shows failures and the association question through it.
-typedef int (*MessageBoxFunction)(const wchar_t* text, const wchar_t* caption, unsigned int type);
-void SetMessageBoxFunction(MessageBoxFunction function);
-int ShowDriverMessage(const wchar_t* text, const wchar_t* caption, unsigned int type);

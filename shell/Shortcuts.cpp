@@ -1,5 +1,6 @@
 #include "shell/Shortcuts.h"
 
+#include "framework/ComApartment.h"
 #include "framework/SystemLibrary.h"
 #include "install/PathHelpers.h"
 #include "shell/DerivedText.h"
@@ -17,33 +18,10 @@ const CLSID kShellLinkClass = {0x00021401, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}}
 const IID kShellLinkInterface = {0x000214F9, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 const IID kPersistFileInterface = {0x0000010B, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 
-typedef HRESULT(WINAPI* CoInitializeFunction)(LPVOID);
-typedef void(WINAPI* CoUninitializeFunction)();
 typedef HRESULT(WINAPI* CoCreateInstanceFunction)(REFCLSID, LPUNKNOWN, DWORD, REFIID, LPVOID*);
 typedef void(WINAPI* CoTaskMemFreeFunction)(LPVOID);
 typedef HRESULT(WINAPI* GetFolderLocationFunction)(HWND, int, LPITEMIDLIST*);
 typedef BOOL(WINAPI* PathFromIdListFunction)(LPCITEMIDLIST, LPWSTR);
-
-// COM initialised for the lifetime of one link.
-class ComApartment {
-  public:
-    ComApartment() {
-        CoInitializeFunction initialize = SystemFunction<CoInitializeFunction>(L"ole32.dll", "CoInitialize");
-        uninitialize_ = SystemFunction<CoUninitializeFunction>(L"ole32.dll", "CoUninitialize");
-        initialized_ = initialize != NULL && uninitialize_ != NULL && SUCCEEDED(initialize(NULL));
-    }
-    ~ComApartment() {
-        if (initialized_)
-            uninitialize_();
-    }
-    ComApartment(const ComApartment&) = delete;
-    ComApartment& operator=(const ComApartment&) = delete;
-    bool Initialized() const { return initialized_; }
-
-  private:
-    CoUninitializeFunction uninitialize_ = NULL;
-    bool initialized_ = false;
-};
 
 // Owns one interface pointer and releases it.
 template <class Interface> class ComPointer {

@@ -1,3 +1,4 @@
+#include "framework/Interaction.h"
 #include "install/InstallDriver.h"
 #include "install/PathHelpers.h"
 
@@ -17,10 +18,11 @@ struct Shown {
 };
 std::vector<Shown> shown;
 
-int RecordMessage(const wchar_t* text, const wchar_t* caption, unsigned type) {
+int RecordMessage(HWND, const wchar_t* text, const wchar_t* caption, unsigned type) {
     shown.push_back({text, caption, type});
     return IDOK;
 }
+const Interaction recording = {RecordMessage, NULL, NULL, NULL, NULL};
 
 std::wstring LoadText(int id) {
     wchar_t text[1024] = L"";
@@ -33,7 +35,7 @@ class Driver : public ::testing::Test {
   protected:
     void SetUp() override {
         shown.clear();
-        SetMessageBoxFunction(RecordMessage);
+        SetInteraction(&recording);
         GetCurrentDirectoryW(kPathChars, previous);
         wchar_t temp[kPathChars];
         GetTempPathW(kPathChars, temp);
@@ -43,7 +45,7 @@ class Driver : public ::testing::Test {
         ResetInstallOptions(options);
     }
     void TearDown() override {
-        SetMessageBoxFunction(NULL);
+        SetInteraction(NULL);
         SetCurrentDirectoryW(previous);
         DeleteFileW((folder + L"\\Glimmerly_Install.log").c_str());
         RemoveDirectoryW(folder.c_str());

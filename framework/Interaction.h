@@ -1,0 +1,28 @@
+#pragma once
+#include <windows.h>
+#include <shlobj.h>
+
+// What the program shows to or asks of the user and what it hands to the shell: message boxes, the
+// folder browser, the shell's "open", a started command and the warning beep. Tests replace these
+// functions to answer and record them; everything else stays real.
+struct Interaction {
+    int (*messageBox)(HWND owner, const wchar_t* text, const wchar_t* caption, UINT type);
+    // The chosen file-system folder in path (kPathChars); 1, or 0 when nothing was chosen.
+    int (*browseForFolder)(BROWSEINFOW* info, wchar_t* path);
+    // ShellExecuteW's result: greater than 32 for success.
+    INT_PTR (*shellOpen)
+    (HWND owner, const wchar_t* file, const wchar_t* parameters, const wchar_t* folder, int show);
+    // A command line in the ANSI code page, as WinExec runs it; greater than 31 for success.
+    UINT (*runCommand)(const char* commandLine, UINT show);
+    void (*beep)(UINT type);
+};
+
+// Replaces the functions; null restores the real ones.
+void SetInteraction(const Interaction* replacement);
+
+int ShowMessageBox(HWND owner, const wchar_t* text, const wchar_t* caption, UINT type);
+int BrowseForFolder(BROWSEINFOW* info, wchar_t* path);
+INT_PTR ShellOpen(HWND owner, const wchar_t* file, const wchar_t* parameters, const wchar_t* folder,
+                  int show);
+UINT RunCommand(const char* commandLine, UINT show);
+void WarningBeep(UINT type);
