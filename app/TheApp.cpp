@@ -2,10 +2,12 @@
 
 #include "app/CommandLine.h"
 #include "app/StartUp.h"
+#include "app/WizPropertySheet.h"
 #include "install/ExistingInstallation.h"
 #include "install/InstallDriver.h"
 #include "install/InstallLog.h"
 #include "install/PathHelpers.h"
+#include "pages/WizPropertyPage.h"
 #include "res/resource.h"
 
 #include <commctrl.h>
@@ -19,6 +21,32 @@ TheApp::TheApp() {
 
 TheApp::~TheApp() {}
 
+void TheApp::RunWizard() {
+    memset(&titleLogFont, 0, sizeof titleLogFont);
+    int dpi = 96;
+    if (HDC screen = GetDC(NULL)) {
+        dpi = GetDeviceCaps(screen, LOGPIXELSX);
+        ReleaseDC(NULL, screen);
+    }
+    titleLogFont.lfHeight = MulDiv(18, dpi, 96);
+    titleLogFont.lfWeight = FW_BOLD;
+    titleLogFont.lfQuality = ANTIALIASED_QUALITY;
+    CopyText(titleLogFont.lfFaceName, LF_FACESIZE, L"Arial");
+    wizardSheet.titleFont.CreateFontIndirect(titleLogFont);
+    wizardSheet.associationList = NULL;
+
+    // Destroyed in reverse order when the wizard has ended.
+    CWizPropertyPage welcome(IDD_WELCOME), whatsNew(IDD_WHATS_NEW), associations(IDD_ASSOCIATIONS),
+        ready(IDD_READY), finish(IDD_FINISH);
+    CWizPropertyPage* pages[] = {&welcome, &whatsNew, &associations, &ready, &finish};
+    for (CWizPropertyPage* page : pages)
+        wizardSheet.AddPage(page);
+    m_pMainWnd = &wizardSheet;
+    InitThemeSupport();
+    wizardSheet.DoModal();
+    m_pMainWnd = NULL;
+}
+
 BOOL TheApp::InitInstance() {
     RestrictDllSearchPath();
     InitThemeSupport();
@@ -26,8 +54,10 @@ BOOL TheApp::InitInstance() {
     InitCommonControlsEx(&controls);
 
     const wchar_t* commandLine = GetCommandLineW();
-    if (!HasSilentSwitch(commandLine))
-        return FALSE; // the wizard road
+    if (!HasSilentSwitch(commandLine)) {
+        RunWizard();
+        return FALSE;
+    }
 
     if (FindWindowW(L"Glimmerly", NULL) != NULL) {
         wchar_t warning[kPathChars] = L"";

@@ -8,6 +8,10 @@ class TheApp : public CWinApp {
     BOOL InitInstance() override;
 
     LOGFONTW titleLogFont;
+
+  private:
+    // The interactive installation: the five pages in the wizard sheet, run modally.
+    void RunWizard();
 };
 
 extern TheApp theApp;

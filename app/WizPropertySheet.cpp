@@ -1,0 +1,77 @@
+#include "app/WizPropertySheet.h"
+
+#include "pages/WizPropertyPage.h"
+#include "res/resource.h"
+
+CWizPropertySheet wizardSheet(L"Glimmerly Setup");
+
+const wchar_t kLicenceUrl[] = L"https://www.glimmerly.example/deutsch/lizenz.html";
+const wchar_t kFaqUrl[] = L"https://www.glimmerly.example/deutsch/faq.html";
+
+CWizPropertySheet::CWizPropertySheet(const wchar_t* caption, HWND parent, UINT startPage)
+    : CPropertySheet(caption, parent, startPage) {
+    m_psh.dwFlags |= PSH_WIZARD;
+}
+
+CWizPropertySheet::~CWizPropertySheet() {}
+
+void CWizPropertySheet::AddPage(CWizPropertyPage* page) {
+    CPropertySheet::AddPage(page);
+    page->sheet = this;
+}
+
+BOOL CWizPropertySheet::OnInitDialog() {
+    CopyText(captionText, kPathChars, L"Glimmerly 32-bit Setup");
+    BOOL result = CPropertySheet::OnInitDialog();
+    wchar_t exitText[64] = L"";
+    LoadStringW(GetModuleHandleW(NULL), IDS_EXIT_BUTTON, exitText, 64);
+    SetDlgItemText(kCancelButton, exitText);
+    SetWindowTextW(m_hWnd, captionText);
+    return result;
+}
+
+BOOL CWizPropertySheet::ConfirmExit() {
+    wchar_t question[256] = L"";
+    LoadStringW(GetModuleHandleW(NULL), IDS_CONFIRM_EXIT, question, 256);
+    return MessageBox(question, captionText, MB_YESNO | MB_DEFBUTTON2 | MB_ICONQUESTION) == IDYES;
+}
+
+BOOL CWizPropertySheet::OnCommand(WPARAM wParam, LPARAM lParam) {
+    if (LOWORD(wParam) == kCancelButton) {
+        if (GetActiveIndex() == kFinishPosition)
+            RunFinishActions(*this);
+        // The close box asks first and then arrives here as Cancel: one question is enough.
+        else if (!exitConfirmed_ && !ConfirmExit())
+            return TRUE;
+    }
+    return CPropertySheet::OnCommand(wParam, lParam);
+}
+
+void CWizPropertySheet::OnSysCommand(UINT id, LPARAM lParam) {
+    if (id == SC_CLOSE && GetActiveIndex() != kFinishPosition) {
+        if (!ConfirmExit())
+            return;
+        exitConfirmed_ = TRUE;
+    }
+    CPropertySheet::OnSysCommand(id, lParam);
+}
+
+LRESULT CWizPropertySheet::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
+    // The platform names a wizard after each page it shows; the pages have no caption of their own,
+    // and the sheet keeps its one title.
+    if (message == WM_SETTEXT && captionText[0] != L'\0')
+        lParam = (LPARAM)captionText;
+    return CPropertySheet::WindowProc(message, wParam, lParam);
+}
+
+int CWizPropertySheet::FindViewerWindow() {
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        HWND viewer = FindWindowExW(NULL, NULL, L"Glimmerly", NULL);
+        if (viewer != NULL) {
+            SetForegroundWindow(viewer);
+            return 1;
+        }
+        Sleep(500);
+    }
+    return 0;
+}

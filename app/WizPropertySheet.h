@@ -1,0 +1,49 @@
+#pragma once
+#include "controls/HyperLink.h"
+#include "controls/XColorStatic.h"
+#include "framework/Font.h"
+#include "framework/PropertySheet.h"
+#include "install/PathHelpers.h"
+
+// Positions of the five pages in the sheet.
+enum { kWelcomePosition, kWhatsNewPosition, kAssociationsPosition, kReadyPosition, kFinishPosition };
+
+// The frame of the interactive installation: a wizard-mode sheet holding the five pages and what
+// they share. It asks before the wizard is abandoned, and runs the finish actions when it is closed
+// from the finish page.
+class CWizPropertySheet : public CPropertySheet {
+  public:
+    CWizPropertySheet(const wchar_t* caption, HWND parent = NULL, UINT startPage = 0);
+    ~CWizPropertySheet() override;
+
+    void AddPage(class CWizPropertyPage* page);
+    // 1 when the viewer's window was found and brought to the front, else 0.
+    int FindViewerWindow();
+
+    CFont titleFont;
+    HWND associationList = NULL;
+    CHyperLink eulaLink;
+    CXColorStatic statusLabel;
+    wchar_t captionText[kPathChars] = L"";
+    // The folder the last successful installation went to, with its trailing backslash.
+    wchar_t installedFolder[kPathChars] = L"";
+
+  protected:
+    BOOL OnInitDialog() override;
+    BOOL OnCommand(WPARAM wParam, LPARAM lParam) override;
+    void OnSysCommand(UINT id, LPARAM lParam) override;
+    LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
+
+  private:
+    // String 3; TRUE when the user answered Yes.
+    BOOL ConfirmExit();
+
+    BOOL exitConfirmed_ = FALSE;
+};
+
+// The one sheet of the program.
+extern CWizPropertySheet wizardSheet;
+
+// The web pages the wizard opens.
+extern const wchar_t kLicenceUrl[];
+extern const wchar_t kFaqUrl[];

@@ -1,0 +1,31 @@
+#include "pages/WizPropertyPage.h"
+
+#include "app/WizPropertySheet.h"
+#include "framework/Interaction.h"
+#include "res/resource.h"
+
+void CWizPropertyPage::SetUpFinishPage() {
+    SendDlgItemMessageW(m_hWnd, IDC_FINISH_TITLE, WM_SETFONT, (WPARAM)(HFONT)sheet->titleFont, TRUE);
+    CheckDlgButton(IDC_SHOW_FAQ, 1);
+    CheckDlgButton(IDC_START_VIEWER, 1);
+    wchar_t finishText[64] = L"";
+    LoadStringW(GetModuleHandleW(NULL), IDS_FINISH_BUTTON, finishText, 64);
+    SetWindowTextW(sheet->GetDlgItem(CPropertySheet::kCancelButton), finishText);
+    EnableSheetButton(CPropertySheet::kBackButton, FALSE);
+    EnableSheetButton(CPropertySheet::kNextButton, FALSE);
+}
+
+void RunFinishActions(CWizPropertySheet& sheet) {
+    CWizPropertyPage* finish = (CWizPropertyPage*)sheet.GetPage(kFinishPosition);
+    if (finish->IsDlgButtonChecked(IDC_SHOW_FAQ))
+        ShellOpen(GetDesktopWindow(), kFaqUrl, NULL, L"", SW_SHOW);
+    if (finish->IsDlgButtonChecked(IDC_START_VIEWER)) {
+        wchar_t viewer[kPathChars];
+        CopyText(viewer, kPathChars, sheet.installedFolder);
+        if (AppendText(viewer, kPathChars, L"gl_main32.exe")) {
+            ShellOpen(GetActiveWindow(), viewer, L"", NULL, SW_SHOW);
+            Sleep(50);
+            sheet.FindViewerWindow();
+        }
+    }
+}
