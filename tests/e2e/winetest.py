@@ -267,10 +267,7 @@ class Prefix:
         return self.registry(which).get(key.lower())
 
     # --- running ---------------------------------------------------------------------------------
-    def run(self, command_line, cwd="C:\\", exe=None, timeout=120, extra_env=None):
-        """Runs the setup program with exactly this command line (after the program path) from cwd.
-
-        The command line reaches the program unchanged: a launcher starts it with CreateProcessW."""
+    def _launch_env(self, command_line, cwd, exe, extra_env):
         exe = exe or SETUP_EXE
         target = "C:\\setup\\" + os.path.basename(exe)
         if not self.exists(target):
@@ -280,8 +277,23 @@ class Prefix:
         os.makedirs(host_cwd, exist_ok=True)
         env = {"GLIMMERLY_COMMAND_LINE": full}
         env.update(extra_env or {})
+        return env, host_cwd
+
+    def run(self, command_line, cwd="C:\\", exe=None, timeout=120, extra_env=None):
+        """Runs the setup program with exactly this command line (after the program path) from cwd.
+
+        The command line reaches the program unchanged: a launcher starts it with CreateProcessW."""
+        env, host_cwd = self._launch_env(command_line, cwd, exe, extra_env)
         proc = _wine(self.path, launcher(), extra_env=env, check=False, timeout=timeout, cwd=host_cwd)
         return Result(proc.returncode, proc.stdout, proc.stderr)
+
+    def start(self, command_line="", cwd="C:\\", exe=None, extra_env=None):
+        """Starts the setup program like run, in the background; the process ends with the program."""
+        env, host_cwd = self._launch_env(command_line, cwd, exe, extra_env)
+        proc = subprocess.Popen([WINE, launcher()], env=_env(self.path, env), cwd=host_cwd,
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self._background.append(proc)
+        return proc
 
     def start_viewer(self, args="", wait_for_window=True):
         """Starts the sample viewer in the background; it keeps running until the prefix is closed."""

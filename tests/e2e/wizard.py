@@ -1,0 +1,125 @@
+"""The setup program's wizard, worked from another process in the same prefix as a user would.
+
+The driver (fixtures/wizard_driver.exe) runs for the whole session and answers one line per command;
+see its source for the commands."""
+import os
+import subprocess
+
+import winetest
+
+SHEET_BACK, SHEET_NEXT, SHEET_CANCEL = 12323, 12324, 2
+IDYES, IDNO, IDOK = 6, 7, 1
+# Controls of the pages, by the ids of their dialog templates.
+FOLDER, BROWSE, DESKTOP, START_MENU, TITLE, CURRENT_USER, ALL_USERS, NO_SHORTCUTS, THUMBNAILS, EULA, \
+    VERSION_LINE = 1000, 1009, 1011, 1012, 1013, 1016, 1017, 1019, 1021, 1045, 1056
+CHANGES = 1000
+ASSOC_ALL_USERS, SELECT_ALL, SELECT_NONE, IMAGES_ONLY, ASSOC_LIST, WRITE_ASSOCIATIONS = \
+    1037, 1080, 1081, 1091, 1579, 3311
+TARGET_LINE, READY_TITLE, SETTINGS_IN_PROGRAM, SETTINGS_IN_APPDATA, STATUS_LINE = 1010, 1014, 1038, 1039, 1044
+FINISH_TITLE, START_VIEWER, SHOW_FAQ = 1015, 1020, 1022
+
+
+def _unescape(text):
+    out, i = [], 0
+    while i < len(text):
+        if text[i] == "\\" and i + 1 < len(text):
+            out.append({"n": "\n", "r": "\r"}.get(text[i + 1], text[i + 1]))
+            i += 2
+        else:
+            out.append(text[i])
+            i += 1
+    return "".join(out)
+
+
+class Wizard:
+    """Starts the setup program without "/silent" in prefix and attaches the driver to its sheet."""
+
+    def __init__(self, prefix, command_line="", cwd="C:\\", display=None):
+        extra = {"DISPLAY": display} if display else None
+        self.prefix = prefix
+        self.process = prefix.start(command_line, cwd=cwd, extra_env=extra)
+        driver = os.path.join(winetest.FIXTURES, "wizard_driver.exe")
+        self.driver = subprocess.Popen([winetest.WINE, driver], env=winetest._env(prefix.path, extra),
+                                       stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                       stderr=subprocess.DEVNULL, text=True, encoding="utf-8")
+        self.ok("sheet", 60000)
+
+    def do(self, *words):
+        self.driver.stdin.write(" ".join(str(w) for w in words) + "\n")
+        self.driver.stdin.flush()
+        return self.driver.stdout.readline().rstrip("\n")
+
+    def ok(self, *words):
+        answer = self.do(*words)
+        if not answer.startswith("ok"):
+            raise AssertionError("%s: %s" % (" ".join(str(w) for w in words), answer))
+        return answer[3:]
+
+    # --- what a user sees -------------------------------------------------------------------------
+    def page(self):
+        return int(self.ok("page"))
+
+    def text(self, control):
+        return _unescape(self.ok("text", control))
+
+    def state(self, control):
+        """(enabled, visible, checked) of a control of the current page or the sheet."""
+        return tuple(int(v) for v in self.ok("state", control).split())
+
+    def enabled(self, control):
+        return self.state(control)[0] == 1
+
+    def checked(self, control):
+        return self.state(control)[2] == 1
+
+    def list_states(self, control=ASSOC_LIST):
+        """The state image of every row: '1' unchecked, '2' checked."""
+        count, _, states = self.ok("list", control).partition(" ")
+        assert int(count) == len(states)
+        return states
+
+    def box(self, timeout=15000):
+        """The message box that is open now: (default button id, text)."""
+        default, _, text = self.ok("box", timeout).partition(" ")
+        return int(default), _unescape(text)
+
+    def no_box(self, timeout=1500):
+        return self.do("box", timeout) == "error no box"
+
+    # --- what a user does -------------------------------------------------------------------------
+    def click(self, control):
+        self.ok("click", control)
+
+    def set_text(self, control, text):
+        self.ok("settext", control, text)
+
+    def next(self):
+        self.click(SHEET_NEXT)
+
+    def back(self):
+        self.click(SHEET_BACK)
+
+    def answer(self, button):
+        self.ok("answer", button)
+
+    def wait_page(self, index, timeout=60):
+        import time
+        deadline = time.time() + timeout
+        while time.time() < deadline:
+            if self.page() == index:
+                return
+            time.sleep(0.1)
+        raise AssertionError("page %d did not come (now %d)" % (index, self.page()))
+
+    def ended(self, timeout=60):
+        """Waits for the setup program to end; True when it did."""
+        try:
+            self.process.wait(timeout=timeout)
+            return True
+        except subprocess.TimeoutExpired:
+            return False
+
+    def close(self):
+        if self.driver.poll() is None:
+            self.driver.stdin.close()
+            self.driver.wait(timeout=30)

@@ -1,0 +1,268 @@
+#include "controls/HyperLink.h"
+#include "controls/XColorStatic.h"
+#include "framework/Interaction.h"
+#include "install/PathHelpers.h"
+#include "pages/FileTypeCatalogue.h"
+#include "pages/WizPropertyPage.h"
+#include "res/resource.h"
+
+#include <gtest/gtest.h>
+#include <commctrl.h>
+#include <string>
+#include <vector>
+
+namespace {
+
+// What the pages and the link handed to the user and the shell, and how they were answered.
+struct Recorder {
+    std::wstring chosenFolder; // the browser's answer; empty: cancelled
+    INT_PTR shellResult = 42;  // ShellExecuteW's answer
+    std::wstring browseTitle, browseStart, opened;
+    UINT browseFlags = 0;
+    std::vector<UINT> beeps;
+} recorder;
+
+int Browse(BROWSEINFOW* info, wchar_t* path) {
+    recorder.browseTitle = info->lpszTitle;
+    recorder.browseFlags = info->ulFlags;
+    recorder.browseStart = (const wchar_t*)info->lParam;
+    CopyText(path, kPathChars, recorder.chosenFolder.c_str());
+    return !recorder.chosenFolder.empty();
+}
+INT_PTR Open(HWND, const wchar_t* file, const wchar_t*, const wchar_t*, int) {
+    recorder.opened = file;
+    return recorder.shellResult;
+}
+UINT Run(const char*, UINT) {
+    return 0; // the fallback browser cannot start either
+}
+void Beep(UINT type) {
+    recorder.beeps.push_back(type);
+}
+const Interaction recording = {NULL, Browse, Open, Run, Beep};
+
+class WizardPages : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        recorder = Recorder();
+        SetInteraction(&recording);
+    }
+    void TearDown() override { SetInteraction(NULL); }
+};
+
+// Chosen in the browser -> put into the folder field.
+TEST_F(WizardPages, BrowsedFolderIsNamedAfterTheViewer) {
+    const struct {
+        const wchar_t *chosen, *field;
+    } cases[] = {
+        {L"D:\\", L"D:\\Glimmerly\\"},
+        {L"C:\\Program Files", L"C:\\Program Files\\Glimmerly\\"},
+        {L"E:\\Tools\\GLIMMERLY", L"E:\\Tools\\GLIMMERLY\\"},
+        {L"E:\\Tools\\Glimmerly2", L"E:\\Tools\\Glimmerly2\\Glimmerly\\"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.chosen);
+        recorder.chosenFolder = c.chosen;
+        wchar_t field[kPathChars] = L"C:\\Alt\\";
+        ASSERT_EQ(BrowseForTargetFolder(NULL, field), 1);
+        AppendViewerFolderName(field);
+        EXPECT_STREQ(field, c.field);
+    }
+    EXPECT_EQ(recorder.browseTitle, L"Zielverzeichnis:");
+    EXPECT_EQ(recorder.browseFlags, (UINT)BIF_RETURNONLYFSDIRS);
+    EXPECT_EQ(recorder.browseStart, L"C:\\Alt\\");
+
+    recorder.chosenFolder.clear();
+    wchar_t field[kPathChars] = L"C:\\Alt\\";
+    EXPECT_EQ(BrowseForTargetFolder(NULL, field), 0);
+    EXPECT_STREQ(field, L"C:\\Alt\\");
+}
+
+TEST_F(WizardPages, TargetFolderNeedsADrive) {
+    const struct {
+        const wchar_t* folder;
+        int accepted;
+    } cases[] = {{L"", 0},   {L"\\\\server\\share\\Glimmerly", 0}, {L"Glimmerly", 0}, {L" C:\\Glimmerly", 0},
+                 {L"D:", 1}, {L"C:\\Program Files\\Glimmerly", 1}};
+    for (const auto& c : cases)
+        EXPECT_EQ(IsAcceptedTargetFolder(c.folder), c.accepted) << c.folder;
+}
+
+std::wstring Changes(const std::wstring& text) {
+    std::wstring resource = L"\xFEFF" + text;
+    std::vector<wchar_t> shown(kChangesChars);
+    PrepareChangesText(resource.data(), (unsigned long)(resource.size() * sizeof(wchar_t)), shown.data());
+    return shown.data();
+}
+
+TEST_F(WizardPages, ChangesTextLosesItsTrailingPunctuationAndIsCutAt20479Bytes) {
+    EXPECT_EQ(Changes(L"Neu:\r\n- Diashow.\r\n"), L"\xFEFFNeu:\r\n- Diashow");
+    EXPECT_EQ(Changes(L"Version 4.62 \x00C4"), L"\xFEFFVersion 4.62 \x00C4");
+    EXPECT_EQ(Changes(L" .\r\n"), L"");
+    // 10239 whole code units survive (the mark and 10238 letters); the half unit is zeroed away.
+    std::wstring shown = Changes(std::wstring(20000, L'a'));
+    EXPECT_EQ(shown.size(), 10239u);
+    EXPECT_EQ(shown.back(), L'a');
+}
+
+TEST_F(WizardPages, AssociationReadOutCountsCheckedRowsOnlyWhileTheListIsEnabled) {
+    HWND list =
+        CreateWindowExW(0, WC_LISTVIEWW, L"", WS_POPUP | LVS_REPORT, 0, 0, 400, 300, NULL, NULL, NULL, NULL);
+    ASSERT_NE(list, nullptr);
+    ListView_SetExtendedListViewStyleEx(list, 0, LVS_EX_CHECKBOXES | LVS_EX_FULLROWSELECT);
+    LVCOLUMNW column = {};
+    column.mask = LVCF_WIDTH;
+    column.cx = 100;
+    ListView_InsertColumn(list, 0, &column);
+    ListView_InsertColumn(list, 1, &column);
+    for (int row = 0; row < fileTypeRowCount; ++row)
+        InsertFileTypeRow(list, FileTypeCatalogue[row].extensions, FileTypeCatalogue[row].description,
+                          row == 0 || row == 48 || row == 62, row);
+
+    InstallOptions options;
+    ResetInstallOptions(options);
+    ReadAssociationSelection(list, options);
+    std::vector<int> selected;
+    for (int i = 0; i < kAssociationFlags; ++i)
+        if (options.associationSelection[i])
+            selected.push_back(i);
+    EXPECT_EQ(selected, (std::vector<int>{0, 48, 62}));
+    EXPECT_EQ(options.associationsRequested, 1);
+
+    EnableWindow(list, FALSE);
+    ReadAssociationSelection(list, options);
+    for (int i = 0; i < kAssociationFlags; ++i)
+        EXPECT_EQ(options.associationSelection[i], 0) << i;
+    EXPECT_EQ(options.associationsRequested, 0);
+    DestroyWindow(list);
+}
+
+// A dialog that hands its statics' messages back to the objects attached to them, as the pages do.
+INT_PTR CALLBACK ReflectingDialog(HWND, UINT message, WPARAM wParam, LPARAM lParam) {
+    LRESULT result = 0;
+    if ((message == WM_COMMAND || message == WM_CTLCOLORSTATIC) &&
+        CStatic::Reflect(message, wParam, lParam, &result))
+        return message == WM_CTLCOLORSTATIC ? (INT_PTR)result : TRUE;
+    return message == WM_INITDIALOG;
+}
+
+// A page dialog in a frame of its own.
+HWND CreatePage(UINT templateId) {
+    HWND frame = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 640, 480, NULL, NULL, NULL, NULL);
+    return CreateDialogParamW(GetModuleHandleW(NULL), MAKEINTRESOURCEW(templateId), frame, ReflectingDialog,
+                              0);
+}
+
+class LinkOnWelcomePage : public WizardPages {
+  protected:
+    void SetUp() override {
+        WizardPages::SetUp();
+        page = CreatePage(IDD_WELCOME);
+        ASSERT_NE(page, nullptr);
+        ASSERT_TRUE(link.SubclassDlgItem(IDC_EULA_LINK, page));
+    }
+    void TearDown() override {
+        DestroyWindow(GetParent(page));
+        WizardPages::TearDown();
+    }
+    bool Underlined(HWND window = NULL) {
+        LOGFONTW font = {};
+        GetObjectW((HFONT)SendMessageW(window ? window : link.m_hWnd, WM_GETFONT, 0, 0), sizeof font, &font);
+        return font.lfUnderline != 0;
+    }
+    COLORREF TextColour() {
+        HDC dc = CreateCompatibleDC(NULL);
+        SendMessageW(page, WM_CTLCOLORSTATIC, (WPARAM)dc, (LPARAM)link.m_hWnd);
+        COLORREF colour = GetTextColor(dc);
+        DeleteDC(dc);
+        return colour;
+    }
+    void Click() {
+        SendMessageW(page, WM_COMMAND, MAKEWPARAM(IDC_EULA_LINK, STN_CLICKED), (LPARAM)link.m_hWnd);
+    }
+
+    HWND page = NULL;
+    CHyperLink link;
+};
+
+TEST_F(LinkOnWelcomePage, UnderlinesByModeAndFitsItsText) {
+    EXPECT_EQ(link.GetUnderlineMode(), -1);
+    EXPECT_FALSE(Underlined());
+    SendMessageW(link.m_hWnd, WM_MOUSEMOVE, 0, 0);
+    EXPECT_TRUE(Underlined()) << "hovered in mode -1";
+
+    CHyperLink never;
+    ASSERT_TRUE(never.SubclassDlgItem(IDC_VERSION_LINE, page));
+    never.SetUnderlineMode(0);
+    SendMessageW(never.m_hWnd, WM_MOUSEMOVE, 0, 0);
+    EXPECT_FALSE(Underlined(never.m_hWnd)) << "mode 0 never underlines";
+
+    link.SetUnderlineMode(1);
+    EXPECT_TRUE(Underlined());
+    EXPECT_STREQ(link.GetLinkUrl(), L"Glimmerly EULA") << "a link without an address takes its text";
+
+    // Left-aligned: the left edge stays, the width becomes the text's.
+    RECT rect;
+    GetWindowRect(link.m_hWnd, &rect);
+    HDC dc = GetDC(link.m_hWnd);
+    LOGFONTW underlined;
+    GetObjectW((HFONT)SendMessageW(link.m_hWnd, WM_GETFONT, 0, 0), sizeof underlined, &underlined);
+    HFONT measure = CreateFontIndirectW(&underlined);
+    HGDIOBJ previous = SelectObject(dc, measure);
+    SIZE extent;
+    GetTextExtentPoint32W(dc, L"Glimmerly EULA", 14, &extent);
+    SelectObject(dc, previous);
+    DeleteObject(measure);
+    ReleaseDC(link.m_hWnd, dc);
+    EXPECT_EQ(rect.right - rect.left, extent.cx);
+}
+
+TEST_F(LinkOnWelcomePage, ColoursFollowHoverAndVisits) {
+    link.SetLinkUrl(L"https://www.glimmerly.example/eula");
+    EXPECT_EQ(TextColour(), RGB(0, 0, 238));
+    recorder.shellResult = SE_ERR_NOASSOC;
+    Click();
+    EXPECT_EQ(recorder.opened, L"https://www.glimmerly.example/eula");
+    EXPECT_EQ(recorder.beeps, (std::vector<UINT>{MB_ICONEXCLAMATION}));
+    EXPECT_EQ(TextColour(), RGB(0, 0, 238));
+
+    recorder.shellResult = 42;
+    Click();
+    EXPECT_EQ(recorder.beeps.size(), 1u);
+    EXPECT_EQ(TextColour(), RGB(85, 26, 139)) << "visited";
+    SendMessageW(link.m_hWnd, WM_MOUSEMOVE, 0, 0);
+    EXPECT_EQ(TextColour(), RGB(255, 0, 0)) << "hovered, whatever the visited state";
+}
+
+TEST(HyperLinkFallback, BrowserCommandDropsThePlaceholder) {
+    wchar_t line[256];
+    ASSERT_TRUE(BuildBrowserCommand(L"\"C:\\Web\\browser.exe\" \"%1\"", L"https://a.example/", line, 256));
+    EXPECT_STREQ(line, L"\"C:\\Web\\browser.exe\"  https://a.example/");
+    ASSERT_TRUE(BuildBrowserCommand(L"C:\\Web\\browser.exe -nohome %1", L"u", line, 256));
+    EXPECT_STREQ(line, L"C:\\Web\\browser.exe -nohome  u");
+    ASSERT_TRUE(BuildBrowserCommand(L"browser.exe", L"u", line, 256));
+    EXPECT_STREQ(line, L"browser.exe u");
+    EXPECT_FALSE(BuildBrowserCommand(L"browser.exe", L"u", line, 12)) << "never written past the buffer";
+}
+
+TEST(ColourStatic, BoldSurvivesTheFaceAndTheBoldChangeResetsTheFace) {
+    HWND page = CreatePage(IDD_READY);
+    ASSERT_NE(page, nullptr);
+    CXColorStatic status;
+    ASSERT_TRUE(status.SubclassDlgItem(IDC_STATUS_LINE, page));
+    status.ChangeBold(TRUE, FALSE);
+    status.ApplyFace(L"Arial", 18, FALSE);
+    LOGFONTW font;
+    GetObjectW(status.GetOwnFont(), sizeof font, &font);
+    EXPECT_STREQ(font.lfFaceName, L"Arial");
+    EXPECT_EQ(font.lfHeight, 18);
+    EXPECT_EQ(font.lfWeight, FW_BOLD);
+
+    status.ChangeBold(TRUE, FALSE);
+    GetObjectW(status.GetOwnFont(), sizeof font, &font);
+    EXPECT_STREQ(font.lfFaceName, L"Microsoft Sans Serif") << "the window's font again";
+    EXPECT_EQ(font.lfWeight, FW_BOLD);
+    DestroyWindow(GetParent(page));
+}
+
+} // namespace
