@@ -10,7 +10,7 @@ struct Interaction {
     // The chosen file-system folder in path (kPathChars); 1, or 0 when nothing was chosen.
     int (*browseForFolder)(BROWSEINFOW* info, wchar_t* path);
     // ShellExecuteW's result: greater than 32 for success.
-    INT_PTR (*shellOpen)
+    INT_PTR(*shellOpen)
     (HWND owner, const wchar_t* file, const wchar_t* parameters, const wchar_t* folder, int show);
     // A command line in the ANSI code page, as WinExec runs it; greater than 31 for success.
     UINT (*runCommand)(const char* commandLine, UINT show);
