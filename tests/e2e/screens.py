@@ -68,9 +68,10 @@ def sheet_rect(wizard):
     return tuple(int(v) for v in wizard.ok("sheetrect").split())
 
 
-def capture_pages(folder, dpi=96, version="win7"):
+def capture_pages(folder, dpi=96, version="win7", on_page=None):
     """Walks the wizard through its five pages (installing into C:\\Apps\\Glimmerly) and saves one
-    picture of each page into folder. Returns the file names."""
+    picture of each page into folder; on_page(index, wizard) runs on each page once it is drawn.
+    Returns the file names."""
     shots = []
     with Display() as display, visual_prefix(version, dpi) as prefix:
         wizard = Wizard(prefix, display=display.name)
@@ -83,6 +84,8 @@ def capture_pages(folder, dpi=96, version="win7"):
                     wizard.click(IMAGES_ONLY)
                     wizard.ok("listensure", ASSOC_LIST, 0)
                 time.sleep(1.0)  # let the page finish painting
+                if on_page:
+                    on_page(index, wizard)
                 path = os.path.join(folder, "%s.png" % name)
                 display.capture(path, sheet_rect(wizard))
                 shots.append(path)

@@ -5,6 +5,7 @@ import unittest
 
 from test_binary import STRINGS
 from winetest import Prefix
+from wizard import FOLDER, IDYES, SHEET_CANCEL, Wizard
 
 HYPHENS = b"-" * 48 + b"\r\n"
 WORK = "C:\\work"
@@ -84,7 +85,15 @@ class SilentInstallation(unittest.TestCase):
 
     def test_upper_case_switch_takes_the_wizard_road_and_installs_nothing(self):
         with Prefix("win7") as p:
-            p.run("/SILENT /folder=C:\\Target", cwd=WORK)
+            w = Wizard(p, "/SILENT /folder=C:\\Target", cwd=WORK)
+            try:
+                self.assertNotEqual(w.text(FOLDER), "C:\\Target", "the switches are ignored")
+                w.click(SHEET_CANCEL)
+                w.box()
+                w.answer(IDYES)
+                self.assertTrue(w.ended(30))
+            finally:
+                w.close()
             self.assertFalse(p.exists("C:\\Target"))
             self.assertFalse(p.exists(LOG))
 

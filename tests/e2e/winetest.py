@@ -266,6 +266,31 @@ class Prefix:
         """Values of one key, or None when the key does not exist."""
         return self.registry(which).get(key.lower())
 
+    def snapshot(self):
+        """What an installation can leave behind: every file of drive C: outside the Windows folder
+        (path relative to C: -> bytes, or a link's fields) and both registry hives."""
+        stop_server(self.path)
+        drive = os.path.join(self.path, "drive_c")
+        files = {}
+        for base, dirs, names in os.walk(drive):
+            if base == drive:
+                dirs[:] = [d for d in dirs if d.lower() != "windows"]
+            for name in names:
+                path = os.path.join(base, name)
+                if os.path.islink(path):
+                    continue
+                # A link records the dates of the folders on its way; what it points to is what counts.
+                if name.lower().endswith(".lnk"):
+                    files[os.path.relpath(path, drive)] = {k: v for k, v in lnkinfo(path).items()
+                                                           if "time" not in k.lower()}
+                else:
+                    files[os.path.relpath(path, drive)] = _read(path)
+        hives = {which: self.registry(which) for which in ("system", "user")}
+        # Wine stamps the display driver's start time into its device class key.
+        for values in hives["system"].values():
+            values.pop("DriverDateData", None)
+        return dict(files=files, **hives)
+
     # --- running ---------------------------------------------------------------------------------
     def _launch_env(self, command_line, cwd, exe, extra_env):
         exe = exe or SETUP_EXE

@@ -34,7 +34,7 @@ def _unescape(text):
 class Wizard:
     """Starts the setup program without "/silent" in prefix and attaches the driver to its sheet."""
 
-    def __init__(self, prefix, command_line="", cwd="C:\\", display=None):
+    def __init__(self, prefix, command_line="", cwd="C:\\", display=None, attach=True):
         extra = {"DISPLAY": display} if display else None
         self.prefix = prefix
         self.process = prefix.start(command_line, cwd=cwd, extra_env=extra)
@@ -42,6 +42,11 @@ class Wizard:
         self.driver = subprocess.Popen([winetest.WINE, driver], env=winetest._env(prefix.path, extra),
                                        stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                        stderr=subprocess.DEVNULL, text=True, encoding="utf-8")
+        if attach:
+            self.attach()
+
+    def attach(self):
+        """Waits for the sheet; a question asked while the first page is set up comes before it."""
         self.ok("sheet", 60000)
 
     def do(self, *words):
@@ -123,3 +128,4 @@ class Wizard:
         if self.driver.poll() is None:
             self.driver.stdin.close()
             self.driver.wait(timeout=30)
+        self.driver.stdout.close()

@@ -1,0 +1,252 @@
+"""The wizard end to end: the real setup program in a fresh prefix, worked by the driver as a user
+would: pages, buttons, questions, the installation and the finish actions."""
+import os
+import stat
+import tempfile
+import time
+import unittest
+
+from test_binary import STRINGS
+from winetest import Prefix
+from wizard import *  # noqa: F401,F403 (control ids)
+
+APPS = "C:\\Apps\\Glimmerly"
+
+
+def to_page(w, index):
+    """Next until the page at index is shown (no question on the way)."""
+    while w.page() < index:
+        current = w.page()
+        w.next()
+        w.wait_page(current + 1)
+
+
+class WelcomePage(unittest.TestCase):
+    def test_folder_check_buttons_and_shortcut_choices(self):
+        with Prefix("win7") as p:
+            w = Wizard(p)
+            try:
+                self.assertEqual(w.text(TITLE), "Willkommen zur Glimmerly 32 Installation!")
+                self.assertEqual(w.text(VERSION_LINE), "Dieses Programm wird Glimmerly Version  4.62  (32 bit) auf "
+                                 "Ihrem PC installieren.\n(Bitte mit Admin-Rechten ausführen)")
+                self.assertEqual((w.text(SHEET_BACK), w.text(SHEET_NEXT), w.text(SHEET_CANCEL)),
+                                 ("< &Zurück", "&Weiter >", STRINGS[1]))
+                self.assertEqual([w.checked(c) for c in (DESKTOP, THUMBNAILS, START_MENU, CURRENT_USER, ALL_USERS)],
+                                 [True, True, True, True, False])
+                self.assertFalse(w.enabled(SHEET_BACK))
+
+                for folder in ["", "\\\\server\\share\\Glimmerly", "Glimmerly"]:
+                    w.set_text(FOLDER, folder)
+                    w.next()
+                    self.assertEqual(w.box(), (IDOK, STRINGS[5]), folder)
+                    w.answer(IDOK)
+                    self.assertEqual(w.page(), 0)
+                    self.assertFalse(w.enabled(SHEET_BACK), "Back after a refused folder")
+
+                w.click(ALL_USERS)
+                w.click(NO_SHORTCUTS)
+                self.assertEqual([w.state(c)[::2] for c in (DESKTOP, THUMBNAILS, START_MENU, CURRENT_USER, ALL_USERS)],
+                                 [(1, 0), (1, 0), (1, 0), (0, 0), (0, 1)])
+                w.click(THUMBNAILS)
+                self.assertEqual([w.state(c)[::2] for c in (CURRENT_USER, ALL_USERS)], [(1, 0), (1, 1)])
+
+                w.set_text(FOLDER, "D:")
+                to_page(w, 3)
+                self.assertTrue(w.enabled(SHEET_BACK))
+                self.assertEqual(w.text(TARGET_LINE), "Zielverzeichnis: D:")
+                for page in (2, 1, 0):
+                    w.back()
+                    w.wait_page(page)
+                self.assertFalse(w.enabled(SHEET_BACK), "Back on every activation of the welcome page")
+                self.assertEqual((w.text(FOLDER), w.checked(THUMBNAILS), w.checked(DESKTOP), w.checked(ALL_USERS)),
+                                 ("D:", True, False, True))
+            finally:
+                w.close()
+
+    def test_existing_installation_and_running_viewer(self):
+        with Prefix("win7") as p:
+            p.run("/silent /folder=" + APPS)
+            p.start_viewer()
+            w = Wizard(p, attach=False)
+            try:
+                self.assertEqual(w.box(), (IDOK, STRINGS[10]))
+                w.answer(IDOK)
+                w.attach()
+                self.assertEqual(w.text(FOLDER), APPS + "\\")
+                w.next()
+                w.wait_page(1)
+                w.back()
+                self.assertEqual(w.box(), (IDOK, STRINGS[10]), "warned on every activation")
+                w.answer(IDOK)
+                to_page(w, 3)
+                w.next()
+                self.assertEqual(w.box(), (IDOK, STRINGS[10]), "no installation while the viewer runs")
+                w.answer(IDOK)
+                self.assertEqual(w.page(), 3)
+            finally:
+                w.close()
+
+
+class LeavingTheWizard(unittest.TestCase):
+    def test_cancel_and_close_box_ask_once(self):
+        with Prefix("win7") as p:
+            w = Wizard(p)
+            try:
+                to_page(w, 2)
+                w.click(SHEET_CANCEL)
+                self.assertEqual(w.box(), (IDNO, STRINGS[3]))
+                w.answer(IDNO)
+                w.do("close")
+                self.assertEqual(w.box(), (IDNO, STRINGS[3]))
+                w.answer(IDNO)
+                self.assertEqual(w.page(), 2)
+                w.do("close")
+                w.box()
+                w.answer(IDYES)
+                self.assertTrue(w.ended(30), "Yes ends the program without a second question")
+            finally:
+                w.close()
+            program_files = p.key("system", r"Software\Microsoft\Windows\CurrentVersion")["ProgramFilesDir"]
+            self.assertFalse(p.exists(program_files + "\\Glimmerly"))
+            self.assertIsNone(p.key("system", r"Software\Classes\Glimmerly"))
+
+
+class Installation(unittest.TestCase):
+    def test_wizard_leaves_what_the_matching_silent_installation_leaves(self):
+        with Prefix("win7") as silent:
+            silent.run("/silent /folder=%s /desktop=1 /group=1 /assoc=1" % APPS)
+            expected = silent.snapshot()
+        with Prefix("win7") as p:
+            w = Wizard(p)
+            try:
+                w.set_text(FOLDER, APPS)
+                w.click(THUMBNAILS)
+                to_page(w, 2)
+                w.click(WRITE_ASSOCIATIONS)
+                w.click(IMAGES_ONLY)
+                self.assertEqual(w.list_states(), "2" * 49 + "1" * 14)
+                to_page(w, 3)
+                self.assertTrue(w.checked(SETTINGS_IN_APPDATA))
+                w.next()
+                self.assertEqual(w.box(), (IDNO, STRINGS[9]))
+                w.answer(IDYES)
+                w.wait_page(4)
+                self.assertEqual((w.enabled(SHEET_BACK), w.enabled(SHEET_NEXT), w.text(SHEET_CANCEL)),
+                                 (False, False, STRINGS[2]))
+                w.click(SHOW_FAQ)
+                w.click(START_VIEWER)
+                w.click(SHEET_CANCEL)
+                self.assertTrue(w.ended(30))
+            finally:
+                w.close()
+            actual = p.snapshot()
+        self.assertEqual(sorted(actual["files"]), sorted(expected["files"]))
+        for path, data in expected["files"].items():
+            self.assertEqual(actual["files"][path], data, path)
+        for hive in ("system", "user"):
+            self.assertEqual(actual[hive], expected[hive], hive)
+
+    def test_failed_folder_keeps_every_choice_and_no_keeps_the_associations(self):
+        with Prefix("win7") as p:
+            w = Wizard(p)
+            try:
+                w.set_text(FOLDER, "Q:\\Nowhere\\Glimmerly")
+                w.click(NO_SHORTCUTS)
+                to_page(w, 2)
+                w.click(WRITE_ASSOCIATIONS)
+                w.ok("listcheck", ASSOC_LIST, 31, 1)
+                w.ok("listcheck", ASSOC_LIST, 58, 1)
+                chosen = w.list_states()
+                to_page(w, 3)
+                w.back()
+                w.wait_page(2)
+                self.assertEqual(w.list_states(), chosen, "Back from the ready page")
+                to_page(w, 3)
+                w.next()
+                self.assertEqual(w.box(), (IDOK, STRINGS[11]))
+                w.answer(IDOK)
+                w.wait_page(0)
+                self.assertFalse(w.enabled(SHEET_BACK))
+                self.assertEqual((w.text(FOLDER), w.checked(DESKTOP), w.enabled(CURRENT_USER)),
+                                 ("Q:\\Nowhere\\Glimmerly", False, False))
+                w.set_text(FOLDER, APPS)
+                to_page(w, 2)
+                self.assertEqual(w.list_states(), chosen)
+                to_page(w, 3)
+                self.assertTrue(w.state(STATUS_LINE)[1], "the status line stays after a failed run")
+                w.next()
+                self.assertEqual(w.box()[1], STRINGS[9])
+                w.answer(IDNO)
+                w.wait_page(4)
+            finally:
+                w.close()
+            system, user = p.registry("system"), p.registry("user")
+            # The Vista family always makes the viewer the machine's choice for these three.
+            defaults = {key for key, values in system.items() if key.startswith("software\\classes\\.")
+                        and str(values.get("", "")).startswith("Glimmerly.")}
+            self.assertEqual(defaults, {"software\\classes\\." + e for e in ("jpg", "png", "tif")})
+            self.assertEqual([key for key in user if "fileexts" in key and key.endswith("\\userchoice")], [])
+            self.assertTrue(p.exists(APPS + "\\gl_main32.exe"))
+
+    def test_ready_page_default_follows_the_windows_family_on_every_activation(self):
+        for version, appdata in [("winxp", False), ("win7", True)]:
+            with self.subTest(version), Prefix(version) as p:
+                w = Wizard(p)
+                try:
+                    to_page(w, 2)
+                    self.assertEqual(w.state(ASSOC_ALL_USERS)[1], int(not appdata), "box 1037 only on XP")
+                    to_page(w, 3)
+                    self.assertEqual(w.checked(SETTINGS_IN_APPDATA), appdata)
+                    w.click(SETTINGS_IN_APPDATA if not appdata else SETTINGS_IN_PROGRAM)
+                    w.back()
+                    w.wait_page(2)
+                    to_page(w, 3)
+                    self.assertEqual((w.checked(SETTINGS_IN_APPDATA), w.checked(SETTINGS_IN_PROGRAM)),
+                                     (appdata, not appdata))
+                finally:
+                    w.close()
+
+
+class FinishActions(unittest.TestCase):
+    def finish(self, p, keep_faq, keep_viewer):
+        """Installs through the wizard and presses "&Fertig stellen" with the boxes as given."""
+        w = Wizard(p)
+        try:
+            w.set_text(FOLDER, APPS + "  ")
+            to_page(w, 4)
+            if not keep_faq:
+                w.click(SHOW_FAQ)
+            if not keep_viewer:
+                w.click(START_VIEWER)
+            w.click(SHEET_CANCEL)
+            self.assertTrue(w.no_box(), "no question on the finish page")
+            foreground = w.ok("foreground") if keep_viewer else None
+            self.assertTrue(w.ended(30))
+            return foreground
+        finally:
+            w.close()
+
+    def test_faq_page_and_viewer_or_nothing(self):
+        with tempfile.TemporaryDirectory() as work, Prefix("win7") as p:
+            record = os.path.join(work, "opened")
+            browser = os.path.join(work, "browser.sh")
+            with open(browser, "w") as script:
+                script.write('#!/bin/sh\necho "$1" >> "%s"\n' % record)
+            os.chmod(browser, stat.S_IRWXU)
+            p.set_value("user", r"Software\Wine\WineBrowser", "Browsers", browser)
+
+            self.finish(p, keep_faq=False, keep_viewer=False)
+            time.sleep(3)
+            self.assertFalse(p.window_exists("Glimmerly"))
+            self.assertFalse(os.path.exists(record))
+
+            self.assertEqual(self.finish(p, keep_faq=True, keep_viewer=True), "Glimmerly")
+            deadline = time.time() + 20
+            while not os.path.exists(record) and time.time() < deadline:
+                time.sleep(0.2)
+            with open(record) as opened:
+                self.assertEqual(opened.read().split(), ["https://www.glimmerly.example/deutsch/faq.html"])
+
+
+if __name__ == "__main__":
+    unittest.main()
