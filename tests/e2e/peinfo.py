@@ -131,3 +131,35 @@ def version_strings(data):
     fixed = struct.unpack_from("<13I", data, fixed_at)
     walk(align(fixed_at + value_length), length, 1, [], out)
     return out, fixed
+
+
+def dialog_template(data):
+    """An extended dialog template: ({style, size, font}, [(id, class, text, (x, y, w, h), style)])."""
+    def sz_or_ord(at):
+        first = struct.unpack_from("<H", data, at)[0]
+        if first == 0xFFFF:
+            return struct.unpack_from("<H", data, at + 2)[0], at + 4
+        end = at
+        while struct.unpack_from("<H", data, end)[0]:
+            end += 2
+        return data[at:end].decode("utf-16-le"), end + 2
+
+    version, signature, _, _, style, count, x, y, cx, cy = struct.unpack_from("<HHIIIHhhhh", data, 0)
+    assert (version, signature) == (1, 0xFFFF), "not an extended dialog template"
+    _, at = sz_or_ord(26)  # menu
+    _, at = sz_or_ord(at)  # class
+    _, at = sz_or_ord(at)  # title
+    points, weight = struct.unpack_from("<HH", data, at)
+    face, at = sz_or_ord(at + 6)
+    head = {"style": style, "size": (cx, cy), "font": (points, face)}
+    controls = []
+    classes = {0x80: "Button", 0x81: "Edit", 0x82: "Static"}
+    for _ in range(count):
+        at = (at + 3) & ~3
+        _, _, item_style, ix, iy, icx, icy, ident = struct.unpack_from("<IIIhhhhi", data, at)
+        kind, at = sz_or_ord(at + 24)
+        text, at = sz_or_ord(at)
+        extra = struct.unpack_from("<H", data, at)[0]
+        at += 2 + extra
+        controls.append((ident, classes.get(kind, kind), text, (ix, iy, icx, icy), item_style))
+    return head, controls
