@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds the product tree (build/product) and, with --tests, the test tree (build/tests).
+# Builds the product tree (build/product) and, with --tests, the test tree (build/tests); with
+# --fixtures only the programs of the test tree that the main job needs (launcher, wizard driver).
 #
 # Where the machine cannot execute 32-bit code (a kernel without IA-32 emulation, so 32-bit Wine cannot
 # start), the tests run a 64-bit build of the same sources (build/product-x64) in 64-bit Wine prefixes;
@@ -20,7 +21,7 @@ fi
 
 product "$root/build/product" mingw-i686-win32
 
-if [ "${1:-}" = "--tests" ]; then
+if [ "${1:-}" = "--tests" ] || [ "${1:-}" = "--fixtures" ]; then
   if /usr/lib/wine/wine --version >/dev/null 2>&1; then
     arch=win32 tested="$root/build/product" tests_toolchain=mingw-i686-posix
   else
@@ -31,5 +32,9 @@ if [ "${1:-}" = "--tests" ]; then
   cmake -S "$root" -B "$root/build/tests" -G Ninja -DCMAKE_BUILD_TYPE=Release -DGLIMMERLY_TESTS=ON \
     -DGLIMMERLY_PRODUCT_DIR="$tested" -DGLIMMERLY_SHIPPED_DIR="$root/build/product" -DGLIMMERLY_WINE_ARCH=$arch \
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/$tests_toolchain.cmake" >/dev/null
-  cmake --build "$root/build/tests" -j "$jobs"
+  if [ "$1" = "--fixtures" ]; then
+    cmake --build "$root/build/tests" -j "$jobs" --target runexact wizard_driver
+  else
+    cmake --build "$root/build/tests" -j "$jobs"
+  fi
 fi

@@ -387,8 +387,11 @@ def lnkinfo(host_path):
     return fields
 
 
-def main_job(switches):
-    """A silent installation into a scratch prefix that stays for inspection, and a report of it."""
+def main_job(switches, screenshots=None):
+    """An installation into a scratch prefix that stays for inspection, and a report of it. With a
+    display the wizard opens there for the user to click through; without one the installation runs
+    silently and, with screenshots set, the wizard's pages are captured under Xvfb into that folder."""
+    interactive = bool(os.environ.get("DISPLAY"))
     switches = switches or ["/desktop=1", "/group=1", "/thumbs=1", "/assoc=1"]
     ensure_template()
     scratch = os.path.join(os.path.dirname(TEMPLATE), "main-prefix")
@@ -398,9 +401,25 @@ def main_job(switches):
     work = os.path.join(scratch, "drive_c", "work")
     os.makedirs(work, exist_ok=True)
     shutil.copy(SETUP_EXE, work)
-    command = [WINE, "C:\\work\\" + os.path.basename(SETUP_EXE), "/silent", *switches]
-    print("running:", " ".join(command[1:]), "in", scratch)
-    subprocess.run(command, env=_env(scratch), cwd=work, check=False)
+    command = [WINE, "C:\\work\\" + os.path.basename(SETUP_EXE)]
+    if interactive:
+        set_reg_value(os.path.join(scratch, "user.reg"), r"Software\\Wine\\Drivers", "Graphics", "x11")
+        print("running the wizard in", scratch, "on display", os.environ["DISPLAY"])
+        subprocess.run(command, env=_env(scratch, {"DISPLAY": os.environ["DISPLAY"]}), cwd=work, check=False)
+    else:
+        command += ["/silent", *switches]
+        print("running:", " ".join(command[1:]), "in", scratch)
+        subprocess.run(command, env=_env(scratch), cwd=work, check=False)
+    report(scratch, work)
+    if screenshots and not interactive:
+        import screens
+        print("screenshots of the wizard's pages (Xvfb, 96 dpi):")
+        for path in screens.capture_pages(screenshots):
+            print("  " + path)
+
+
+def report(scratch, work):
+    """Where the installation went, what it holds, and the install log."""
     stop_server(scratch)
     classes = parse_reg(os.path.join(scratch, "system.reg"))
     command_value = classes.get(r"software\classes\glimmerly\shell\open\command", {}).get("", "")
@@ -435,6 +454,6 @@ if __name__ == "__main__":
         shutil.rmtree(unit, ignore_errors=True)
         subprocess.run(["cp", "-a", template, unit], check=True)
     elif len(sys.argv) >= 2 and sys.argv[1] == "--main-job":
-        main_job(sys.argv[2:])
+        main_job(sys.argv[2:], os.environ.get("GLIMMERLY_SCREENSHOTS"))
     else:
         sys.exit("usage: winetest.py --unit-prefix TEMPLATE | --main-job [switches]")
