@@ -1,5 +1,9 @@
 # Compiler and linker settings shared by every Windows target of the project.
 set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} --codepage=65001")
+# Two checkouts in different folders build the same bytes: no build path reaches an object file.
+add_compile_options("$<$<COMPILE_LANGUAGE:C,CXX>:-ffile-prefix-map=${CMAKE_SOURCE_DIR}=.;-ffile-prefix-map=${CMAKE_BINARY_DIR}=build>")
+# What ships carries no debug information (the runtime libraries bring theirs along) and no link time.
+set(GLIMMERLY_SHIPPED_LINK_OPTIONS -s -Wl,--no-insert-timestamp)
 
 function(glimmerly_warnings target)
   target_compile_options(${target} PRIVATE -Wall -Wextra -Werror)
@@ -11,7 +15,7 @@ function(glimmerly_gui_program target)
   target_compile_definitions(${target} PRIVATE UNICODE _UNICODE)
   target_link_options(${target} PRIVATE -municode -mwindows -static -static-libgcc -static-libstdc++
     -Wl,--major-subsystem-version,5,--minor-subsystem-version,1
-    -Wl,--major-os-version,5,--minor-os-version,1)
+    -Wl,--major-os-version,5,--minor-os-version,1 ${GLIMMERLY_SHIPPED_LINK_OPTIONS})
 endfunction()
 
 # A statically linked DLL for Windows 5.1.
@@ -21,5 +25,5 @@ function(glimmerly_dll target)
   set_target_properties(${target} PROPERTIES PREFIX "")
   target_link_options(${target} PRIVATE -static -static-libgcc -static-libstdc++
     -Wl,--major-subsystem-version,5,--minor-subsystem-version,1
-    -Wl,--major-os-version,5,--minor-os-version,1)
+    -Wl,--major-os-version,5,--minor-os-version,1 ${GLIMMERLY_SHIPPED_LINK_OPTIONS})
 endfunction()
