@@ -3,14 +3,18 @@ import struct
 
 
 class PeFile:
-    def __init__(self, path):
-        with open(path, "rb") as handle:
-            self.data = handle.read()
+    def __init__(self, path, data=None):
+        """path names the file, or only labels data when that is given."""
+        if data is None:
+            with open(path, "rb") as handle:
+                data = handle.read()
+        self.data = data
         d = self.data
         pe = struct.unpack_from("<I", d, 0x3C)[0]
         if d[pe:pe + 4] != b"PE\0\0":
             raise ValueError("not a PE file: " + path)
-        self.machine, sections, _, _, _, optional_size, self.characteristics = struct.unpack_from("<HHIIIHH", d, pe + 4)
+        (self.machine, sections, self.timestamp, symbols_at, self.symbol_count, optional_size,
+         self.characteristics) = struct.unpack_from("<HHIIIHH", d, pe + 4)
         opt = pe + 24
         self.magic = struct.unpack_from("<H", d, opt)[0]
         pe32 = self.magic == 0x10B
@@ -22,7 +26,12 @@ class PeFile:
         table = opt + optional_size
         for i in range(sections):
             name, vsize, vaddr, rsize, raddr = struct.unpack_from("<8sIIII", d, table + 40 * i)
-            self.sections.append((name.rstrip(b"\0").decode(), vaddr, max(vsize, rsize), raddr))
+            name = name.rstrip(b"\0").decode()
+            if name.startswith("/") and symbols_at:
+                # A long name lives in the string table after the symbols.
+                at = symbols_at + 18 * self.symbol_count + int(name[1:])
+                name = d[at:d.index(b"\0", at)].decode()
+            self.sections.append((name, vaddr, max(vsize, rsize), raddr))
         self.pe32 = pe32
 
     def offset(self, rva):

@@ -1,8 +1,10 @@
 """The shipped 32-bit setup program, checked without running it: headers, imports, resources."""
+import io
 import os
 import re
 import struct
 import unittest
+import zipfile
 
 from peinfo import PeFile, dialog_template, version_strings
 
@@ -143,6 +145,23 @@ class ShippedProgram(unittest.TestCase):
         for name in ("Comments", "FileDescription", "InternalName", "ProductName"):
             self.assertEqual(strings[name], "Glimmerly 32-bit Installer", name)
         self.assertEqual(strings["CompanyName"], "Glimmerly Works")
+
+    def test_overhead_beside_the_payload_stays_under_400_kb(self):
+        _, payload = self.resources[("ZIP", 1974)]
+        overhead = len(self.pe.data) - len(payload)
+        self.assertLess(overhead, 400 * 1024, "installer without its payload archive")
+
+    def test_installer_and_payload_programs_carry_no_debug_information(self):
+        _, payload = self.resources[("ZIP", 1974)]
+        with zipfile.ZipFile(io.BytesIO(payload)) as archive:
+            shipped = {name: archive.read(name) for name in archive.namelist()
+                       if name.lower().endswith((".exe", ".dll"))}
+        shipped["glimmerly-setup.exe"] = self.pe.data
+        self.assertGreaterEqual(len(shipped), 14)
+        for name, data in shipped.items():
+            pe = PeFile(name, data)
+            self.assertEqual(pe.symbol_count, 0, name)
+            self.assertEqual([s[0] for s in pe.sections if s[0].startswith((".debug", ".zdebug", "/"))], [], name)
 
     def test_icon_bitmap_payload_and_changes_text(self):
         self.assertIn((14, 111), self.resources)  # icon group
