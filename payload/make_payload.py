@@ -2,9 +2,11 @@
 """Builds the sample payload archive of the viewer, byte for byte the same on every run.
 
 usage: make_payload.py OUTPUT.zip MEMBER=FILE...
+       make_payload.py --member-list OUTPUT.inc
 
 Each MEMBER=FILE names a built binary (or another prepared file) and the member it becomes;
-texts, help files and toolbar skins are made here.
+texts, help files and toolbar skins are made here. The member list is the archive's member names as
+C++ wide-string literals with Windows separators, one a line, for the uninstaller to build in.
 """
 import io
 import struct
@@ -363,10 +365,20 @@ def archive_bytes(contents):
     return buffer.getvalue()
 
 
+def member_list():
+    names = [name.replace("/", "\\") for name, _ in MEMBERS]
+    assert all(name.isascii() and '"' not in name for name in names)
+    return "".join('L"%s",\n' % name.replace("\\", "\\\\") for name in names)
+
+
 def main(argv):
     if len(argv) < 2:
         sys.exit(__doc__)
     check_order()
+    if argv[0] == "--member-list":
+        with open(argv[1], "w", newline="\n") as f:
+            f.write(member_list())
+        return
     contents = generated_members()
     for pair in argv[1:]:
         name, sep, path = pair.partition("=")

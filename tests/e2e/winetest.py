@@ -297,7 +297,11 @@ class Prefix:
         target = "C:\\setup\\" + os.path.basename(exe)
         if not self.exists(target):
             self.put_file(target, _read(exe))
-        full = '"%s"%s' % (target, (" " + command_line) if command_line else "")
+        return self.run_program(target, command_line, cwd, timeout, extra_env)
+
+    def run_program(self, program, command_line, cwd="C:\\", timeout=120, extra_env=None):
+        """Runs a program of the prefix (a Windows path) with exactly this command line after its path."""
+        full = '"%s"%s' % (program, (" " + command_line) if command_line else "")
         host_cwd = self.host(cwd)
         os.makedirs(host_cwd, exist_ok=True)
         env = {"GLIMMERLY_COMMAND_LINE": full}
@@ -339,6 +343,11 @@ class Prefix:
                     return
                 time.sleep(0.3)
             raise AssertionError("the sample viewer's window did not appear")
+
+    def wait_for_programs(self, timeout=60):
+        """Waits until every program started in the prefix has ended (the server then ends too)."""
+        subprocess.run([WINESERVER, "-w"], env=_env(self.path), timeout=timeout, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL)
 
     def window_exists(self, class_name):
         env = {"GLIMMERLY_FIND_WINDOW": class_name}

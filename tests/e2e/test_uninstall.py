@@ -1,0 +1,121 @@
+"""The sample payload's uninstaller after a silent installation with every option: the prefix's files and
+both registry hives are compared with their state before the installation. Only the user's settings
+folder may stay, and what Wine itself rewrites on its own (listed below, narrowly)."""
+import os
+import unittest
+
+from winetest import SETUP_EXE, Prefix
+
+# Wine's console host keeps its settings here for the launcher, a console program; seen once appearing
+# between the snapshots.
+WINE_NOISE_KEY = ("user", "console")
+# Wine refreshes its display adapter's and monitor's class entries on every start of the driver.
+WINE_NOISE = {
+    ("system", r"system\currentcontrolset\control\class\{4d36e968-e325-11ce-bfc1-08002be10318}", ""),
+    ("system", r"system\currentcontrolset\control\class\{4d36e968-e325-11ce-bfc1-08002be10318}\0000",
+     "DriverDateData"),
+    ("system", r"system\currentcontrolset\control\class\{4d36e96e-e325-11ce-bfc1-08002be10318}", ""),
+}
+SETTINGS = "%APPDATA%\\Glimmerly"
+UNINSTALL_KEY = r"Software\Microsoft\Windows\CurrentVersion\Uninstall\Glimmerly"
+
+# What belongs to others and must outlive the uninstallation: another installation's class and the
+# extension pointing at it, values beside the ones the setup program writes, the user's own files.
+FOREIGN_VALUES = [
+    ("system", r"Software\Classes\Glimmerly.xyz\shell\open\command", "", '"C:\\Other\\gl_main32.exe" "%1"'),
+    ("system", r"Software\Classes\.xyz", "", "Glimmerly.xyz"),
+    ("system", r"Software\Classes\.jpg", "Content Type", "image/jpeg"),
+    ("system", r"Software\RegisteredApplications", "Other", r"Software\Other\Capabilities"),
+    ("user", r"Software\Microsoft\Windows\CurrentVersion\Explorer\FileExts\.bmp", "Application", "mspaint.exe"),
+    ("user", r"Software\Microsoft\Windows\CurrentVersion\Explorer\FileExts\.xyz\UserChoice", "Progid",
+     "Glimmerly.xyz"),
+]
+
+
+def files(p):
+    """{path below drive C: -> None for a folder, (size, modification time) for a file}."""
+    found = {}
+    drive = p.host("C:\\")
+    for base, folders, names in os.walk(drive):
+        for name in folders:
+            found[os.path.relpath(os.path.join(base, name), drive)] = None
+        for name in names:
+            info = os.lstat(os.path.join(base, name))
+            found[os.path.relpath(os.path.join(base, name), drive)] = (info.st_size, info.st_mtime_ns)
+    return found
+
+
+def registry(p, which):
+    """{key: {value: data}} with every parent key present, as Wine leaves parents out of its files."""
+    keys = p.registry(which)
+    for key in list(keys):
+        while "\\" in key:
+            key = key.rpartition("\\")[0]
+            keys.setdefault(key, {})
+    return keys
+
+
+def snapshot(p):
+    return {"files": files(p), "user": registry(p, "user"), "system": registry(p, "system")}
+
+
+def differences(before, after):
+    found = []
+    for path in sorted(set(before["files"]) | set(after["files"])):
+        if before["files"].get(path, "none") != after["files"].get(path, "none"):
+            found.append(("file", path, before["files"].get(path, "none"), after["files"].get(path, "none")))
+    for which in ("user", "system"):
+        old, new = before[which], after[which]
+        for key in sorted(set(old) | set(new)):
+            if (which, key.partition("\\")[0]) == WINE_NOISE_KEY:
+                continue
+            if (key in old) != (key in new):
+                found.append((which, key, "key" if key in old else "none", "key" if key in new else "none"))
+                continue
+            for name in sorted(set(old[key]) | set(new[key])):
+                if old[key].get(name) != new[key].get(name) and (which, key, name) not in WINE_NOISE:
+                    found.append((which, key + " : " + name, old[key].get(name), new[key].get(name)))
+    return found
+
+
+class UninstallRestoresThePrefix(unittest.TestCase):
+    CASES = [
+        # Windows 10: classes, capabilities, user choices, hidden app entries; links for all users.
+        ("win10", "/allusers=1", {"C:\\Program Files\\Glimmerly\\Plugins\\Fremd.dll": b"MZ foreign"}),
+        # Windows XP: per-user "ProgID" values and machine-wide extensions; the user's links.
+        ("winxp", "/allusers=0", {}),
+    ]
+
+    def test_every_option_installed_then_uninstalled_silently(self):
+        for version, allusers, foreign_files in self.CASES:
+            with self.subTest(version=version), Prefix(version) as p:
+                for which, key, name, value in FOREIGN_VALUES:
+                    p.set_value(which, key, name, value)
+                for path, data in foreign_files.items():
+                    p.put_file(path, data)
+                p.put_file("C:\\setup\\" + os.path.basename(SETUP_EXE), open(SETUP_EXE, "rb").read())
+                p.put_file("C:\\work\\.keep", b"")
+                # Wine's first start (its console host for the launcher, too) settles before the snapshot.
+                p.window_exists("Glimmerly")
+                p.wait_for_programs()
+                before = snapshot(p)
+
+                p.run("/silent /desktop=1 /thumbs=1 /group=1 %s /assoc=2 /assocallusers /ini=%s"
+                      % (allusers, SETTINGS), cwd="C:\\work")
+                uninstaller = p.key("system", UNINSTALL_KEY)["UninstallString"].strip('"')
+                settings = p.host(p.profile + "\\AppData\\Roaming\\Glimmerly\\gl_main32.ini")
+                self.assertTrue(os.path.exists(settings))
+                p.run_program(uninstaller, "/silent", cwd="C:\\work")
+                # The removal finishes in a copy of the uninstaller after the program itself has ended.
+                p.wait_for_programs()
+                after = snapshot(p)
+
+                settings_folder = os.path.relpath(os.path.dirname(settings), p.host("C:\\"))
+                self.assertEqual(after["files"].pop(os.path.join(settings_folder, "gl_main32.ini"))[0],
+                                 os.path.getsize(settings))
+                self.assertIsNone(after["files"].pop(settings_folder))
+                self.assertEqual(differences(before, after), [])
+
+
+if __name__ == "__main__":
+    unittest.main()
