@@ -18,6 +18,7 @@ WINE_NOISE = {
 }
 SETTINGS = "%APPDATA%\\Glimmerly"
 UNINSTALL_KEY = r"Software\Microsoft\Windows\CurrentVersion\Uninstall\Glimmerly"
+UNINSTALL_KEY_WOW64 = r"Software\Wow6432Node\Microsoft\Windows\CurrentVersion\Uninstall\Glimmerly"
 
 # What belongs to others and must outlive the uninstallation: another installation's class and the
 # extension pointing at it, values beside the ones the setup program writes, the user's own files.
@@ -93,7 +94,8 @@ class UninstallRestoresThePrefix(unittest.TestCase):
                     p.set_value(which, key, name, value)
                 for path, data in foreign_files.items():
                     p.put_file(path, data)
-                p.put_file("C:\\setup\\" + os.path.basename(SETUP_EXE), open(SETUP_EXE, "rb").read())
+                with open(SETUP_EXE, "rb") as setup:
+                    p.put_file("C:\\setup\\" + os.path.basename(SETUP_EXE), setup.read())
                 p.put_file("C:\\work\\.keep", b"")
                 # Wine's first start (its console host for the launcher, too) settles before the snapshot.
                 p.window_exists("Glimmerly")
@@ -102,7 +104,9 @@ class UninstallRestoresThePrefix(unittest.TestCase):
 
                 p.run("/silent /desktop=1 /thumbs=1 /group=1 %s /assoc=2 /assocallusers /ini=%s"
                       % (allusers, SETTINGS), cwd="C:\\work")
-                uninstaller = p.key("system", UNINSTALL_KEY)["UninstallString"].strip('"')
+                # A 32-bit setup program on 64-bit Windows writes the entry in the 32-bit view.
+                entry = p.key("system", UNINSTALL_KEY) or p.key("system", UNINSTALL_KEY_WOW64)
+                uninstaller = entry["UninstallString"].strip('"')
                 settings = p.host(p.profile + "\\AppData\\Roaming\\Glimmerly\\gl_main32.ini")
                 self.assertTrue(os.path.exists(settings))
                 p.run_program(uninstaller, "/silent", cwd="C:\\work")
