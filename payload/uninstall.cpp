@@ -506,6 +506,7 @@ bool StartRemovalCopy(const Installation& installation, bool silent) {
 } // namespace
 
 // gl_uninstall.exe [/silent]; the copy that does the work gets /after=PROCESS /folder=FOLDER as well.
+// Exit status: 0 removal started or done, 1 declined or impossible, 2 the viewer runs.
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR commandLine, int) {
     const wchar_t* line = commandLine != NULL ? commandLine : L"";
     const wchar_t* after = wcsstr(line, L"/after=");
@@ -521,6 +522,14 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR commandLine, int) {
     }
 
     bool silent = wcsstr(line, L"/silent") != NULL;
+    // A running viewer holds its files; removing the rest would leave a broken half.
+    if (FindWindowW(L"Glimmerly", NULL) != NULL) {
+        if (!silent)
+            MessageBoxW(NULL,
+                        L"Glimmerly l\u00E4uft!\nBeenden Sie bitte Glimmerly, bevor Sie es deinstallieren.",
+                        kTitle, MB_OK | MB_ICONWARNING);
+        return 2;
+    }
     Text self = ModulePath();
     if (!self.Usable())
         return 1;

@@ -121,5 +121,16 @@ class UninstallRestoresThePrefix(unittest.TestCase):
                 self.assertEqual(differences(before, after), [])
 
 
+class RunningViewer(unittest.TestCase):
+    def test_uninstaller_refuses_while_the_viewer_runs(self):
+        with Prefix("win7") as p:
+            p.run("/silent", cwd="C:\\work")
+            uninstaller = p.key("system", UNINSTALL_KEY)["UninstallString"].strip('"')
+            p.start_viewer()
+            self.assertEqual(p.run_program(uninstaller, "/silent").returncode, 2)
+            self.assertTrue(p.exists(uninstaller))
+            self.assertIsNotNone(p.key("system", UNINSTALL_KEY))
+
+
 if __name__ == "__main__":
     unittest.main()
