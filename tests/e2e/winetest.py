@@ -292,15 +292,15 @@ class Prefix:
         return dict(files=files, **hives)
 
     # --- running ---------------------------------------------------------------------------------
-    def _launch_env(self, command_line, cwd, exe, extra_env):
+    def _setup_copy(self, exe):
+        """The setup program (or exe) copied into C:\\setup of the prefix once: its Windows path."""
         exe = exe or SETUP_EXE
         target = "C:\\setup\\" + os.path.basename(exe)
         if not self.exists(target):
             self.put_file(target, _read(exe))
-        return self.run_program(target, command_line, cwd, timeout, extra_env)
+        return target
 
-    def run_program(self, program, command_line, cwd="C:\\", timeout=120, extra_env=None):
-        """Runs a program of the prefix (a Windows path) with exactly this command line after its path."""
+    def _launch_env(self, program, command_line, cwd, extra_env):
         full = '"%s"%s' % (program, (" " + command_line) if command_line else "")
         host_cwd = self.host(cwd)
         os.makedirs(host_cwd, exist_ok=True)
@@ -312,13 +312,17 @@ class Prefix:
         """Runs the setup program with exactly this command line (after the program path) from cwd.
 
         The command line reaches the program unchanged: a launcher starts it with CreateProcessW."""
-        env, host_cwd = self._launch_env(command_line, cwd, exe, extra_env)
+        return self.run_program(self._setup_copy(exe), command_line, cwd, timeout, extra_env)
+
+    def run_program(self, program, command_line, cwd="C:\\", timeout=120, extra_env=None):
+        """Runs a program of the prefix (a Windows path) with exactly this command line after its path."""
+        env, host_cwd = self._launch_env(program, command_line, cwd, extra_env)
         proc = _wine(self.path, launcher(), extra_env=env, check=False, timeout=timeout, cwd=host_cwd)
         return Result(proc.returncode, proc.stdout, proc.stderr)
 
     def start(self, command_line="", cwd="C:\\", exe=None, extra_env=None):
         """Starts the setup program like run, in the background; the process ends with the program."""
-        env, host_cwd = self._launch_env(command_line, cwd, exe, extra_env)
+        env, host_cwd = self._launch_env(self._setup_copy(exe), command_line, cwd, extra_env)
         proc = subprocess.Popen([WINE, launcher()], env=_env(self.path, env), cwd=host_cwd,
                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self._background.append(proc)
