@@ -4,7 +4,9 @@
 
 namespace {
 const UINT_PTR kStaticSubclassId = 0x5354; // one id for every attached static
-}
+// The attached object, for the parent's reflection; a property, so the control's own data stays its own.
+const wchar_t kObjectProperty[] = L"Glimmerly.CStatic";
+} // namespace
 
 CStatic::~CStatic() {
     Detach();
@@ -16,23 +18,24 @@ BOOL CStatic::SubclassDlgItem(int id, HWND parent) {
         return FALSE;
     if (!SetWindowSubclass(control, SubclassProc, kStaticSubclassId, (DWORD_PTR)this))
         return FALSE;
+    SetPropW(control, kObjectProperty, (HANDLE)this);
     m_hWnd = control;
     PreSubclassWindow();
     return TRUE;
 }
 
 void CStatic::Detach() {
-    if (m_hWnd != NULL)
+    if (m_hWnd != NULL) {
         RemoveWindowSubclass(m_hWnd, SubclassProc, kStaticSubclassId);
+        RemovePropW(m_hWnd, kObjectProperty);
+    }
     m_hWnd = NULL;
 }
 
 BOOL CStatic::Reflect(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) {
     HWND control = (HWND)lParam;
-    DWORD_PTR data = 0;
-    if (control == NULL || !GetWindowSubclass(control, SubclassProc, kStaticSubclassId, &data) || data == 0)
-        return FALSE;
-    return ((CStatic*)data)->OnReflected(message, wParam, lParam, result);
+    CStatic* attached = control != NULL ? (CStatic*)GetPropW(control, kObjectProperty) : NULL;
+    return attached != NULL && attached->OnReflected(message, wParam, lParam, result);
 }
 
 LRESULT CStatic::Default(UINT message, WPARAM wParam, LPARAM lParam) {
