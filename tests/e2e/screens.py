@@ -34,7 +34,7 @@ class Display:
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         crop = [] if rect is None else ["-crop", "%dx%d+%d+%d" % (rect[2] - rect[0], rect[3] - rect[1],
                                                                  rect[0], rect[1]), "+repage"]
-        subprocess.run(["convert", raw, *crop, path], check=True)
+        subprocess.run(["convert", raw, *crop, "-strip", path], check=True)
         os.remove(raw)
 
     def close(self):
