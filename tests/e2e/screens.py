@@ -2,14 +2,12 @@
 
 Used by the screenshot tests, the README's pictures (tools/screenshots.sh) and the main job."""
 import os
-import shutil
 import subprocess
 import time
 
 import winetest
 from wizard import (ASSOC_LIST, FOLDER, IDYES, IMAGES_ONLY, SHEET_NEXT, WRITE_ASSOCIATIONS, Wizard)
 
-WINE_FONTS = "/usr/share/wine/fonts"
 PAGE_NAMES = ["1-welcome", "2-whats-new", "3-associations", "4-ready", "5-finish"]
 
 
@@ -55,12 +53,6 @@ def visual_prefix(version="win7", dpi=96):
     prefix.set_value("user", r"Software\Wine\Explorer", "Desktop", "Default")
     prefix.set_value("user", r"Software\Wine\Explorer\Desktops", "Default", "1024x768")
     prefix.set_value("user", r"Control Panel\Desktop", "LogPixels", dpi)
-    # Wine's own faces (Tahoma for the dialogs, Marlett for the caption buttons) are only found where
-    # the prefix keeps its fonts.
-    for name in ("tahoma.ttf", "tahomabd.ttf", "marlett.ttf"):
-        source = os.path.join(WINE_FONTS, name)
-        if os.path.exists(source):
-            shutil.copy(source, prefix.host("C:\\windows\\Fonts\\" + name))
     return prefix
 
 

@@ -52,6 +52,7 @@ class WelcomePage(unittest.TestCase):
 
                 w.set_text(FOLDER, "D:")
                 to_page(w, 3)
+                self.assertEqual(w.ok("title"), "Glimmerly 32-bit Setup", "the title stays on every page")
                 self.assertTrue(w.enabled(SHEET_BACK))
                 self.assertEqual(w.text(TARGET_LINE), "Zielverzeichnis: D:")
                 for page in (2, 1, 0):
@@ -195,6 +196,17 @@ class Installation(unittest.TestCase):
                 try:
                     to_page(w, 2)
                     self.assertEqual(w.state(ASSOC_ALL_USERS)[1], int(not appdata), "box 1037 only on XP")
+                    buttons = (ASSOC_LIST, IMAGES_ONLY, SELECT_ALL, SELECT_NONE)
+                    self.assertEqual((w.list_states(), w.ok("listcolors", ASSOC_LIST)), ("1" * 63, "c0c0c0 0080ff"))
+                    self.assertEqual([w.enabled(c) for c in buttons], [False] * 4)
+                    first, second, width = (int(v) for v in w.ok("columns", ASSOC_LIST).split())
+                    self.assertEqual((first, second), (width // 3, 2 * width // 3 - 25))
+                    w.click(WRITE_ASSOCIATIONS)
+                    self.assertEqual([w.enabled(c) for c in buttons], [True] * 4)
+                    self.assertNotEqual(w.ok("listcolors", ASSOC_LIST), "c0c0c0 0080ff")
+                    w.click(SELECT_ALL)
+                    w.click(SELECT_NONE)
+                    self.assertEqual(w.list_states(), "1" * 63)
                     to_page(w, 3)
                     self.assertEqual(w.checked(SETTINGS_IN_APPDATA), appdata)
                     w.click(SETTINGS_IN_APPDATA if not appdata else SETTINGS_IN_PROGRAM)

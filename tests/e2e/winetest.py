@@ -35,8 +35,9 @@ BASE_ENV = {
     "TZ": "UTC",
 }
 
-# A few tests need the host's time zone to be one with a daylight-saving offset.
+# The user's shell folders, real folders in the template (Wine would link them into the home folder).
 SHELL_FOLDERS = ["Desktop", "Documents", "Downloads", "Music", "Pictures", "Videos", "Templates"]
+WINE_FONTS = ["tahoma.ttf", "tahomabd.ttf", "marlett.ttf"]
 
 
 def _env(prefix, extra=None):
@@ -73,6 +74,12 @@ def _make_template(path):
         if os.path.islink(folder):
             os.unlink(folder)
         os.makedirs(folder, exist_ok=True)
+    # Wine's own faces (Tahoma for dialogs, Marlett for the caption buttons) are found only where the
+    # prefix keeps its fonts.
+    for name in WINE_FONTS:
+        source = os.path.join("/usr/share/wine/fonts", name)
+        if os.path.exists(source):
+            shutil.copy(source, os.path.join(work, "drive_c", "windows", "Fonts", name))
     for key, name, value in [
         (r"HKCU\Software\Wine\DllOverrides", "winemenubuilder.exe", ""),
         (r"HKCU\Software\Wine\Drivers", "Graphics", "null"),
