@@ -1,6 +1,5 @@
 #include "shell/FileTypeRegistration.h"
 
-#include "framework/SystemLibrary.h"
 #include "install/PathHelpers.h"
 #include "pages/FileTypeCatalogue.h"
 #include "shell/DerivedText.h"
@@ -53,7 +52,7 @@ int FormIconValue(FileTypeIcon icon, const wchar_t* executable, wchar_t* value) 
 
 void RegisterFileType(RegistryWriter& registry, const wchar_t* extension, const wchar_t* classSuffix,
                       const wchar_t* openCommand, const wchar_t* iconValue, int xpFamily, int vistaFamily,
-                      int associationsForAllUsers, int selected) {
+                      int associationsForAllUsers, int selected, RegistryRoot applicationRoot) {
     wchar_t className[kPathChars];
     wchar_t upperSuffix[kPathChars];
     wchar_t description[kPathChars];
@@ -83,7 +82,7 @@ void RegisterFileType(RegistryWriter& registry, const wchar_t* extension, const 
 
     if (!vistaFamily)
         return;
-    AddCapabilityAssociation(registry, extension, classSuffix);
+    AddCapabilityAssociation(registry, extension, classSuffix, applicationRoot);
     if (!selected || !JoinText(key, kPathChars, {kFileExtsKey, extension, L"\\UserChoice"}))
         return;
     // The user's earlier choice is dropped with its key; the new key carries ours alone.
@@ -93,15 +92,15 @@ void RegisterFileType(RegistryWriter& registry, const wchar_t* extension, const 
         userChoice.SetText(L"Progid", className);
 }
 
-void AddCapabilityAssociation(RegistryWriter& registry, const wchar_t* extension,
-                              const wchar_t* classSuffix) {
+void AddCapabilityAssociation(RegistryWriter& registry, const wchar_t* extension, const wchar_t* classSuffix,
+                              RegistryRoot applicationRoot) {
     wchar_t name[kPathChars];
     wchar_t className[kPathChars];
     if (!JoinText(name, kPathChars, {L".", extension}) ||
         !JoinText(className, kPathChars, {L"Glimmerly.", classSuffix}))
         return;
     RegistryKey associations(registry);
-    if (associations.Open(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Glimmerly\\Capabilities\\FileAssociations",
+    if (associations.Open(applicationRoot, L"SOFTWARE\\Glimmerly\\Capabilities\\FileAssociations",
                           KEY_SET_VALUE))
         associations.SetText(name, className);
 }
@@ -128,7 +127,7 @@ int RegisterFileTypes(RegistryWriter& registry, const FileTypePass& pass) {
         for (int i = 0; i < entry.registeredCount; ++i)
             RegisterFileType(registry, entry.registered[i].extension, ClassSuffix(entry.registered[i]),
                              pass.openCommand, iconValue, xpFamily, vistaFamily, pass.associationsForAllUsers,
-                             selected);
+                             selected, pass.applicationRoot);
     }
     if (!pass.associationsRequested)
         return 0;
@@ -137,11 +136,7 @@ int RegisterFileTypes(RegistryWriter& registry, const FileTypePass& pass) {
     return 1;
 }
 
-void NotifyAssociationsChanged() {
-    SystemParametersInfoW(SPI_SETICONS, 0, NULL, SPIF_UPDATEINIFILE | SPIF_SENDCHANGE);
-    typedef void(WINAPI * ChangeNotifyFunction)(LONG, UINT, LPCVOID, LPCVOID);
-    ChangeNotifyFunction changeNotify =
-        SystemFunction<ChangeNotifyFunction>(L"shell32.dll", "SHChangeNotify");
-    if (changeNotify != NULL)
-        changeNotify(SHCNE_ASSOCCHANGED, SHCNF_FLUSH | SHCNF_FLUSHNOWAIT, NULL, NULL);
+void NotifyAssociationsChanged(ShellActions& shell) {
+    shell.SetSystemParameter(SPI_SETICONS, SPIF_UPDATEINIFILE | SPIF_SENDCHANGE);
+    shell.ChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_FLUSH | SHCNF_FLUSHNOWAIT);
 }

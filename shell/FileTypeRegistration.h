@@ -1,5 +1,6 @@
 #pragma once
 #include "shell/RegistryWriter.h"
+#include "shell/ShellActions.h"
 #include "shell/VersionChecks.h"
 
 // The registry part of one file-type pass; what the caller decided beforehand comes in here.
@@ -11,6 +12,7 @@ struct FileTypePass {
     int associationsForAllUsers; // consulted in the Xp family only
     const wchar_t* executable;   // installation folder followed by gl_main32.exe
     const wchar_t* openCommand;
+    RegistryRoot applicationRoot; // where the program registration put the application key
 };
 
 // Registers the classes of the selected rows (of every row on Vista and later) and makes the
@@ -19,9 +21,10 @@ int RegisterFileTypes(RegistryWriter& registry, const FileTypePass& pass);
 
 void RegisterFileType(RegistryWriter& registry, const wchar_t* extension, const wchar_t* classSuffix,
                       const wchar_t* openCommand, const wchar_t* iconValue, int xpFamily, int vistaFamily,
-                      int associationsForAllUsers, int selected);
-void AddCapabilityAssociation(RegistryWriter& registry, const wchar_t* extension, const wchar_t* classSuffix);
+                      int associationsForAllUsers, int selected, RegistryRoot applicationRoot);
+void AddCapabilityAssociation(RegistryWriter& registry, const wchar_t* extension, const wchar_t* classSuffix,
+                              RegistryRoot applicationRoot);
 void MarkAppClassesNoOpenWith(RegistryWriter& registry);
 
 // Refreshes the icons and tells the shell that associations changed.
-void NotifyAssociationsChanged();
+void NotifyAssociationsChanged(ShellActions& shell);

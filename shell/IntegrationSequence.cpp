@@ -5,7 +5,6 @@
 #include "shell/DerivedText.h"
 #include "shell/FileTypeRegistration.h"
 #include "shell/ProgramRegistration.h"
-#include "shell/Shortcuts.h"
 #include "shell/UninstallEntry.h"
 
 #include <wchar.h>
@@ -30,60 +29,81 @@ int InstallFolderFits(const wchar_t* targetFolder) {
     return FormInstallFolder(targetFolder, folder);
 }
 
-int WriteShellRegistration(RegistryWriter& registry, WindowsFamily family, int windows8OrLater,
-                           const wchar_t* folder, int thumbnailsShortcut, int associationsConfirmed,
+namespace {
+
+// The registry part of the sequence; 1 when the shell must be told that associations changed.
+int WriteShellRegistration(RegistryWriter& registry, const SystemTraits& system, const wchar_t* folder,
+                           const wchar_t* executable, int thumbnailsShortcut, int associationsConfirmed,
                            int associationsRequested, const int* associationSelection,
                            int associationsForAllUsers) {
-    wchar_t executable[kPathChars];
     wchar_t openCommand[kPathChars];
-    if (!JoinText(executable, kPathChars, {folder, L"gl_main32.exe"}) ||
-        !JoinText(openCommand, kPathChars, {L"\"", executable, L"\" \"%1\""}))
+    if (!JoinText(openCommand, kPathChars, {L"\"", executable, L"\" \"%1\""}))
         return 0;
 
-    if (thumbnailsShortcut && family == Vista)
+    if (thumbnailsShortcut && system.family == Vista)
         RegisterFolderVerbs(registry, executable);
     RegisterProgramClass(registry, openCommand);
     WriteUninstallEntry(registry, folder);
     // The capability values of the file-type pass go into the key made here.
-    if (family == Vista)
-        RegisterApplicationKey(registry, executable);
+    RegistryRoot applicationRoot = ApplicationKeyRoot(system.wow64);
+    if (system.family == Vista)
+        RegisterApplicationKey(registry, executable, applicationRoot);
 
     // A declined question counts exactly like an empty selection.
     static const int noSelection[kAssociationFlags] = {};
-    FileTypePass pass = {family,
-                         windows8OrLater,
+    FileTypePass pass = {system.family,
+                         system.windows8OrLater,
                          associationsConfirmed ? associationSelection : noSelection,
                          associationsConfirmed ? associationsRequested : 0,
                          associationsForAllUsers,
                          executable,
-                         openCommand};
+                         openCommand,
+                         applicationRoot};
     return RegisterFileTypes(registry, pass);
+}
+
+} // namespace
+
+SystemTraits QuerySystemTraits() {
+    SystemTraits system = {ClassifyWindowsFamily(), IsWindows8OrLater(), IsWow64()};
+    return system;
+}
+
+int RunIntegrationSequence(RegistryWriter& registry, ShellActions& shell, const SystemTraits& system,
+                           const wchar_t* folder, int associationsConfirmed, int associationsRequested,
+                           int startMenuGroup, int desktopShortcut, int thumbnailsShortcut,
+                           int shortcutsForAllUsers, const int* associationSelection,
+                           int associationsForAllUsers) {
+    wchar_t executable[kPathChars];
+    if (!JoinText(executable, kPathChars, {folder, L"gl_main32.exe"}))
+        return 1;
+
+    if (startMenuGroup)
+        shell.CreateStartMenuGroup(folder, shortcutsForAllUsers);
+    if (desktopShortcut)
+        shell.CreateDesktopShortcut(executable, L"Glimmerly.lnk", NULL, L"Glimmerly - Bildbetrachter", NULL,
+                                    0, shortcutsForAllUsers);
+    if (thumbnailsShortcut)
+        shell.CreateDesktopShortcut(executable, L"Glimmerly Thumbnails.lnk", executable,
+                                    L"Glimmerly - Thumbnails", L"/thumbs", 7, shortcutsForAllUsers);
+
+    if (WriteShellRegistration(registry, system, folder, executable, thumbnailsShortcut,
+                               associationsConfirmed, associationsRequested, associationSelection,
+                               associationsForAllUsers))
+        NotifyAssociationsChanged(shell);
+    return 1;
 }
 
 int RegisterWithShell(int associationsConfirmed, int associationsRequested, const wchar_t* targetFolder,
                       int startMenuGroup, int desktopShortcut, int thumbnailsShortcut,
                       int shortcutsForAllUsers, const int* associationSelection,
                       int associationsForAllUsers) {
-    WindowsFamily family = ClassifyWindowsFamily();
+    SystemTraits system = QuerySystemTraits();
     wchar_t folder[kPathChars];
-    wchar_t executable[kPathChars];
     // The driver refuses longer folders; here they only mean that nothing is derived from them.
-    if (!FormInstallFolder(targetFolder, folder) ||
-        !JoinText(executable, kPathChars, {folder, L"gl_main32.exe"}))
+    if (!FormInstallFolder(targetFolder, folder))
         return 1;
-
-    if (startMenuGroup)
-        CreateStartMenuGroup(folder, shortcutsForAllUsers);
-    if (desktopShortcut)
-        CreateDesktopShortcut(executable, L"Glimmerly.lnk", NULL, L"Glimmerly - Bildbetrachter", NULL, 0,
-                              shortcutsForAllUsers);
-    if (thumbnailsShortcut)
-        CreateDesktopShortcut(executable, L"Glimmerly Thumbnails.lnk", executable, L"Glimmerly - Thumbnails",
-                              L"/thumbs", 7, shortcutsForAllUsers);
-
-    if (WriteShellRegistration(SystemRegistry(), family, IsWindows8OrLater(), folder, thumbnailsShortcut,
-                               associationsConfirmed, associationsRequested, associationSelection,
-                               associationsForAllUsers))
-        NotifyAssociationsChanged();
-    return 1;
+    return RunIntegrationSequence(SystemRegistry(), SystemShell(), system, folder, associationsConfirmed,
+                                  associationsRequested, startMenuGroup, desktopShortcut, thumbnailsShortcut,
+                                  shortcutsForAllUsers, associationSelection, associationsForAllUsers);
 }

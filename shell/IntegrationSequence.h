@@ -1,5 +1,6 @@
 #pragma once
 #include "shell/RegistryWriter.h"
+#include "shell/ShellActions.h"
 #include "shell/VersionChecks.h"
 
 // The longest installation folder, trailing backslash included, that the setup accepts. Every path
@@ -20,10 +21,19 @@ int RegisterWithShell(int associationsConfirmed, int associationsRequested, cons
                       int startMenuGroup, int desktopShortcut, int thumbnailsShortcut,
                       int shortcutsForAllUsers, const int* associationSelection, int associationsForAllUsers);
 
-// The registry part of the sequence for one family: folder and drive verbs, program class and
-// application entry, uninstall entry, application key, file types. folder comes from
-// FormInstallFolder. 1 when the shell must be told that associations changed.
-int WriteShellRegistration(RegistryWriter& registry, WindowsFamily family, int windows8OrLater,
-                           const wchar_t* folder, int thumbnailsShortcut, int associationsConfirmed,
-                           int associationsRequested, const int* associationSelection,
+// What the sequence asks of the running system, once per run.
+struct SystemTraits {
+    WindowsFamily family;
+    int windows8OrLater;
+    int wow64; // a 32-bit process on 64-bit Windows
+};
+SystemTraits QuerySystemTraits();
+
+// The sequence for one system: links, folder and drive verbs, program class and application entry,
+// uninstall entry, application key, file types and, when associations changed, the notification.
+// folder comes from FormInstallFolder. Always 1.
+int RunIntegrationSequence(RegistryWriter& registry, ShellActions& shell, const SystemTraits& system,
+                           const wchar_t* folder, int associationsConfirmed, int associationsRequested,
+                           int startMenuGroup, int desktopShortcut, int thumbnailsShortcut,
+                           int shortcutsForAllUsers, const int* associationSelection,
                            int associationsForAllUsers);

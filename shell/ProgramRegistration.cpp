@@ -38,22 +38,26 @@ void RegisterProgramClass(RegistryWriter& registry, const wchar_t* openCommand) 
         application.SetText(L"FriendlyAppName", L"Glimmerly 32-bit");
 }
 
-void RegisterApplicationKey(RegistryWriter& registry, const wchar_t* executable) {
+void RegisterApplicationKey(RegistryWriter& registry, const wchar_t* executable, RegistryRoot root) {
     RegistryKey key(registry);
-    key.Create(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Glimmerly");
+    key.Create(root, L"SOFTWARE\\Glimmerly");
     key.Close();
 
     wchar_t command[kPathChars];
     if (JoinText(command, kPathChars, {L"\"", executable, L"\""}))
-        registry.SetDefaultValue(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Glimmerly\\shell\\open\\command", command);
+        registry.SetDefaultValue(root, L"SOFTWARE\\Glimmerly\\shell\\open\\command", command);
 
-    if (key.Create(HKEY_LOCAL_MACHINE, kCapabilitiesKey))
+    if (key.Create(root, kCapabilitiesKey))
         key.SetText(L"ApplicationDescription",
                     L"Picture viewer, editor and converter - one of the most popular viewers worldwide");
     key.Close();
-    key.Create(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Glimmerly\\Capabilities\\FileAssociations");
+    key.Create(root, L"SOFTWARE\\Glimmerly\\Capabilities\\FileAssociations");
     key.Close();
 
-    if (key.Open(HKEY_LOCAL_MACHINE, L"SOFTWARE\\RegisteredApplications", KEY_SET_VALUE))
+    if (key.Open(root, L"SOFTWARE\\RegisteredApplications", KEY_SET_VALUE))
         key.SetText(L"Glimmerly", kCapabilitiesKey);
+}
+
+RegistryRoot ApplicationKeyRoot(int wow64) {
+    return wow64 ? RegistryRoot(HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY) : RegistryRoot(HKEY_LOCAL_MACHINE);
 }

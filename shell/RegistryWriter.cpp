@@ -6,14 +6,24 @@ namespace {
 
 class SystemRegistryWriter : public RegistryWriter {
   public:
-    LONG SetDefaultValue(HKEY root, const wchar_t* subKey, const wchar_t* text) override {
-        return RegSetValueW(root, subKey, REG_SZ, text, (DWORD)((wcslen(text) + 1) * sizeof(wchar_t)));
+    // RegSetValueW knows no views: the same steps as it takes, with the view added.
+    LONG SetDefaultValue(RegistryRoot root, const wchar_t* subKey, const wchar_t* text) override {
+        HKEY key;
+        LONG result = RegCreateKeyExW(root.key, subKey, 0, NULL, REG_OPTION_NON_VOLATILE,
+                                      KEY_SET_VALUE | root.view, NULL, &key, NULL);
+        if (result != ERROR_SUCCESS)
+            return result;
+        result = SetText(key, NULL, text);
+        RegCloseKey(key);
+        return result;
     }
-    LONG OpenKey(HKEY root, const wchar_t* subKey, REGSAM access, HKEY* key) override {
-        return RegOpenKeyExW(root, subKey, 0, access, key);
+    LONG OpenKey(RegistryRoot root, const wchar_t* subKey, REGSAM access, HKEY* key) override {
+        return RegOpenKeyExW(root.key, subKey, 0, access | root.view, key);
     }
-    LONG CreateKey(HKEY root, const wchar_t* subKey, HKEY* key) override {
-        return RegCreateKeyW(root, subKey, key);
+    // As RegCreateKeyW, which opens with the maximum access allowed.
+    LONG CreateKey(RegistryRoot root, const wchar_t* subKey, HKEY* key) override {
+        return RegCreateKeyExW(root.key, subKey, 0, NULL, REG_OPTION_NON_VOLATILE,
+                               MAXIMUM_ALLOWED | root.view, NULL, key, NULL);
     }
     LONG SetText(HKEY key, const wchar_t* name, const wchar_t* text) override {
         return RegSetValueExW(key, name, 0, REG_SZ, (const BYTE*)text,
@@ -33,7 +43,7 @@ RegistryWriter& SystemRegistry() {
     return registry;
 }
 
-bool RegistryKey::Open(HKEY root, const wchar_t* subKey, REGSAM access) {
+bool RegistryKey::Open(RegistryRoot root, const wchar_t* subKey, REGSAM access) {
     Close();
     HKEY key = NULL;
     if (registry_.OpenKey(root, subKey, access, &key) != ERROR_SUCCESS)
@@ -42,7 +52,7 @@ bool RegistryKey::Open(HKEY root, const wchar_t* subKey, REGSAM access) {
     return true;
 }
 
-bool RegistryKey::Create(HKEY root, const wchar_t* subKey) {
+bool RegistryKey::Create(RegistryRoot root, const wchar_t* subKey) {
     Close();
     HKEY key = NULL;
     if (registry_.CreateKey(root, subKey, &key) != ERROR_SUCCESS)

@@ -1,5 +1,7 @@
 #include "shell/VersionChecks.h"
 
+#include "framework/SystemLibrary.h"
+
 #include <windows.h>
 #include <string.h>
 
@@ -54,4 +56,12 @@ int IsWindows8Exactly() {
 }
 WindowsFamily ClassifyWindowsFamily() {
     return ClassifyWindowsFamily(QueryWindowsVersion());
+}
+
+int IsWow64() {
+    typedef BOOL(WINAPI * IsWow64ProcessFunction)(HANDLE, PBOOL);
+    IsWow64ProcessFunction isWow64Process =
+        SystemFunction<IsWow64ProcessFunction>(L"kernel32.dll", "IsWow64Process");
+    BOOL wow64 = FALSE;
+    return isWow64Process != NULL && isWow64Process(GetCurrentProcess(), &wow64) && wow64 ? 1 : 0;
 }

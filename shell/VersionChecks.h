@@ -24,3 +24,7 @@ int IsVistaOrLater();
 int IsWindows8OrLater();
 int IsWindows8Exactly();
 WindowsFamily ClassifyWindowsFamily();
+
+// 1 when this 32-bit process runs on 64-bit Windows. IsWow64Process is looked up at run time, since
+// 2000 and XP before its second service pack lack it; a 64-bit build always gets 0.
+int IsWow64();

@@ -38,8 +38,8 @@ class FileTypePassTest : public ::testing::Test {
         registry.keys[RecordingRegistry::Lower(kCapabilities)];
         for (int row : rows)
             selection[row] = 1;
-        FileTypePass pass = {family,   windows8,     selection,    rows.empty() ? 0 : 1,
-                             allUsers, kExe.c_str(), kOpen.c_str()};
+        FileTypePass pass = {family,   windows8,     selection,     rows.empty() ? 0 : 1,
+                             allUsers, kExe.c_str(), kOpen.c_str(), HKEY_LOCAL_MACHINE};
         int notify = RegisterFileTypes(registry, pass);
         EXPECT_EQ(registry.OpenHandles(), 0u);
         return notify;

@@ -125,7 +125,7 @@ TEST(ProgramRegistration, ProgramClassAndApplicationEntry) {
 TEST(ProgramRegistration, ApplicationKeyAndCapabilities) {
     RecordingRegistry registry;
     registry.keys[L"hklm\\software\\registeredapplications"];
-    RegisterApplicationKey(registry, kExe.c_str());
+    RegisterApplicationKey(registry, kExe.c_str(), HKEY_LOCAL_MACHINE);
     EXPECT_EQ(registry.Value(L"HKLM\\SOFTWARE\\Glimmerly\\shell\\open\\command", L""), L"\"" + kExe + L"\"");
     EXPECT_EQ(
         *registry.Values(L"HKLM\\SOFTWARE\\Glimmerly\\Capabilities"),
@@ -139,7 +139,7 @@ TEST(ProgramRegistration, ApplicationKeyAndCapabilities) {
 
     // Without the list of registered applications the rest is still written.
     RecordingRegistry bare;
-    RegisterApplicationKey(bare, kExe.c_str());
+    RegisterApplicationKey(bare, kExe.c_str(), HKEY_LOCAL_MACHINE);
     EXPECT_EQ(bare.Values(L"HKLM\\SOFTWARE\\RegisteredApplications"), nullptr);
     EXPECT_NE(bare.Values(L"HKLM\\SOFTWARE\\Glimmerly\\Capabilities\\FileAssociations"), nullptr);
 }
@@ -157,16 +157,58 @@ TEST(ProgramRegistration, FolderAndDriveVerbs) {
               }));
 }
 
+// Links and shell notifications go into the registry's log, so their order among the writes shows.
+class RecordingShell : public ShellActions {
+  public:
+    explicit RecordingShell(std::vector<std::wstring>& log) : log_(log) {}
+    void CreateStartMenuGroup(const wchar_t* folder, int allUsers) override {
+        log_.push_back(L"group " + std::wstring(folder) + L" all users " + std::to_wstring(allUsers));
+    }
+    void CreateDesktopShortcut(const wchar_t* target, const wchar_t* linkName, const wchar_t*, const wchar_t*,
+                               const wchar_t*, int, int allUsers) override {
+        log_.push_back(L"desktop " + std::wstring(linkName) + L" -> " + target + L" all users " +
+                       std::to_wstring(allUsers));
+    }
+    void SetSystemParameter(UINT action, UINT flags) override {
+        log_.push_back(L"parameter " + std::to_wstring(action) + L" " + std::to_wstring(flags));
+    }
+    void ChangeNotify(LONG event, UINT flags) override {
+        log_.push_back(L"notify " + std::to_wstring(event) + L" " + std::to_wstring(flags));
+    }
+
+  private:
+    std::vector<std::wstring>& log_;
+};
+
+// SystemParametersInfoW(SPI_SETICONS, SPIF_UPDATEINIFILE | SPIF_SENDCHANGE), then
+// SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_FLUSH | SHCNF_FLUSHNOWAIT).
+const std::vector<std::wstring> kNotification = {L"parameter 88 3", L"notify 134217728 12288"};
+
 class Sequence : public ::testing::Test {
   protected:
+    // Runs the sequence with the start-menu group and the desktop link; 1 when it ended with the icon
+    // refresh and the association notification, 0 when it made neither, -1 for anything else.
     int Run(RecordingRegistry& registry, WindowsFamily family, int windows8, int thumbnails, int confirmed,
-            std::vector<int> rows) {
+            std::vector<int> rows, int wow64 = 0) {
         registry.keys[L"hklm\\software\\registeredapplications"];
+        registry.keys[L"hklm64\\software\\registeredapplications"];
         int selection[64] = {};
         for (int row : rows)
             selection[row] = 1;
-        return WriteShellRegistration(registry, family, windows8, kFolder.c_str(), thumbnails, confirmed,
-                                      rows.empty() ? 0 : 1, selection, 0);
+        RecordingShell shell(registry.log);
+        SystemTraits system = {family, windows8, wow64};
+        EXPECT_EQ(RunIntegrationSequence(registry, shell, system, kFolder.c_str(), confirmed,
+                                         rows.empty() ? 0 : 1, 1, 1, thumbnails, 0, selection, 0),
+                  1);
+        std::vector<std::wstring> notifications;
+        for (const auto& line : registry.log)
+            if (line.compare(0, 10, L"parameter ") == 0 || line.compare(0, 7, L"notify ") == 0)
+                notifications.push_back(line);
+        if (notifications.empty())
+            return 0;
+        bool last = registry.log.size() >= 2 &&
+                    std::vector<std::wstring>(registry.log.end() - 2, registry.log.end()) == kNotification;
+        return notifications == kNotification && last ? 1 : -1;
     }
     size_t First(const RecordingRegistry& registry, const std::wstring& start) {
         for (size_t i = 0; i < registry.log.size(); ++i)
@@ -180,6 +222,9 @@ TEST_F(Sequence, VistaWritesInTheFixedOrder) {
     RecordingRegistry registry;
     EXPECT_EQ(Run(registry, Vista, 0, 1, 1, {31}), 1);
     std::vector<size_t> positions = {
+        First(registry, L"group " + kFolder + L" all users 0"),
+        First(registry, L"desktop Glimmerly.lnk -> " + kExe),
+        First(registry, L"desktop Glimmerly Thumbnails.lnk -> " + kExe),
         First(registry, L"set HKLM\\SOFTWARE\\Classes\\Directory\\shell\\"),
         First(registry, L"set HKLM\\SOFTWARE\\Classes\\Glimmerly = "),
         First(registry, L"set HKCR\\Applications\\"),
@@ -188,6 +233,7 @@ TEST_F(Sequence, VistaWritesInTheFixedOrder) {
         First(registry, L"set HKLM\\SOFTWARE\\Classes\\Glimmerly.ani"),
         First(registry,
               L"create HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\.png"),
+        First(registry, kNotification[0]),
     };
     for (size_t i = 1; i < positions.size(); ++i)
         EXPECT_LT(positions[i - 1], positions[i]) << i;
@@ -196,6 +242,43 @@ TEST_F(Sequence, VistaWritesInTheFixedOrder) {
     EXPECT_EQ(registry.Values(L"HKLM\\SOFTWARE\\Glimmerly\\Capabilities\\FileAssociations")->size(), 87u);
 }
 
+TEST_F(Sequence, NotifiesTheShellOnlyWhenAssociationsWereWritten) {
+    const struct {
+        WindowsFamily family;
+        int confirmed;
+        std::vector<int> rows;
+        int notified;
+    } cases[] = {
+        {Vista, 1, {23}, 1}, {Xp, 1, {2}, 1}, {Older, 1, {16}, 1},
+        {Vista, 1, {}, 0},   {Xp, 1, {}, 0},  {Vista, 0, {23}, 0},
+    };
+    for (const auto& c : cases) {
+        RecordingRegistry registry;
+        EXPECT_EQ(Run(registry, c.family, 1, 0, c.confirmed, c.rows), c.notified)
+            << c.family << " confirmed " << c.confirmed << " rows " << c.rows.size();
+    }
+}
+
+TEST_F(Sequence, UnderWow64OnlyTheApplicationKeyAndItsEntryGoToThe64BitView) {
+    for (int wow64 : {0, 1}) {
+        SCOPED_TRACE(wow64);
+        RecordingRegistry registry;
+        Run(registry, Vista, 1, 1, 1, {23}, wow64);
+        for (const auto& line : registry.log) {
+            bool applicationKey = line.find(L"\\SOFTWARE\\Glimmerly") != std::wstring::npos ||
+                                  line.find(L"\\SOFTWARE\\RegisteredApplications") != std::wstring::npos;
+            EXPECT_EQ(line.find(L"HKLM64\\") != std::wstring::npos, wow64 && applicationKey) << line;
+        }
+        std::wstring root = wow64 ? L"HKLM64" : L"HKLM";
+        const Values* capabilities =
+            registry.Values(root + L"\\SOFTWARE\\Glimmerly\\Capabilities\\FileAssociations");
+        ASSERT_NE(capabilities, nullptr);
+        EXPECT_EQ(capabilities->size(), 87u);
+        EXPECT_EQ(registry.Value(root + L"\\SOFTWARE\\RegisteredApplications", L"Glimmerly"),
+                  L"SOFTWARE\\Glimmerly\\Capabilities");
+        EXPECT_EQ(registry.Value(kUninstall, L"InstallLocation"), kFolder);
+    }
+}
 TEST_F(Sequence, XpWritesNoVerbsAndNoApplicationKey) {
     RecordingRegistry registry;
     EXPECT_EQ(Run(registry, Xp, 0, 1, 1, {}), 0);

@@ -1,7 +1,8 @@
 #pragma once
 // A registry in memory that logs every call of the registration, for tests that must see each write
 // and make chosen opens fail. Key paths in the model are lower case ("hklm\software\..."), as the
-// registry compares them without regard to case; the log keeps the spelling of the call.
+// registry compares them without regard to case; the log keeps the spelling of the call. A write that
+// asks for the 64-bit view goes to the root "HKLM64", so each view is a tree of its own.
 #include "shell/RegistryWriter.h"
 
 #include <algorithm>
@@ -16,7 +17,7 @@ class RecordingRegistry : public RegistryWriter {
     std::map<std::wstring, std::map<std::wstring, std::wstring>> keys; // value data as text; dwords "dword:N"
     std::set<std::wstring> failing; // lower-case paths whose open/create fails
 
-    LONG SetDefaultValue(HKEY root, const wchar_t* subKey, const wchar_t* text) override {
+    LONG SetDefaultValue(RegistryRoot root, const wchar_t* subKey, const wchar_t* text) override {
         std::wstring path = Path(root, subKey);
         log.push_back(L"set " + path + L" = " + text);
         if (IsFailing(path))
@@ -24,14 +25,14 @@ class RecordingRegistry : public RegistryWriter {
         Make(path)[L""] = text;
         return ERROR_SUCCESS;
     }
-    LONG OpenKey(HKEY root, const wchar_t* subKey, REGSAM access, HKEY* key) override {
+    LONG OpenKey(RegistryRoot root, const wchar_t* subKey, REGSAM access, HKEY* key) override {
         std::wstring path = Path(root, subKey);
         log.push_back(L"open " + path + (access == KEY_SET_VALUE ? L" (set value)" : L" (all access)"));
         if (IsFailing(path) || keys.count(Lower(path)) == 0)
             return ERROR_FILE_NOT_FOUND;
         return Handle(path, key);
     }
-    LONG CreateKey(HKEY root, const wchar_t* subKey, HKEY* key) override {
+    LONG CreateKey(RegistryRoot root, const wchar_t* subKey, HKEY* key) override {
         std::wstring path = Path(root, subKey);
         log.push_back(L"create " + path);
         if (IsFailing(path))
@@ -96,12 +97,13 @@ class RecordingRegistry : public RegistryWriter {
     std::map<HKEY, std::wstring> handles;
     ULONG_PTR nextHandle = 0x1000;
 
-    static std::wstring Path(HKEY root, const wchar_t* subKey) {
-        const wchar_t* name = root == HKEY_LOCAL_MACHINE  ? L"HKLM"
-                              : root == HKEY_CURRENT_USER ? L"HKCU"
-                              : root == HKEY_CLASSES_ROOT ? L"HKCR"
-                                                          : L"?";
-        return std::wstring(name) + L"\\" + subKey;
+    static std::wstring Path(RegistryRoot root, const wchar_t* subKey) {
+        const wchar_t* name = root.key == HKEY_LOCAL_MACHINE  ? L"HKLM"
+                              : root.key == HKEY_CURRENT_USER ? L"HKCU"
+                              : root.key == HKEY_CLASSES_ROOT ? L"HKCR"
+                                                              : L"?";
+        const wchar_t* view = root.view == KEY_WOW64_64KEY ? L"64" : root.view == 0 ? L"" : L"?";
+        return std::wstring(name) + view + L"\\" + subKey;
     }
     bool IsFailing(const std::wstring& path) const { return failing.count(Lower(path)) != 0; }
     // A key and all its parents, as RegSetValueW and RegCreateKeyW make them.
