@@ -67,15 +67,7 @@ BOOL TheApp::InitInstance() {
     }
 
     InstallOptions options;
-    ResetInstallOptions(options);
-    wchar_t folder[kPathChars];
-    if (ReadInstalledFolder(folder)) {
-        CopyText(options.targetFolder, kOptionsFolderChars, folder);
-    } else {
-        GetDefaultInstallFolder(folder);
-        CopyText(options.targetFolder, kOptionsFolderChars, folder);
-        CopyText(options.iniFolder, kOptionsFolderChars, L"%APPDATA%\\Glimmerly");
-    }
+    FillSilentDefaults(options);
     ReadSwitches(commandLine, options);
     options.silent = 1;
     RunInstallation(options);

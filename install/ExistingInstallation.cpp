@@ -1,5 +1,6 @@
 #include "install/ExistingInstallation.h"
 
+#include "install/InstallOptions.h"
 #include "install/PathHelpers.h"
 
 #include <windows.h>
@@ -8,7 +9,8 @@
 
 namespace {
 
-// Reads a string value into a buffer of kPathChars; a value that does not fit counts as absent.
+// Reads a string value into a buffer of kPathChars; a value that does not fit counts as absent. A value
+// of type REG_EXPAND_SZ is read with its environment references expanded, as the shell reads it.
 int ReadRegistryText(HKEY root, const wchar_t* keyName, const wchar_t* valueName, wchar_t* text) {
     text[0] = L'\0';
     HKEY key;
@@ -23,6 +25,12 @@ int ReadRegistryText(HKEY root, const wchar_t* keyName, const wchar_t* valueName
         return 0;
     // The stored text need not be terminated.
     buffer[bytes / sizeof(wchar_t) < kPathChars ? bytes / sizeof(wchar_t) : kPathChars - 1] = L'\0';
+    if (type == REG_EXPAND_SZ) {
+        DWORD length = ExpandEnvironmentStringsW(buffer, text, kPathChars);
+        if (length == 0 || length > kPathChars)
+            text[0] = L'\0';
+        return text[0] != L'\0';
+    }
     return CopyText(text, kPathChars, buffer);
 }
 
@@ -79,6 +87,18 @@ int GetDefaultInstallFolder(wchar_t* folder) {
         return 1;
     CopyText(folder, kPathChars, programFiles);
     return 1;
+}
+
+void FillSilentDefaults(InstallOptions& options) {
+    ResetInstallOptions(options);
+    wchar_t folder[kPathChars];
+    if (ReadInstalledFolder(folder)) {
+        CopyText(options.targetFolder, kOptionsFolderChars, folder);
+        return;
+    }
+    GetDefaultInstallFolder(folder);
+    CopyText(options.targetFolder, kOptionsFolderChars, folder);
+    CopyText(options.iniFolder, kOptionsFolderChars, L"%APPDATA%\\Glimmerly");
 }
 
 int ReadFileVersionInfo(const wchar_t* path, wchar_t* version, wchar_t* company, size_t companyChars) {

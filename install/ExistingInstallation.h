@@ -8,6 +8,13 @@ int ReadInstalledFolder(wchar_t* folder);
 // Default target folder: "ProgramFilesDir" followed by "\Glimmerly", else "C:\Glimmerly\". Always 1.
 int GetDefaultInstallFolder(wchar_t* folder);
 
+struct InstallOptions;
+
+// The silent road's record before its switches are read: every flag 0, the silent caption, and the
+// folder of an existing installation with an empty settings folder, or else the default folder with
+// the settings in "%APPDATA%\Glimmerly".
+void FillSilentDefaults(InstallOptions& options);
+
 // Version text "%d.%d%d" (product major, product minor, file version's third part) and the
 // "CompanyName" of block 040904E4. 1 when the fixed version information could be read.
 // version holds at least 260 characters; company may be null.

@@ -45,9 +45,10 @@ int RunInstallation(InstallOptions& options) {
         ReportFailure(options, IDS_INVALID_FOLDER, folder, false);
         return 0;
     }
-    // A longer folder would leave no room for the paths and commands derived from it; it is refused
-    // before anything is created.
-    if (!InstallFolderFits(options.targetFolder) || !CreateDirectoryChain(folder)) {
+    // The folder is formed once, before anything is created, and every later step names this one text.
+    // A longer folder would leave no room for the paths and commands derived from it.
+    if (!NormaliseFolder(folder, kOptionsFolderChars) || !InstallFolderFits(folder) ||
+        !CreateDirectoryChain(folder)) {
         ReportFailure(options, IDS_CANNOT_CREATE_FOLDER, folder, false);
         return 0;
     }
@@ -66,6 +67,8 @@ int RunInstallation(InstallOptions& options) {
         return 0;
     }
 
+    // From here on the run completes: the caller's record names the folder that holds the files.
+    CopyText(options.targetFolder, kOptionsFolderChars, folder);
     wchar_t settingsFile[kOptionsFolderChars + 32];
     WriteInitialSettings(options, settingsFile, sizeof settingsFile / sizeof settingsFile[0]);
 

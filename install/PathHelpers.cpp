@@ -94,6 +94,32 @@ int CreateDirectoryChain(wchar_t* path) {
     return 1;
 }
 
+int NormaliseFolder(wchar_t* folder, size_t capacity) {
+    size_t used = 0;
+    for (size_t i = 0; folder[i] != L'\0'; ++i) {
+        if (folder[i] == L' ' && used == 0)
+            continue;
+        if (folder[i] == L'\\')
+            while (used > 0 && folder[used - 1] == L' ')
+                --used;
+        folder[used++] = folder[i];
+    }
+    while (used > 0 && folder[used - 1] == L' ')
+        --used;
+    if (used > 0 && folder[used - 1] != L'\\' && used + 1 < capacity)
+        folder[used++] = L'\\';
+    folder[used] = L'\0';
+    if (used == 0 || used >= kPathChars)
+        return 0;
+
+    wchar_t full[kPathChars];
+    DWORD length = GetFullPathNameW(folder, kPathChars, full, NULL);
+    if (length == 0 || length >= kPathChars - 1)
+        return 0;
+    AppendBackslash(full);
+    return CopyText(folder, capacity, full);
+}
+
 void GetPathPart(const wchar_t* path, wchar_t* dest, int mask) {
     dest[0] = L'\0';
     if (path == NULL || path[0] == L'\0')

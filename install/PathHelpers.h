@@ -12,6 +12,11 @@ void AppendBackslash(wchar_t* path);
 void TrimBlanks(wchar_t* path);
 int CreateDirectoryChain(wchar_t* path);
 void GetPathPart(const wchar_t* path, wchar_t* dest, int mask);
+// Makes folder (capacity characters, at least kPathChars) the one text that names where an installation
+// goes: blanks trimmed and dropped in front of every separator (as CreateDirectoryChain creates the
+// folders), a trailing backslash, and a relative form resolved against the current directory. 1 when
+// the result fits a path buffer; else 0, and folder holds the text as far as it was formed.
+int NormaliseFolder(wchar_t* folder, size_t capacity);
 void StripQuotes(wchar_t* value, int trimAgain);
 size_t CopySwitchValue(const wchar_t* source, wchar_t* dest, size_t start, size_t limit);
 

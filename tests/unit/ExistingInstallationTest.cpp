@@ -1,8 +1,10 @@
 #include "install/ExistingInstallation.h"
+#include "install/InstallOptions.h"
 #include "install/PathHelpers.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <string.h>
 #include <string>
 
 namespace {
@@ -59,12 +61,22 @@ TEST(GetFileSizeBytes, SizeOrZero) {
 // The registered open command in this test's prefix; removed again afterwards.
 class RegisteredCommand : public ::testing::Test {
   protected:
-    void Register(const wchar_t* command) {
-        ASSERT_EQ(RegSetValueW(HKEY_LOCAL_MACHINE, kOpenCommandKey, REG_SZ, command,
-                               (DWORD)(wcslen(command) * sizeof(wchar_t))),
-                  ERROR_SUCCESS);
+    // Stored without its terminating zero, which a reader must not rely on.
+    void Register(const wchar_t* command, DWORD type = REG_SZ) {
+        HKEY key;
+        ASSERT_EQ(RegCreateKeyW(HKEY_LOCAL_MACHINE, kOpenCommandKey, &key), ERROR_SUCCESS);
+        LONG result = RegSetValueExW(key, NULL, 0, type, (const BYTE*)command,
+                                     (DWORD)(wcslen(command) * sizeof(wchar_t)));
+        RegCloseKey(key);
+        ASSERT_EQ(result, ERROR_SUCCESS);
+    }
+    void SetUp() override {
+        SetEnvironmentVariableW(L"GLTEST_PROGRAMS", L"C:\\Programme");
+        SetEnvironmentVariableW(L"GLTEST_LONG", std::wstring(260, L'x').c_str());
     }
     void TearDown() override {
+        SetEnvironmentVariableW(L"GLTEST_PROGRAMS", NULL);
+        SetEnvironmentVariableW(L"GLTEST_LONG", NULL);
         RegDeleteKeyW(HKEY_LOCAL_MACHINE, kOpenCommandKey);
         RegDeleteKeyW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Classes\\Glimmerly\\shell\\open");
         RegDeleteKeyW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Classes\\Glimmerly\\shell");
@@ -77,16 +89,23 @@ TEST_F(RegisteredCommand, FolderOfTheQuotedProgramPath) {
         const wchar_t* command;
         int result;
         const wchar_t* folder;
+        DWORD type;
     } cases[] = {
-        {L"\"C:\\Tools\\Glimmerly\\gl_main32.exe\" \"%1\"", 1, L"C:\\Tools\\Glimmerly\\"},
-        {L"\"D:\\Program Files\\Glimmerly\\gl_main32.exe\"", 1, L"D:\\Program Files\\Glimmerly\\"},
-        {L"\"C:\\Other\\viewer.exe\" \"%1\"", 0, L""},
-        {L"\"C:\\Other\\viewer.exe\" \"C:\\gl_main32.exe\"", 0, L""},
-        {L"C:\\Tools\\Glimmerly\\gl_main32.exe %1", 1, L"C:\\Tools\\Glimmerly\\"},
-        {L"", 0, L""},
+        {L"\"C:\\Tools\\Glimmerly\\gl_main32.exe\" \"%1\"", 1, L"C:\\Tools\\Glimmerly\\", REG_SZ},
+        {L"\"D:\\Program Files\\Glimmerly\\gl_main32.exe\"", 1, L"D:\\Program Files\\Glimmerly\\", REG_SZ},
+        {L"\"C:\\Other\\viewer.exe\" \"%1\"", 0, L"", REG_SZ},
+        {L"\"C:\\Other\\viewer.exe\" \"C:\\gl_main32.exe\"", 0, L"", REG_SZ},
+        {L"C:\\Tools\\Glimmerly\\gl_main32.exe %1", 1, L"C:\\Tools\\Glimmerly\\", REG_SZ},
+        {L"", 0, L"", REG_SZ},
+        // An expandable command is read as the shell reads it; a plain one stays as it is.
+        {L"\"%GLTEST_PROGRAMS%\\Glimmerly\\gl_main32.exe\" \"%1\"", 1, L"C:\\Programme\\Glimmerly\\",
+         REG_EXPAND_SZ},
+        {L"\"%GLTEST_PROGRAMS%\\Glimmerly\\gl_main32.exe\" \"%1\"", 1, L"%GLTEST_PROGRAMS%\\Glimmerly\\",
+         REG_SZ},
+        {L"\"%GLTEST_LONG%\\gl_main32.exe\"", 0, L"", REG_EXPAND_SZ},
     };
     for (const Case& c : cases) {
-        Register(c.command);
+        Register(c.command, c.type);
         wchar_t folder[kPathChars] = L"x";
         EXPECT_EQ(ReadInstalledFolder(folder), c.result) << c.command;
         EXPECT_STREQ(folder, c.folder) << c.command;
@@ -97,6 +116,35 @@ TEST_F(RegisteredCommand, NoKeyMeansNoInstallation) {
     wchar_t folder[kPathChars] = L"x";
     EXPECT_EQ(ReadInstalledFolder(folder), 0);
     EXPECT_STREQ(folder, L"");
+}
+
+TEST_F(RegisteredCommand, SilentDefaultsFollowTheExistingInstallation) {
+    wchar_t defaultFolder[kPathChars];
+    GetDefaultInstallFolder(defaultFolder);
+    const struct {
+        const wchar_t* command;
+        const wchar_t* targetFolder;
+        const wchar_t* iniFolder;
+    } cases[] = {
+        {NULL, defaultFolder, L"%APPDATA%\\Glimmerly"},
+        {L"\"C:\\Tools\\Glimmerly\\gl_main32.exe\" \"%1\"", L"C:\\Tools\\Glimmerly\\", L""},
+    };
+    for (const auto& c : cases) {
+        if (c.command != NULL)
+            Register(c.command);
+        InstallOptions options;
+        memset(&options, 0x11, sizeof options);
+        FillSilentDefaults(options);
+        EXPECT_STREQ(options.targetFolder, c.targetFolder);
+        EXPECT_STREQ(options.iniFolder, c.iniFolder);
+        EXPECT_STREQ(options.caption, L"Glimmerly 32-bit Setup");
+        int flags = options.startMenuGroup | options.desktopShortcut | options.thumbnailsShortcut |
+                    options.shortcutsForAllUsers | options.associationsForAllUsers |
+                    options.associationsRequested | options.silent;
+        for (int selected : options.associationSelection)
+            flags |= selected;
+        EXPECT_EQ(flags, 0);
+    }
 }
 
 TEST(GetDefaultInstallFolder, ProgramFilesFollowedByGlimmerly) {

@@ -160,6 +160,36 @@ TEST_F(ScratchFolder, LongPathsStayWithinTheBuffer) {
     EXPECT_LE(wcslen(path), (size_t)kPathChars - 1);
 }
 
+TEST_F(ScratchFolder, NormaliseFolderGivesOneAbsoluteText) {
+    std::wstring before = CurrentDirectory();
+    ASSERT_TRUE(SetCurrentDirectoryW(root.c_str()));
+    wchar_t temp[kPathChars];
+    GetTempPathW(kPathChars, temp);
+    std::wstring tooLong = L"C:\\" + std::wstring(300, L'g');
+    const struct {
+        std::wstring text;
+        int result;
+        std::wstring folder;
+    } cases[] = {
+        {L"Glimmerly", 1, root + L"\\Glimmerly\\"},
+        {L" .\\Bilder \\Glimmerly ", 1, root + L"\\Bilder\\Glimmerly\\"},
+        {L"..\\Glimmerly", 1, std::wstring(temp) + L"Glimmerly\\"},
+        {L"  C:\\a \\Glimmerly  ", 1, L"C:\\a\\Glimmerly\\"},
+        {L"C:\\Tools  \\Glimmerly\\", 1, L"C:\\Tools\\Glimmerly\\"},
+        {L"C:", 1, L"C:\\"},
+        {L"\\\\server\\share \\Glimmerly", 1, L"\\\\server\\share\\Glimmerly\\"},
+        {L"   ", 0, L""},
+        {L" " + tooLong + L" ", 0, tooLong + L"\\"},
+    };
+    for (const auto& c : cases) {
+        wchar_t folder[kPathChars * 2];
+        wcscpy(folder, c.text.c_str());
+        EXPECT_EQ(NormaliseFolder(folder, kPathChars * 2), c.result) << c.text;
+        EXPECT_EQ(std::wstring(folder), c.folder) << c.text;
+    }
+    SetCurrentDirectoryW(before.c_str());
+}
+
 TEST(BoundedText, CopyAndAppendNeverOverrun) {
     wchar_t buffer[8];
     wmemset(buffer, L'#', 8);
