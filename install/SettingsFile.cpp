@@ -49,6 +49,25 @@ void PrepareSettingsFolder(const wchar_t* iniFolder, wchar_t* activeFile) {
     activeFile[kSettingsPathChars - 1] = L'\0';
 }
 
+// 1 when the text survives the way to the ANSI code page and back unchanged.
+int FitsAnsiCodePage(const wchar_t* text) {
+    char bytes[kOptionsFolderChars * 4];
+    int count = WideCharToMultiByte(CP_ACP, 0, text, -1, bytes, (int)sizeof bytes, NULL, NULL);
+    wchar_t back[kOptionsFolderChars];
+    int chars = count > 0 ? MultiByteToWideChar(CP_ACP, 0, bytes, count, back, kOptionsFolderChars) : 0;
+    return chars > 0 && wcscmp(back, text) == 0;
+}
+
+// A new settings file is written in the ANSI code page, which would lose a settings folder named with
+// characters outside it. Such a pointer goes into a file made UTF-16 first, as the active file is.
+void WritePointer(const wchar_t* programFile, const wchar_t* iniFolder) {
+    if (!FitsAnsiCodePage(iniFolder)) {
+        WriteSetting(programFile, L"Others", L"INI_Folder", L"");
+        ConvertSettingsToUnicode(programFile);
+    }
+    WriteSetting(programFile, L"Others", L"INI_Folder", iniFolder);
+}
+
 void WriteLanguage(const wchar_t* activeFile, const wchar_t* programFile, int portable) {
     WriteSetting(activeFile, L"Language", L"DLL", L"DEUTSCH.DLL");
     WriteSetting(activeFile, L"Language", L"Lang", L"Deutsch");
@@ -215,7 +234,7 @@ void WriteInitialSettings(InstallOptions& options, wchar_t* activeFile, size_t a
     wchar_t active[kSettingsPathChars] = L"";
     if (options.iniFolder[0] != L'\0') {
         PrepareSettingsFolder(options.iniFolder, active);
-        WriteSetting(programFile, L"Others", L"INI_Folder", options.iniFolder);
+        WritePointer(programFile, options.iniFolder);
     } else {
         WriteSetting(programFile, L"Others", L"INI_Folder", NULL);
         CopyText(active, kSettingsPathChars, programFile);
