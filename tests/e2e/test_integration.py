@@ -9,7 +9,8 @@ out by hand from the registration tables, not from the program.
 import os
 import unittest
 
-from winetest import FIXTURES, Prefix, USER, lnkinfo
+from test_settings import parse_ini
+from winetest import ARCH, FIXTURES, Prefix, USER, lnkinfo
 
 REGISTER = os.path.join(FIXTURES, "register_with_shell.exe")
 
@@ -363,6 +364,56 @@ class IntegrationTest(unittest.TestCase):
             user = p.registry("user")
             self.assertEqual(self.user_choices(user), jpeg)
             self.assert_no_open_with(user, True)
+
+    # --- one folder ---------------------------------------------------------------------------------
+    # How the folder is given: the switches, a registered open command (type, text) or none, and the
+    # folder that must then hold the files and be named by everything else.
+    FOLDER_FORMS = [
+        ("relative to the current directory", "/folder=Glimmerly", None, "C:\\work\\Glimmerly\\"),
+        ("a blank before a backslash", "/folder=C:\\a \\Glimmerly", None, "C:\\a\\Glimmerly\\"),
+        ("an expandable registered command", "",
+         ("expand", '"%ProgramFiles%\\Bilder\\gl_main32.exe" "%1"'), "C:\\Program Files\\Bilder\\"),
+    ]
+
+    def test_every_form_of_folder_names_the_folder_that_holds_the_files(self):
+        for form, switches, command, folder in self.FOLDER_FORMS:
+            with self.subTest(form), Prefix("win7") as p:
+                if command:
+                    p.set_value("system", r"Software\Classes\Glimmerly\shell\open\command", "", command)
+                self.install(p, switches + " /group=1 /desktop=1 /thumbs=1 /ini=C:\\Einstellungen")
+                self.assertTrue(p.exists(folder + "gl_main32.exe"))
+                system = p.registry("system")
+                self.assert_program_class(system, folder)
+                self.assert_uninstall_entry(system, folder)
+                self.assert_verbs(system, folder)
+                self.assertEqual(system[CLASSES_KEY + "glimmerly.jpg\\shell\\open\\command"][""], open_command(folder))
+                self.assertEqual(system["software\\glimmerly\\shell\\open\\command"][""], '"%sgl_main32.exe"' % folder)
+                self.assert_desktop(p, USER_DESKTOP, folder, ["Glimmerly.lnk", "Glimmerly Thumbnails.lnk"])
+                self.assert_start_menu(p, USER_PROGRAMS, folder, with_uninstaller=True)
+                pointer = parse_ini(p.read_bytes(folder + "gl_main32.ini").decode("cp1252"))
+                self.assertEqual(pointer, {"Others": {"INI_Folder": "C:\\Einstellungen"}})
+
+    @unittest.skipIf(ARCH == "win64", "this machine cannot run 32-bit programs")
+    def test_the_32_bit_installer_on_64_bit_windows_registers_the_application_in_the_64_bit_view(self):
+        folder = "C:\\Program Files (x86)\\Glimmerly\\"
+        wow = "software\\wow6432node\\"
+        wow_uninstall = wow + UNINSTALL_KEY[len("software\\"):]
+        with Prefix("win7", arch="win64") as p:
+            p.set_value("system", r"Software\RegisteredApplications", "Other", "SOFTWARE\\Other\\Capabilities")
+            self.install(p, "/assoc=1")
+            self.assertTrue(p.exists(folder + "gl_main32.exe"))
+            system, user = p.registry("system"), p.registry("user")
+            # The 64-bit view holds the application key, its capabilities and the Default Programs entry,
+            self.assert_application_key(system, folder, extensions())
+            self.assertFalse([k for k in system if k.startswith(wow + "glimmerly")])
+            self.assertNotIn(wow + "registeredapplications", system)
+            # while the uninstall entry stays in the 32-bit view and the classes are shared.
+            self.assertNotIn(UNINSTALL_KEY, system)
+            self.assert_uninstall_entry({UNINSTALL_KEY: system[wow_uninstall]}, folder)
+            self.assert_program_class(system, folder)
+            self.assert_classes(system, folder, classes())
+            images = {ext: "Glimmerly." + cls for ext, cls in extensions(IMAGE_ROWS).items()}
+            self.assertEqual(self.user_choices(user), images)
 
     # --- bounds -----------------------------------------------------------------------------------
     def test_the_longest_accepted_folder_installs_and_one_more_is_refused(self):

@@ -86,6 +86,18 @@ class SettingsTest(unittest.TestCase):
             self.assertEqual(settings["Toolbar"], {"Skin": "gnome-colors-wise_32.png", "Size": "32"})
             self.assertNotIn("Others", settings)
 
+    def test_pointer_outside_the_code_page_keeps_every_character(self):
+        # Code page 1252 has no Cyrillic letter: the pointer file becomes UTF-16 to hold it.
+        folder = "C:\\Einst\u0416"
+        with Prefix("win7") as p:
+            self.install(p, '/folder="%s" /ini=%s' % (TARGET, folder))
+            # Wine's profile functions drop the empty line after the header when they rewrite the file.
+            data = p.read_bytes(TARGET + "\\gl_main32.ini")
+            self.assertEqual(data[:2], b"\xff\xfe")
+            self.assertEqual(parse_ini(data[2:].decode("utf-16-le")), {"Others": {"INI_Folder": folder}})
+            settings = self.unicode_settings(p, folder + "\\gl_main32.ini")
+            self.assertEqual(settings["Language"], {"DLL": "DEUTSCH.DLL", "Lang": "Deutsch"})
+
     def test_silent_install_inside_the_default_folder_moves_settings_to_appdata(self):
         for folder in ["C:\\Program Files\\Glimmerly", "C:\\Program Files\\Glimmerly\\Sub"]:
             with self.subTest(folder=folder), Prefix("win7") as p:

@@ -25,7 +25,11 @@ USER = getpass.getuser()
 # 64-bit prefixes, on machines that cannot execute 32-bit code.
 ARCH = os.environ.get("GLIMMERLY_WINE_ARCH", "win32")
 WINE = "/usr/lib/wine/wine64" if ARCH == "win64" else "wine"
-WINESERVER = "/usr/lib/wine/wineserver64" if ARCH == "win64" else "wineserver"
+# A prefix of the other architecture (the 32-bit program in a 64-bit prefix) has a template of its own
+# and is served by its own server; Wine's own programs there run with that architecture's loader.
+WINE64 = "/usr/lib/wine/wine64"
+WINESERVER64 = "/usr/lib/wine/wineserver64"
+WINESERVER = WINESERVER64 if ARCH == "win64" else "wineserver"
 
 BASE_ENV = {
     "WINEARCH": ARCH,
@@ -40,33 +44,40 @@ SHELL_FOLDERS = ["Desktop", "Documents", "Downloads", "Music", "Pictures", "Vide
 WINE_FONTS = ["tahoma.ttf", "tahomabd.ttf", "marlett.ttf"]
 
 
-def _env(prefix, extra=None):
+def _server(arch):
+    return WINESERVER64 if arch == "win64" else WINESERVER
+
+
+def _env(prefix, extra=None, arch=ARCH):
     env = dict(os.environ)
     env.pop("DISPLAY", None)
     env.update(BASE_ENV)
-    if ARCH == "win64":
+    env["WINEARCH"] = arch
+    if arch == "win64":
         # The server that the 64-bit loader starts is the one the harness stops.
-        env["WINESERVER"] = WINESERVER
+        env["WINESERVER"] = WINESERVER64
     env["WINEPREFIX"] = prefix
     if extra:
         env.update(extra)
     return env
 
 
-def _wine(prefix, *args, extra_env=None, check=True, timeout=120, cwd=None):
-    return subprocess.run([WINE, *args], env=_env(prefix, extra_env), cwd=cwd, check=check, timeout=timeout,
-                          stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+def _wine(prefix, *args, extra_env=None, check=True, timeout=120, cwd=None, arch=ARCH, loader=WINE):
+    return subprocess.run([loader, *args], env=_env(prefix, extra_env, arch), cwd=cwd, check=check,
+                          timeout=timeout, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
 
 
-def stop_server(prefix):
-    subprocess.run([WINESERVER, "-k"], env=_env(prefix), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    subprocess.run([WINESERVER, "-w"], env=_env(prefix), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+def stop_server(prefix, arch=ARCH):
+    env = _env(prefix, arch=arch)
+    subprocess.run([_server(arch), "-k"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    subprocess.run([_server(arch), "-w"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
-def _make_template(path):
+def _make_template(path, arch=ARCH):
     work = path + ".new"
     shutil.rmtree(work, ignore_errors=True)
-    subprocess.run([WINE, "wineboot", "-i"], env=_env(work), check=True, timeout=300,
+    loader = WINE64 if arch == "win64" else WINE
+    subprocess.run([loader, "wineboot", "-i"], env=_env(work, arch=arch), check=True, timeout=300,
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     profile = os.path.join(work, "drive_c", "users", USER)
     for name in SHELL_FOLDERS:
@@ -85,18 +96,18 @@ def _make_template(path):
         (r"HKCU\Software\Wine\Drivers", "Graphics", "null"),
         (r"HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes", "Microsoft Sans Serif", "Tahoma"),
     ]:
-        _wine(work, "reg", "add", key, "/v", name, "/d", value, "/f")
-    stop_server(work)
+        _wine(work, "reg", "add", key, "/v", name, "/d", value, "/f", arch=arch, loader=loader)
+    stop_server(work, arch)
     os.rename(work, path)
 
 
-def ensure_template(path=TEMPLATE):
+def ensure_template(path=TEMPLATE, arch=ARCH):
     """The template prefix, made once; concurrent test processes wait for the first to finish."""
     os.makedirs(os.path.dirname(path), exist_ok=True)
     with open(path + ".lock", "w") as lock:
         fcntl.flock(lock, fcntl.LOCK_EX)
         if not os.path.isdir(path):
-            _make_template(path)
+            _make_template(path, arch)
     return path
 
 
@@ -193,7 +204,12 @@ def set_reg_value(hive, key, name, value):
     with open(hive, encoding="utf-8", errors="surrogateescape") as handle:
         text = handle.read()
     header = "[" + key.replace("\\", "\\\\") + "]"
-    data = ("dword:%08x" % value) if isinstance(value, int) else '"%s"' % _escape_reg(value)
+    if isinstance(value, int):
+        data = "dword:%08x" % value
+    elif isinstance(value, tuple):  # ("expand", text): REG_EXPAND_SZ
+        data = 'str(2):"%s"' % _escape_reg(value[1])
+    else:
+        data = '"%s"' % _escape_reg(value)
     entry = ("@" if name == "" else '"%s"' % _escape_reg(name)) + "=" + data
     lower = text.lower()
     start = lower.find("\n" + header.lower() + " ")
@@ -220,13 +236,16 @@ class Result:
 
 
 class Prefix:
-    """A fresh copy of the template prefix, removed again when the test ends."""
+    """A fresh copy of the template prefix, removed again when the test ends.
 
-    def __init__(self, version="win7"):
-        ensure_template()
+    arch "win64" where the tests run 32-bit programs gives a 64-bit prefix for them (Windows on WOW64)."""
+
+    def __init__(self, version="win7", arch=ARCH):
+        self.arch = arch
+        template = ensure_template(TEMPLATE if arch == ARCH else TEMPLATE + "-" + arch, arch)
         self.root = tempfile.mkdtemp(prefix="glimmerly-e2e-")
         self.path = os.path.join(self.root, "prefix")
-        subprocess.run(["cp", "-a", TEMPLATE, self.path], check=True)
+        subprocess.run(["cp", "-a", template, self.path], check=True)
         self.set_value("user", r"Software\Wine", "Version", version)
         self.version = version
         self._background = []
@@ -261,12 +280,13 @@ class Prefix:
         return os.path.join(self.path, {"user": "user.reg", "system": "system.reg"}[which])
 
     def set_value(self, which, key, name, value):
-        """which: 'user' (HKCU) or 'system' (HKLM); key without the root, e.g. Software\\Wine."""
-        stop_server(self.path)
+        """which: 'user' (HKCU) or 'system' (HKLM); key without the root, e.g. Software\\Wine.
+        value: str, int (dword) or ("expand", str)."""
+        stop_server(self.path, self.arch)
         set_reg_value(self._hive(which), key, name, value)
 
     def registry(self, which):
-        stop_server(self.path)
+        stop_server(self.path, self.arch)
         return parse_reg(self._hive(which))
 
     def key(self, which, key):
@@ -324,13 +344,14 @@ class Prefix:
     def run_program(self, program, command_line, cwd="C:\\", timeout=120, extra_env=None):
         """Runs a program of the prefix (a Windows path) with exactly this command line after its path."""
         env, host_cwd = self._launch_env(program, command_line, cwd, extra_env)
-        proc = _wine(self.path, launcher(), extra_env=env, check=False, timeout=timeout, cwd=host_cwd)
+        proc = _wine(self.path, launcher(), extra_env=env, check=False, timeout=timeout, cwd=host_cwd,
+                     arch=self.arch)
         return Result(proc.returncode, proc.stdout, proc.stderr)
 
     def start(self, command_line="", cwd="C:\\", exe=None, extra_env=None):
         """Starts the setup program like run, in the background; the process ends with the program."""
         env, host_cwd = self._launch_env(self._setup_copy(exe), command_line, cwd, extra_env)
-        proc = subprocess.Popen([WINE, launcher()], env=_env(self.path, env), cwd=host_cwd,
+        proc = subprocess.Popen([WINE, launcher()], env=_env(self.path, env, self.arch), cwd=host_cwd,
                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self._background.append(proc)
         return proc
@@ -340,7 +361,8 @@ class Prefix:
         target = "C:\\viewer\\gl_main32.exe"
         if not self.exists(target):
             self.put_file(target, _read(VIEWER_EXE))
-        env = _env(self.path, {"GLIMMERLY_COMMAND_LINE": '"%s" %s' % (target, args), "GLIMMERLY_NO_WAIT": "1"})
+        env = _env(self.path, {"GLIMMERLY_COMMAND_LINE": '"%s" %s' % (target, args), "GLIMMERLY_NO_WAIT": "1"},
+                   self.arch)
         proc = subprocess.Popen([WINE, launcher()], env=env, stdout=subprocess.DEVNULL,
                                 stderr=subprocess.DEVNULL)
         self._background.append(proc)
@@ -363,14 +385,14 @@ class Prefix:
     def window_exists(self, class_name):
         env = {"GLIMMERLY_FIND_WINDOW": class_name}
         try:
-            proc = _wine(self.path, launcher(), extra_env=env, check=False, timeout=30)
+            proc = _wine(self.path, launcher(), extra_env=env, check=False, timeout=30, arch=self.arch)
         except subprocess.TimeoutExpired:
             # Seen rarely while the first window of a prefix creates its desktop: ask again.
             return False
         return proc.returncode == 0
 
     def close(self):
-        stop_server(self.path)
+        stop_server(self.path, self.arch)
         for proc in self._background:
             with contextlib.suppress(Exception):
                 proc.wait(timeout=10)

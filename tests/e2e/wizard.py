@@ -39,7 +39,7 @@ class Wizard:
         self.prefix = prefix
         self.process = prefix.start(command_line, cwd=cwd, extra_env=extra)
         driver = os.path.join(winetest.FIXTURES, "wizard_driver.exe")
-        self.driver = subprocess.Popen([winetest.WINE, driver], env=winetest._env(prefix.path, extra),
+        self.driver = subprocess.Popen([winetest.WINE, driver], env=winetest._env(prefix.path, extra, prefix.arch),
                                        stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                        stderr=subprocess.DEVNULL, text=True, encoding="utf-8")
         if attach:
