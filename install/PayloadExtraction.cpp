@@ -1,12 +1,12 @@
 #include "install/PayloadExtraction.h"
 
+#include "install/ArchiveFile.h"
 #include "install/ExistingInstallation.h"
 #include "install/PathHelpers.h"
 
 #include <windows.h>
 #include <direct.h>
 #include <errno.h>
-#include <iowin32.h>
 #include <limits.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -62,35 +62,29 @@ template <typename Visit> int ForEachMember(unzFile archive, Visit visit) {
     return 0;
 }
 
-int CheckCurrentMember(unzFile archive, char* buffer) {
+int CheckCurrentName(unzFile archive) {
     unz_file_info64 info;
     char name[kMemberNameBytes];
     wchar_t wide[kWideMemberChars];
-    if (!ReadMemberInfo(archive, &info, name) || !ToWide(name, wide) || !IsSafeMemberName(wide))
-        return -1;
-    if (unzOpenCurrentFile(archive) != UNZ_OK) {
-        unzCloseCurrentFile(archive);
-        return -1;
-    }
-    ZPOS64_T total = 0;
-    int count;
-    while ((count = unzReadCurrentFile(archive, buffer, kCopyBufferBytes)) > 0)
-        total += (ZPOS64_T)count;
-    // The library checks the CRC-32 only when the recorded size was reached, so the size is compared too.
-    int closed = unzCloseCurrentFile(archive);
-    return (count == 0 && closed == UNZ_OK && total == info.uncompressed_size) ? 0 : -1;
+    return (ReadMemberInfo(archive, &info, name) && ToWide(name, wide) && IsSafeMemberName(wide)) ? 0 : -1;
 }
 
 // Copies the open member into file; 0 when all of it was read and written.
-int CopyMember(unzFile archive, FILE* file, char* buffer, ZPOS64_T expected) {
+int CopyMember(unzFile archive, HANDLE file, char* buffer, ZPOS64_T expected) {
     ZPOS64_T total = 0;
     int count;
     while ((count = unzReadCurrentFile(archive, buffer, kCopyBufferBytes)) > 0) {
-        if (fwrite(buffer, 1, (size_t)count, file) != (size_t)count)
+        DWORD written = 0;
+        if (!WriteFile(file, buffer, (DWORD)count, &written, NULL) || written != (DWORD)count)
             return -1;
         total += (ZPOS64_T)count;
     }
     return (count == 0 && total == expected) ? 0 : -1;
+}
+
+HANDLE CreateMemberFile(const wchar_t* path) {
+    return CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                       NULL);
 }
 
 int WriteCurrentMember(unzFile archive, const unz_file_info64& info, const char* name, char* buffer,
@@ -113,8 +107,8 @@ int WriteCurrentMember(unzFile archive, const unz_file_info64& info, const char*
         unzCloseCurrentFile(archive);
         return -1;
     }
-    FILE* file = _wfopen(target, L"wb");
-    if (file == NULL && keepPaths && base != name) {
+    HANDLE file = CreateMemberFile(target);
+    if (file == INVALID_HANDLE_VALUE && keepPaths && base != name) {
         // The folder may have no directory entry, or one that comes later in the archive.
         char folder[kMemberNameBytes];
         size_t length = (size_t)(base - name) - 1;
@@ -123,38 +117,41 @@ int WriteCurrentMember(unzFile archive, const unz_file_info64& info, const char*
         wchar_t wideFolder[kWideMemberChars];
         if (ToWide(folder, wideFolder))
             CreateMemberFolders(wideFolder);
-        file = _wfopen(target, L"wb");
+        file = CreateMemberFile(target);
     }
-    if (file == NULL) {
+    if (file == INVALID_HANDLE_VALUE) {
         // A file held open by a running viewer, or read-only, is left as it is.
         return unzCloseCurrentFile(archive) == UNZ_OK ? 0 : -1;
     }
 
     int copied = CopyMember(archive, file, buffer, info.uncompressed_size);
-    // Data of a full disk may only fail when the stream is flushed.
-    if (fclose(file) != 0)
-        copied = -1;
+    if (copied == 0)
+        SetFileDateFromMember(file, info.dosDate);
+    CloseHandle(file);
     if (copied != 0) {
         unzCloseCurrentFile(archive);
         return -1;
     }
-    SetFileDateFromMember(target, info.dosDate);
     return unzCloseCurrentFile(archive) == UNZ_OK ? 0 : -1;
 }
 
-int ExtractCurrentMember(unzFile archive, int keepPaths, const char* password, int keepIcons) {
+int ExtractCurrentMember(unzFile archive, char* buffer, int keepPaths, const char* password, int keepIcons) {
     unz_file_info64 info;
     char name[kMemberNameBytes];
     if (!ReadMemberInfo(archive, &info, name))
         return -1;
     if (keepIcons == 1 && MentionsIcons(name))
         return 0;
-    char* buffer = (char*)malloc(kCopyBufferBytes);
-    if (buffer == NULL)
-        return -1;
-    int result = WriteCurrentMember(archive, info, name, buffer, keepPaths, password);
-    free(buffer);
-    return result;
+    return WriteCurrentMember(archive, info, name, buffer, keepPaths, password);
+}
+
+// The bytes of resource (id, type) of the program's own module; NULL when it is missing or empty.
+const void* OwnResource(int id, const wchar_t* type, DWORD* size) {
+    HRSRC found = FindResourceW(NULL, MAKEINTRESOURCEW(id), type);
+    HGLOBAL loaded = found != NULL ? LoadResource(NULL, found) : NULL;
+    const void* bytes = loaded != NULL ? LockResource(loaded) : NULL;
+    *size = found != NULL ? SizeofResource(NULL, found) : 0;
+    return *size > 0 ? bytes : NULL;
 }
 
 int VersionThousandths(const wchar_t* version) {
@@ -224,42 +221,48 @@ int CreateMemberFolders(const wchar_t* folder) {
     return result;
 }
 
-void SetFileDateFromMember(const wchar_t* path, unsigned long dosDateTime) {
-    HANDLE file = CreateFileW(path, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
-    if (file == INVALID_HANDLE_VALUE)
-        return;
-    FILETIME created, accessed, written, local, utc;
-    if (GetFileTime(file, &created, &accessed, &written) &&
-        DosDateTimeToFileTime(HIWORD(dosDateTime), LOWORD(dosDateTime), &local) &&
+void SetFileDateFromMember(void* handle, unsigned long dosDateTime) {
+    FILETIME local, utc;
+    if (DosDateTimeToFileTime(HIWORD(dosDateTime), LOWORD(dosDateTime), &local) &&
         LocalFileTimeToFileTime(&local, &utc))
-        SetFileTime(file, &utc, &accessed, &utc);
-    CloseHandle(file);
+        SetFileTime((HANDLE)handle, &utc, NULL, &utc);
 }
 
-int CheckAllMembers(unzFile archive) {
+int CheckMemberNames(unzFile archive) {
+    return ForEachMember(archive, [&] { return CheckCurrentName(archive); });
+}
+
+int ExtractAllMembers(unzFile archive, int keepPaths, int, const char* password, int keepIcons) {
+    // One buffer for the whole walk: allocating a block this large per member costs fresh pages each time.
     char* buffer = (char*)malloc(kCopyBufferBytes);
     if (buffer == NULL)
         return -1;
-    int result = ForEachMember(archive, [&] { return CheckCurrentMember(archive, buffer); });
+    int result = ForEachMember(
+        archive, [&] { return ExtractCurrentMember(archive, buffer, keepPaths, password, keepIcons); });
     free(buffer);
     return result;
 }
 
-int ExtractAllMembers(unzFile archive, int keepPaths, int, const char* password, int keepIcons) {
-    return ForEachMember(archive,
-                         [&] { return ExtractCurrentMember(archive, keepPaths, password, keepIcons); });
+int PayloadMatchesRecord(const void* bytes, unsigned long size, const void* record,
+                         unsigned long recordSize) {
+    if (bytes == NULL || record == NULL || recordSize != kPayloadRecordBytes)
+        return 0;
+    const unsigned char* r = (const unsigned char*)record;
+    unsigned long recordedSize = r[0] | (r[1] << 8) | (r[2] << 16) | ((unsigned long)r[3] << 24);
+    unsigned long recordedCrc = r[4] | (r[5] << 8) | (r[6] << 16) | ((unsigned long)r[7] << 24);
+    return size == recordedSize && crc32(0L, (const Bytef*)bytes, (uInt)size) == recordedCrc;
 }
 
 int ExtractArchive(const wchar_t* archivePath, const wchar_t* targetFolder, int keepIcons) {
     if (archivePath == NULL || archivePath[0] == L'\0')
         return -1;
     zlib_filefunc64_def functions;
-    fill_win32_filefunc64W(&functions);
+    FillArchiveFileFunctions(&functions);
     unzFile archive = unzOpen2_64(archivePath, &functions);
     if (archive == NULL)
         return -1;
-    // A payload that fails the check leaves every file of an earlier installation as it was.
-    if (CheckAllMembers(archive) != 0) {
+    // A name that would leave the target folder fails the archive before anything is written.
+    if (CheckMemberNames(archive) != 0) {
         unzClose(archive);
         return -1;
     }
@@ -279,11 +282,12 @@ int ExtractArchive(const wchar_t* archivePath, const wchar_t* targetFolder, int 
 
 int ExtractPayload(int resourceId, const wchar_t* resourceType, const wchar_t* tempFileName,
                    const wchar_t* targetFolder, int keepIcons) {
-    HRSRC found = FindResourceW(NULL, MAKEINTRESOURCEW(resourceId), resourceType);
-    HGLOBAL loaded = found != NULL ? LoadResource(NULL, found) : NULL;
-    const void* bytes = loaded != NULL ? LockResource(loaded) : NULL;
-    DWORD size = found != NULL ? SizeofResource(NULL, found) : 0;
-    if (bytes == NULL || size == 0)
+    DWORD size = 0, recordSize = 0;
+    const void* bytes = OwnResource(resourceId, resourceType, &size);
+    const void* record = OwnResource(resourceId, kPayloadRecordType, &recordSize);
+    // A program damaged after it was built (a broken download) changes no file of an installation: the
+    // build checked every member, so matching its record stands for checking them all again.
+    if (!PayloadMatchesRecord(bytes, size, record, recordSize))
         return -1;
 
     wchar_t tempPath[kTempPathChars] = L"";

@@ -2,26 +2,36 @@
 #include <stddef.h>
 #include <unzip.h>
 
-// Sizes of the extraction's buffers: the copy buffer of one member, a member name with its terminator,
-// the member name as UTF-16 with its terminator, and the temporary path.
-enum { kCopyBufferBytes = 32768, kMemberNameBytes = 520, kWideMemberChars = 324, kTempPathChars = 520 };
+// Sizes of the extraction's buffers: the copy buffer of the member walk, a member name with its
+// terminator, the member name as UTF-16 with its terminator, and the temporary path.
+enum { kCopyBufferBytes = 262144, kMemberNameBytes = 520, kWideMemberChars = 324, kTempPathChars = 520 };
+
+// The build stores a record beside the payload, under the same id with this resource type: the archive's
+// size and the CRC-32 of all its bytes, little-endian (tools/check_payload.py).
+constexpr const wchar_t* kPayloadRecordType = L"ZIPSUM";
+enum { kPayloadRecordBytes = 8 };
 
 // Size in bytes of the icons library that this setup would install as version 4.30.
 constexpr unsigned long long kIconsLibraryBytes = 226816;
 
 // Writes the payload resource to tempFileName in the temporary folder, extracts it into targetFolder
-// (absolute, ending in a backslash) and deletes the temporary file again. 0 on success, -1 on failure.
+// (absolute, ending in a backslash) and deletes the temporary file again. 0 on success, -1 on failure;
+// a payload that differs from its record fails before anything is written.
 int ExtractPayload(int resourceId, const wchar_t* resourceType, const wchar_t* tempFileName,
                    const wchar_t* targetFolder, int keepIcons);
 
-// Checks the archive through, then extracts it into targetFolder, which stays the current directory.
-// 0 on success; -1 when nothing could be extracted or the walk stopped at an error. A failure after
-// the folder was entered restores the previous current directory, so the caller's log lands there.
+// 1 when size bytes are the archive that the record describes; the record has kPayloadRecordBytes.
+int PayloadMatchesRecord(const void* bytes, unsigned long size, const void* record, unsigned long recordSize);
+
+// Checks the member names, then extracts the archive into targetFolder, which stays the current directory.
+// 0 on success; -1 when nothing could be extracted or the walk stopped at an error (a damaged member
+// stops it after the members before it were written). A failure after the folder was entered restores
+// the previous current directory, so the caller's log lands there.
 int ExtractArchive(const wchar_t* archivePath, const wchar_t* targetFolder, int keepIcons);
 
-// Reads every member through once: names safe and within bounds, sizes and CRC-32 as recorded.
-// 0 when all are sound, -1 otherwise. Writes nothing.
-int CheckAllMembers(unzFile archive);
+// Walks the central directory only: every name readable, within bounds and safe. 0 when all are, -1
+// otherwise. Inflates and writes nothing.
+int CheckMemberNames(unzFile archive);
 
 // Writes the members in archive order below the current directory. overwrite is not consulted
 // (files are always overwritten); with keepIcons 1, members whose name contains "icons.dll" in
@@ -32,8 +42,9 @@ int ExtractAllMembers(unzFile archive, int keepPaths, int overwrite, const char*
 // -104 when memory ran out.
 int CreateMemberFolders(const wchar_t* folder);
 
-// Sets creation and last-write time of path from a DOS date (high word) and time (low word) in local time.
-void SetFileDateFromMember(const wchar_t* path, unsigned long dosDateTime);
+// Sets creation and last-write time of the file open as handle (with write access, after its last write)
+// from a DOS date (high word) and time (low word) in local time; the last-access time stays.
+void SetFileDateFromMember(void* handle, unsigned long dosDateTime);
 
 // 1 when a member name stays below the folder it is extracted into: not empty, not absolute, no drive
 // or stream colon, no component of dots that climbs up.

@@ -5,6 +5,7 @@ import re
 import struct
 import unittest
 import zipfile
+import zlib
 
 from peinfo import PeFile, dialog_template, version_strings
 
@@ -173,6 +174,8 @@ class ShippedProgram(unittest.TestCase):
         sample = os.path.join(os.environ["GLIMMERLY_SHIPPED_DIR"], "payload", "sample_payload.zip")
         with open(sample, "rb") as handle:
             self.assertEqual(payload, handle.read())
+        # The record the program checks the payload by before it writes anything: size and CRC-32.
+        self.assertEqual(self.resources[("ZIPSUM", 1974)][1], struct.pack("<II", len(payload), zlib.crc32(payload)))
         _, changes = self.resources[("TXT", 217)]
         self.assertEqual(changes[:2], b"\xff\xfe")
         text = changes[2:].decode("utf-16-le")

@@ -1,11 +1,13 @@
 """The payload extraction end to end: the sample payload installed whole, the icons library of an earlier
-installation kept or replaced, and broken payloads refused before they touch an installation."""
+installation kept or replaced, and broken payloads refused by the build and, in a program damaged after
+the build, before they touch an installation."""
 import calendar
 import os
 import re
 import shutil
 import struct
 import subprocess
+import sys
 import tempfile
 import unittest
 import zipfile
@@ -13,6 +15,8 @@ import zipfile
 from peinfo import PeFile
 from test_binary import STRINGS
 from winetest import FIXTURES, PRODUCT_DIR, SETUP_EXE, Prefix, stop_server
+
+CHECK_PAYLOAD = os.path.join(os.path.dirname(__file__), "..", "..", "tools", "check_payload.py")
 
 SAMPLE = os.path.join(PRODUCT_DIR, "payload", "sample_payload.zip")
 ICONS = os.path.join(FIXTURES, "icons")
@@ -111,6 +115,30 @@ def with_wrong_crc(payload, member):
     raise LookupError(member)
 
 
+def with_flipped_byte(payload, member):
+    """The payload with one byte of a member's compressed data changed, as a broken download leaves it."""
+    data = bytearray(payload)
+    with zipfile.ZipFile(SAMPLE) as archive:
+        info = archive.getinfo(member)
+    data[info.header_offset + 30 + len(info.orig_filename) + len(info.extra) + info.compress_size // 2] ^= 0x10
+    return bytes(data)
+
+
+def broken_payloads():
+    """{kind of damage: the sample payload so damaged}. The damaged member sits in the middle of the
+    archive, so a walk without a check up front would have written others before it."""
+    with open(SAMPLE, "rb") as handle:
+        sample = handle.read()
+    climbing = sample.replace(b"gl_about.txt", b"../about.txt")
+    assert climbing.count(b"../about.txt") == 2
+    return {
+        "wrong-crc": with_wrong_crc(sample, "Html/album_grid.html"),
+        "flipped-byte": with_flipped_byte(sample, "Html/album_grid.html"),
+        "truncated": sample[:len(sample) // 2],
+        "climbing": climbing,
+    }
+
+
 def fixture_icons(name):
     with open(os.path.join(ICONS, name), "rb") as handle:
         return handle.read()
@@ -154,36 +182,40 @@ class BrokenPayload(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.scratch = tempfile.mkdtemp(prefix="glimmerly-payloads-")
-        with open(SAMPLE, "rb") as handle:
-            sample = handle.read()
-        # A member in the middle of the archive, so a walk without the check would have written others.
-        wrong_crc = with_wrong_crc(sample, "Html/album_grid.html")
-        climbing = sample.replace(b"gl_about.txt", b"../about.txt")
-        assert climbing.count(b"../about.txt") == 2
-        cls.exes = [
-            replace_payload(SETUP_EXE, payload, os.path.join(cls.scratch, name + ".exe"))
-            for name, payload in [("wrong-crc", wrong_crc), ("truncated", sample[:len(sample) // 2]),
-                                  ("climbing", climbing)]
-        ]
+        cls.payloads = broken_payloads()
 
     @classmethod
     def tearDownClass(cls):
         shutil.rmtree(cls.scratch, ignore_errors=True)
 
-    def test_broken_payloads_fail_with_string_7_and_leave_the_installation_alone(self):
+    def test_the_build_refuses_a_broken_payload(self):
+        for kind, payload in self.payloads.items():
+            archive = os.path.join(self.scratch, kind + ".zip")
+            record = os.path.join(self.scratch, kind + ".zipsum")
+            with open(archive, "wb") as handle:
+                handle.write(payload)
+            checked = subprocess.run([sys.executable, CHECK_PAYLOAD, archive, record], stdout=subprocess.PIPE,
+                                     stderr=subprocess.PIPE)
+            self.assertNotEqual(checked.returncode, 0, kind)
+            self.assertFalse(os.path.exists(record), kind)
+
+    def test_a_program_damaged_after_the_build_fails_with_string_7_and_leaves_the_installation_alone(self):
+        # The program as a broken download leaves it: the payload changed, the build's record not.
+        exes = [replace_payload(SETUP_EXE, payload, os.path.join(self.scratch, kind + ".exe"))
+                for kind, payload in self.payloads.items()]
         with Prefix("win7") as p:
             # An earlier installation whose every file differs from the payload's.
             for info, _ in sample_members():
                 if not info.is_dir():
                     p.put_file(windows_path("C:\\Glimmerly\\", info.filename), b"earlier " + info.filename.encode())
             before = snapshot(p, "C:\\Glimmerly")
-            for exe in self.exes:
+            for exe in exes:
                 p.run("/silent /folder=C:\\Glimmerly", cwd=WORK, exe=exe)
             self.assertEqual(snapshot(p, "C:\\Glimmerly"), before)
             self.assertFalse(p.exists("C:\\about.txt"))
             self.assertEqual(temporary_archives(p), [])
             log = p.read_bytes(LOG)
-        self.assertEqual(log_messages(log), [failure_message("C:\\Glimmerly\\")] * 3)
+        self.assertEqual(log_messages(log), [failure_message("C:\\Glimmerly\\")] * len(exes))
 
 
 def mount_small_disk(path, size):

@@ -1,5 +1,7 @@
 #include "install/PayloadExtraction.h"
 
+#include "install/ArchiveFile.h"
+
 #include "TestFiles.h"
 #include "TestZip.h"
 
@@ -316,16 +318,9 @@ TEST_F(Extraction, FileThatCannotBeCreatedIsLeftOutAndTheRestExtracted) {
     EXPECT_EQ(ReadFile(InTarget("last.txt")), "2");
 }
 
-// Each broken archive fails before any member is written: the installed files keep contents and dates.
-TEST_F(Extraction, BrokenArchiveWritesNothing) {
-    TestMember badCrc = FileMember("Plugins/b.dll", "second member");
-    badCrc.crcDelta = 1;
-    TestMember storedBadCrc = FileMember("Plugins/b.dll", "second member", false);
-    storedBadCrc.crcDelta = 0x100;
-    TestMember longer = FileMember("Plugins/b.dll", "second member");
-    longer.sizeDelta = 5;
-    TestMember shorter = FileMember("Plugins/b.dll", "second member", false);
-    shorter.sizeDelta = -3;
+// An archive that cannot be walked fails before any member is written: the installed file keeps its
+// contents and date.
+TEST_F(Extraction, UnreadableArchiveWritesNothing) {
     const std::string good = BuildTestZip({FileMember("a.txt", "first"), FileMember("c.txt", "third")});
     std::string truncated = BuildTestZip({FileMember("a.txt", "first"), FileMember("Plugins/b.dll", "x")});
     truncated.resize(truncated.size() / 2);
@@ -334,10 +329,6 @@ TEST_F(Extraction, BrokenArchiveWritesNothing) {
         const char* what;
         std::string bytes;
     } cases[] = {
-        {"deflated CRC", BuildTestZip({FileMember("a.txt", "first"), badCrc, FileMember("c.txt", "third")})},
-        {"stored CRC", BuildTestZip({FileMember("a.txt", "first"), storedBadCrc})},
-        {"recorded size too large", BuildTestZip({FileMember("a.txt", "first"), longer})},
-        {"recorded size too small", BuildTestZip({FileMember("a.txt", "first"), shorter})},
         {"truncated", truncated},
         {"central directory damaged", cutInCentral},
         {"not an archive", "just some text, no archive at all"},
@@ -351,6 +342,34 @@ TEST_F(Extraction, BrokenArchiveWritesNothing) {
         EXPECT_EQ(ReadFile(InTarget("a.txt")), "installed") << c.what;
         EXPECT_EQ(Ticks(LastWriteTime(InTarget("a.txt"))), Ticks(installedTime)) << c.what;
         EXPECT_EQ(FolderEntries(target), std::vector<std::wstring>{L"a.txt"}) << c.what;
+        EXPECT_EQ(CurrentDirectory(), startDirectory) << c.what;
+    }
+}
+
+// Behind the payload's record, the library still checks each member as it is read: the walk stops there.
+TEST_F(Extraction, DamagedMemberStopsTheWalk) {
+    TestMember badCrc = FileMember("b.dll", "second member");
+    badCrc.crcDelta = 1;
+    TestMember storedBadCrc = FileMember("b.dll", "second member", false);
+    storedBadCrc.crcDelta = 0x100;
+    TestMember longer = FileMember("b.dll", "second member");
+    longer.sizeDelta = 5;
+    TestMember shorter = FileMember("b.dll", "second member", false);
+    shorter.sizeDelta = -3;
+    const struct {
+        const char* what;
+        TestMember damaged;
+    } cases[] = {
+        {"deflated CRC", badCrc},
+        {"stored CRC", storedBadCrc},
+        {"recorded size too large", longer},
+        {"recorded size too small", shorter},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(Extract({FileMember("a.txt", "first"), c.damaged, FileMember("c.txt", "third")}), -1)
+            << c.what;
+        EXPECT_EQ(ReadFile(InTarget("a.txt")), "first") << c.what;
+        EXPECT_FALSE(Exists(InTarget("c.txt"))) << c.what;
         EXPECT_EQ(CurrentDirectory(), startDirectory) << c.what;
     }
 }
@@ -412,6 +431,49 @@ TEST_F(Extraction, CreateMemberFoldersMakesEachLevel) {
     EXPECT_EQ(CreateMemberFolders(L"one/two"), 1);
 }
 
+// The archive's file functions against the plain bytes of the file, across the edges of their buffer.
+TEST_F(Extraction, ArchiveFileReadsWhatIsThereWhereverItSeeks) {
+    std::string bytes(3 * kArchiveReadBytes + 100, '\0');
+    for (size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = (char)(i * 7 % 251);
+    WriteFile(archive, bytes);
+    const size_t size = bytes.size();
+    const struct {
+        int origin;
+        size_t offset, count, at;
+    } steps[] = {
+        {ZLIB_FILEFUNC_SEEK_SET, 0, 10, 0},
+        {ZLIB_FILEFUNC_SEEK_CUR, 5, 100, 15},
+        {ZLIB_FILEFUNC_SEEK_SET, kArchiveReadBytes - 10, 30, kArchiveReadBytes - 10},
+        {ZLIB_FILEFUNC_SEEK_SET, 1000, kArchiveReadBytes + 5000, 1000},
+        {ZLIB_FILEFUNC_SEEK_CUR, 0, 1, kArchiveReadBytes + 6000},
+        {ZLIB_FILEFUNC_SEEK_SET, 2 * kArchiveReadBytes + 1, 2 * kArchiveReadBytes, 2 * kArchiveReadBytes + 1},
+        {ZLIB_FILEFUNC_SEEK_END, 0, 10, size},
+        {ZLIB_FILEFUNC_SEEK_SET, size - 5, 10, size - 5},
+        {ZLIB_FILEFUNC_SEEK_SET, 3, 4, 3},
+    };
+    zlib_filefunc64_def functions;
+    FillArchiveFileFunctions(&functions);
+    EXPECT_EQ(
+        functions.zopen64_file(NULL, archive.c_str(), ZLIB_FILEFUNC_MODE_CREATE | ZLIB_FILEFUNC_MODE_WRITE),
+        nullptr);
+    voidpf file =
+        functions.zopen64_file(NULL, archive.c_str(), ZLIB_FILEFUNC_MODE_READ | ZLIB_FILEFUNC_MODE_EXISTING);
+    ASSERT_NE(file, nullptr);
+    std::string read(2 * kArchiveReadBytes, '\0');
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.at);
+        ASSERT_EQ(functions.zseek64_file(NULL, file, step.offset, step.origin), 0);
+        EXPECT_EQ(functions.ztell64_file(NULL, file), step.at);
+        uLong got = functions.zread_file(NULL, file, &read[0], (uLong)step.count);
+        EXPECT_EQ(got, std::min(step.count, size - step.at));
+        EXPECT_EQ(read.substr(0, got), bytes.substr(step.at, got));
+        EXPECT_EQ(functions.ztell64_file(NULL, file), step.at + got);
+    }
+    EXPECT_EQ(functions.zerror_file(NULL, file), 0);
+    EXPECT_EQ(functions.zclose_file(NULL, file), 0);
+}
+
 // The test program carries payloads as resources "ZIP" (see tests/fixtures/extraction_payloads.rc.in).
 class PayloadResource : public Extraction {
   protected:
@@ -430,16 +492,57 @@ TEST_F(PayloadResource, ExtractsAndDeletesTheTemporaryArchive) {
     EXPECT_EQ(CurrentDirectory() + L"\\", target);
 }
 
-TEST_F(PayloadResource, FailuresLeaveNoTemporaryArchive) {
+// 1976 is the sound archive with one byte flipped after its record was made; 1977 has no record.
+TEST_F(PayloadResource, FailuresLeaveTheInstallationAndNoTemporaryArchive) {
     WriteFile(InTarget("top.txt"), "installed");
-    EXPECT_EQ(ExtractPayload(1976, L"ZIP", L"glimg_x32.zip", target.c_str(), 0), -1) << "corrupt";
+    FILETIME installedTime = LastWriteTime(InTarget("top.txt"));
+    EXPECT_EQ(ExtractPayload(1976, L"ZIP", L"glimg_x32.zip", target.c_str(), 0), -1) << "damaged";
+    EXPECT_EQ(ExtractPayload(1977, L"ZIP", L"glimg_x32.zip", target.c_str(), 0), -1) << "no record";
     EXPECT_EQ(ExtractPayload(1975, L"ZIP", L"glimg_x32.zip", target.c_str(), 0), -1) << "absent";
     EXPECT_EQ(ExtractPayload(1974, L"TXT", L"glimg_x32.zip", target.c_str(), 0), -1) << "other type";
     EXPECT_EQ(ExtractPayload(1974, L"ZIP", L"no-such-folder\\glimg_x32.zip", target.c_str(), 0), -1);
     EXPECT_EQ(ExtractPayload(1974, L"ZIP", L"glimg_x32.zip", (root + L"\\absent\\").c_str(), 0), -1);
     EXPECT_FALSE(Exists(TempArchive()));
     EXPECT_EQ(ReadFile(InTarget("top.txt")), "installed");
+    EXPECT_EQ(Ticks(LastWriteTime(InTarget("top.txt"))), Ticks(installedTime));
     EXPECT_EQ(FolderEntries(target), std::vector<std::wstring>{L"top.txt"});
+}
+
+std::string OwnResource(int id, const wchar_t* type) {
+    HRSRC found = FindResourceW(NULL, MAKEINTRESOURCEW(id), type);
+    const char* bytes = found != NULL ? (const char*)LockResource(LoadResource(NULL, found)) : NULL;
+    return bytes != NULL ? std::string(bytes, SizeofResource(NULL, found)) : std::string();
+}
+
+// The record is the one the build wrote for the sound archive; any change of the bytes fails it.
+TEST(PayloadMatchesRecord, AnyDamageOfTheArchiveOrTheRecordFails) {
+    const std::string sound = OwnResource(1974, L"ZIP"), record = OwnResource(1974, kPayloadRecordType);
+    ASSERT_EQ(record.size(), (size_t)kPayloadRecordBytes);
+    auto flipped = [&](size_t at) {
+        std::string copy = sound;
+        copy[at] ^= 0x20;
+        return copy;
+    };
+    const struct {
+        const char* what;
+        std::string bytes, record;
+        int matches;
+    } cases[] = {
+        {"sound", sound, record, 1},
+        {"first byte flipped", flipped(0), record, 0},
+        {"middle byte flipped", flipped(sound.size() / 2), record, 0},
+        {"last byte flipped", flipped(sound.size() - 1), record, 0},
+        {"one byte short", sound.substr(0, sound.size() - 1), record, 0},
+        {"one byte more", sound + '\0', record, 0},
+        {"record short", sound, record.substr(0, 7), 0},
+        {"record long", sound, record + '\0', 0},
+        {"record's size changed", sound, std::string(1, (char)(record[0] ^ 1)) + record.substr(1), 0},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(PayloadMatchesRecord(c.bytes.data(), (unsigned long)c.bytes.size(), c.record.data(),
+                                       (unsigned long)c.record.size()),
+                  c.matches)
+            << c.what;
 }
 
 } // namespace

@@ -1,0 +1,9 @@
+#pragma once
+#include <ioapi.h>
+
+// Size of the read buffer of an open archive.
+enum { kArchiveReadBytes = 65536 };
+
+// File functions for minizip that open an archive by its UTF-16 name for reading only and serve the
+// library's many small reads (header fields come a byte at a time) from one bounded buffer.
+void FillArchiveFileFunctions(zlib_filefunc64_def* functions);
