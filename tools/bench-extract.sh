@@ -1,15 +1,17 @@
 #!/usr/bin/env bash
 # Benchmark of the payload extraction: builds two synthetic payloads of the same total size (about 200 MB
 # in about 2,000 members: one of small members only, one whose largest member is over 100 MB), embeds each
-# in a setup program, runs a silent installation of each under Wine and extracts the same archives with
-# Info-ZIP unzip. Prints both wall times, their ratio and the installer's peak memory.
+# in a setup program, and packs the same files into a peer installer made with NSIS (zlib, not solid,
+# silent). Runs both installers silently in one Wine prefix, alternating, and Info-ZIP unzip on the same
+# archives; prints the median wall times, the ratios ours/NSIS and ours/unzip, and peak memory.
 #
 # Usage: tools/bench-extract.sh [--runs N] [--keep]
 # Work files go to build/bench (BENCH_DIR overrides); --keep leaves the payloads and programs there.
+# Needs Debian's nsis package (makensis), installed here when it is missing; the tests do not need it.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 work=${BENCH_DIR:-$root/build/bench}
-runs=1
+runs=9
 keep=0
 while [ $# -gt 0 ]; do
   case "$1" in
@@ -19,12 +21,17 @@ while [ $# -gt 0 ]; do
   esac
 done
 command -v unzip >/dev/null || { echo "bench: Info-ZIP unzip is missing" >&2; exit 1; }
+if ! command -v makensis >/dev/null; then
+  echo "bench: installing nsis"
+  as_root() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }
+  as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends nsis >/dev/null
+fi
 
 # Like the tests: where 32-bit programs cannot run, the 64-bit build of the same sources is measured.
 if /usr/lib/wine/wine --version >/dev/null 2>&1; then
-  arch=win32 toolchain=mingw-i686-win32
+  arch=win32 toolchain=mingw-i686-win32 nsis_target=x86-unicode
 else
-  arch=win64 toolchain=mingw-x86_64-win32
+  arch=win64 toolchain=mingw-x86_64-win32 nsis_target=amd64-unicode
 fi
 mkdir -p "$work"
 
@@ -105,9 +112,34 @@ for kind in sample small large; do
   cp "$work/product/glimmerly-setup.exe" "$work/setup-$kind.exe"
 done
 
-echo "bench: measuring ($runs run(s) each)"
+echo "bench: building NSIS installers with the same files"
+for kind in small large; do
+  [ "$work/nsis-$kind.exe" -nt "$work/$kind.zip" ] && continue
+  files="$work/$kind-files"
+  rm -rf "$files"
+  unzip -q "$work/$kind.zip" -d "$files"
+  # The peer's defaults otherwise: its whole-file CRC check at start, file dates kept, files overwritten.
+  cat >"$work/nsis-$kind.nsi" <<NSI
+Unicode true
+Target $nsis_target
+SetCompressor zlib
+Name "Bench"
+OutFile "$work/nsis-$kind.exe"
+SilentInstall silent
+RequestExecutionLevel user
+InstallDir "C:\\bench\\out"
+Section
+  SetOutPath "\$INSTDIR"
+  File /r "$files/*"
+SectionEnd
+NSI
+  makensis -V1 "$work/nsis-$kind.nsi" >/dev/null
+  rm -rf "$files"
+done
+
+echo "bench: measuring ($runs alternating run(s) each)"
 GLIMMERLY_WINE_ARCH=$arch GLIMMERLY_WINE_TEMPLATE="$work/wine-template" \
-  python3 - "$root" "$work" "$runs" <<'EOF'
+  python3 - "$root" "$work" "$runs" <<'PY'
 import os
 import shutil
 import statistics
@@ -133,9 +165,35 @@ def status_kb(pid, field):
     return 0
 
 
-def timed(command, env=None, cwd=None):
-    """Wall seconds, peak resident KiB (from the kernel) and peak private KiB (sampled) of one process."""
+def cpu_seconds(pid):
+    """User and system time of a running process."""
+    if pid is None:
+        return 0.0
+    with open("/proc/%d/stat" % pid) as handle:
+        fields = handle.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
+def find_server(prefix):
+    """The wineserver of a prefix: it does the file system work of every Wine process there."""
+    for entry in os.listdir("/proc"):
+        try:
+            with open("/proc/%s/comm" % entry) as handle:
+                if not handle.read().startswith("wineserver"):
+                    continue
+            with open("/proc/%s/environ" % entry, "rb") as handle:
+                if ("WINEPREFIX=%s" % prefix).encode() in handle.read().split(b"\0"):
+                    return int(entry)
+        except OSError:
+            continue
+    return None
+
+
+def timed(command, env=None, cwd=None, server=None):
+    """Wall seconds, peak resident KiB (from the kernel), peak private KiB (sampled) and CPU seconds of one
+    process together with those its Wine server spent meanwhile."""
     anon = [0]
+    server_before = cpu_seconds(server)
     start = time.perf_counter()
     proc = subprocess.Popen(command, env=env, cwd=cwd, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
@@ -153,7 +211,8 @@ def timed(command, env=None, cwd=None):
     wall = time.perf_counter() - start
     proc.returncode = os.waitstatus_to_exitcode(status)
     sampler.join()
-    return wall, usage.ru_maxrss, anon[0]
+    cpu = usage.ru_utime + usage.ru_stime + cpu_seconds(server) - server_before
+    return wall, usage.ru_maxrss, anon[0], cpu
 
 
 def expected_files(zip_path):
@@ -176,63 +235,85 @@ p = winetest.Prefix("win7")
 env = winetest._env(p.path)
 try:
     subprocess.run([winetest.WINESERVER, "-p"], env=env, check=True)
+    server = find_server(p.path)
     bench = p.host("C:\\bench")
+    out = os.path.join(bench, "out")
     os.makedirs(bench)
+    for name in os.listdir(work):
+        if name.endswith(".exe"):
+            shutil.copy(os.path.join(work, name), bench)
+    log = os.path.join(bench, "Glimmerly_Install.log")
+
+    def ours(kind):
+        result = timed([winetest.WINE, "C:\\bench\\setup-%s.exe" % kind, "/silent", "/folder=C:\\bench\\out"],
+                       env=env, cwd=bench, server=server)
+        if os.path.exists(log):
+            sys.exit("bench: the installation of the %s payload failed (see C:\\bench\\Glimmerly_Install.log)" % kind)
+        return result
+
+    def nsis(kind):
+        return timed([winetest.WINE, "C:\\bench\\nsis-%s.exe" % kind], env=env, cwd=bench, server=server)
+
+    def unzip(kind):
+        return timed(["unzip", "-q", "-o", os.path.join(work, kind + ".zip"), "-d", out])
+
+    def measure(kind, tool):
+        shutil.rmtree(out, ignore_errors=True)
+        result = tool(kind)
+        if kind != "sample":
+            files, size, _ = expected_files(os.path.join(work, kind + ".zip"))
+            got = tree(out)
+            # Ours adds its settings file; the payload's files must all be there.
+            if got[0] < files or got[1] < size:
+                sys.exit("bench: %s, %s: %d files, %d bytes extracted; expected %d, %d"
+                         % (kind, tool.__name__, *got, files, size))
+        shutil.rmtree(out, ignore_errors=True)
+        return result
+
+    base = measure("sample", ours)
     results = {}
-    for kind in ["sample", "small", "large"]:
-        shutil.copy(os.path.join(work, "setup-%s.exe" % kind), bench)
-        zip_path = os.path.join(work, kind + ".zip") if kind != "sample" else None
-        install, native = [], []
-        for _ in range(runs if zip_path else 1):
-            out = os.path.join(bench, "out")
-            shutil.rmtree(out, ignore_errors=True)
-            command = [winetest.WINE, "C:\\bench\\setup-%s.exe" % kind, "/silent", "/folder=C:\\bench\\out"]
-            install.append(timed(command, env=env, cwd=bench))
-            if os.path.exists(os.path.join(bench, "Glimmerly_Install.log")):
-                sys.exit("bench: the installation of the %s payload failed (see C:\\bench\\Glimmerly_Install.log)" % kind)
-            if zip_path:
-                files, size, _ = expected_files(zip_path)
-                got = tree(out)
-                # The installer adds its settings file; the payload's files must all be there.
-                if got[0] < files or got[1] < size:
-                    sys.exit("bench: %s: %d files, %d bytes extracted; expected %d, %d" % (kind, *got, files, size))
-                shutil.rmtree(out)
-                native_out = os.path.join(work, "unzip-out")
-                shutil.rmtree(native_out, ignore_errors=True)
-                native.append(timed(["unzip", "-q", "-o", zip_path, "-d", native_out]))
-                shutil.rmtree(native_out)
-            shutil.rmtree(out, ignore_errors=True)
-        results[kind] = (install, native)
+    for kind in ["small", "large"]:
+        results[kind] = {ours: [], nsis: [], unzip: []}
+        for run in range(runs):
+            # Alternating, so that neither installer always meets the caches the other left behind.
+            for tool in ([ours, nsis] if run % 2 == 0 else [nsis, ours]) + [unzip]:
+                results[kind][tool].append(measure(kind, tool))
 
     def median(values, index):
         return statistics.median(v[index] for v in values)
 
-    base = median(results["sample"][0], 0)
     print()
-    print("Wine start and installation of the small sample payload: %.2f s, peak resident %.0f MiB"
-          % (base, median(results["sample"][0], 1) / 1024))
-    print("%-7s %8s %6s %8s | %11s %9s %6s %10s | %12s %13s" % (
-        "payload", "members", "MB", "zip MB", "installer s", "unzip s", "ratio", "net ratio", "peak RSS MiB",
-        "peak anon MiB"))
+    print("Wine start and installation of the small sample payload (ours): %.2f s" % base[0])
+    print("medians of %d alternating runs; CPU: the process and, for the installers, the Wine server" % runs)
+    print("%-7s %7s %5s %6s | %6s %6s %7s | %9s %10s | %8s %8s %9s | %10s %10s" % (
+        "payload", "members", "MB", "zip MB", "ours s", "NSIS s", "unzip s", "ours/NSIS", "ours/unzip",
+        "ours CPU", "NSIS CPU", "unzip CPU", "ours MiB", "NSIS MiB"))
     for kind in ["small", "large"]:
-        install, native = results[kind]
+        r = results[kind]
         files, size, members = expected_files(os.path.join(work, kind + ".zip"))
         zip_mb = os.path.getsize(os.path.join(work, kind + ".zip")) / 1e6
-        t_install, t_native = median(install, 0), median(native, 0)
-        print("%-7s %8d %6.0f %8.0f | %11.2f %9.2f %6.2f %10.2f | %12.0f %13.0f" % (
-            kind, members, size / 1e6, zip_mb, t_install, t_native, t_install / t_native,
-            (t_install - base) / t_native, median(install, 1) / 1024, median(install, 2) / 1024))
-    small_rss, large_rss = median(results["small"][0], 1), median(results["large"][0], 1)
-    small_anon, large_anon = median(results["small"][0], 2), median(results["large"][0], 2)
-    print("net ratio: the installer's time less that of the sample installation (Wine's start, the other")
-    print("installation steps), against unzip's")
-    print("peak memory, large against small: resident %+.1f %%, private %+.1f %%" % (
-        100.0 * (large_rss - small_rss) / small_rss, 100.0 * (large_anon - small_anon) / small_anon))
+        t_ours, t_nsis, t_unzip = median(r[ours], 0), median(r[nsis], 0), median(r[unzip], 0)
+        memory = {tool: "%4.0f / %3.0f" % (median(r[tool], 1) / 1024, median(r[tool], 2) / 1024)
+                  for tool in (ours, nsis)}
+        print("%-7s %7d %5.0f %6.0f | %6.2f %6.2f %7.2f | %9.2f %10.2f | %8.2f %8.2f %9.2f | %10s %10s" % (
+            kind, members, size / 1e6, zip_mb, t_ours, t_nsis, t_unzip, t_ours / t_nsis, t_ours / t_unzip,
+            median(r[ours], 3), median(r[nsis], 3), median(r[unzip], 3), memory[ours], memory[nsis]))
+    print("MiB: peak resident / peak private memory of the installer process")
+    for tool in (ours, nsis):
+        small, large = results["small"][tool], results["large"][tool]
+        print("%s peak memory, large against small payload: resident %+.1f %%, private %+.1f %%" % (
+            "ours" if tool is ours else "NSIS",
+            100.0 * (median(large, 1) - median(small, 1)) / median(small, 1),
+            100.0 * (median(large, 2) - median(small, 2)) / median(small, 2)))
+    print("all wall times (s):")
+    for kind in ["small", "large"]:
+        for tool in (ours, nsis, unzip):
+            print("  %-5s %-5s %s" % (kind, tool.__name__, " ".join("%.2f" % v[0] for v in results[kind][tool])))
 finally:
     subprocess.run([winetest.WINESERVER, "-k"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     p.close()
-EOF
+PY
 
 if [ "$keep" = 0 ]; then
-  rm -f "$work"/small.zip "$work"/large.zip "$work"/setup-*.exe
+  rm -f "$work"/small.zip "$work"/large.zip "$work"/*.exe "$work"/*.nsi
 fi
