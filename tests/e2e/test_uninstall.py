@@ -4,7 +4,7 @@ folder may stay, and what Wine itself rewrites on its own (listed below, narrowl
 import os
 import unittest
 
-from winetest import SETUP_EXE, Prefix
+from winetest import ARCH, SETUP_EXE, Prefix
 
 # Wine's console host keeps its settings here for the launcher, a console program; seen once appearing
 # between the snapshots.
@@ -80,6 +80,7 @@ def differences(before, after):
 
 
 class UninstallRestoresThePrefix(unittest.TestCase):
+    PREFIX_ARCH = ARCH
     CASES = [
         # Windows 10: classes, capabilities, user choices, hidden app entries; links for all users.
         ("win10", "/allusers=1", {"C:\\Program Files\\Glimmerly\\Plugins\\Fremd.dll": b"MZ foreign"}),
@@ -89,7 +90,7 @@ class UninstallRestoresThePrefix(unittest.TestCase):
 
     def test_every_option_installed_then_uninstalled_silently(self):
         for version, allusers, foreign_files in self.CASES:
-            with self.subTest(version=version), Prefix(version) as p:
+            with self.subTest(version=version), Prefix(version, arch=self.PREFIX_ARCH) as p:
                 for which, key, name, value in FOREIGN_VALUES:
                     p.set_value(which, key, name, value)
                 for path, data in foreign_files.items():
