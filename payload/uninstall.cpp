@@ -7,6 +7,8 @@
 
 #include <initializer_list>
 
+#include "shell/PackagedAppClasses.h"
+
 namespace {
 
 const wchar_t kTitle[] = L"Glimmerly deinstallieren";
@@ -18,14 +20,6 @@ const wchar_t* const kPayloadMembers[] = {
 // Written beside the payload by the setup program: the settings or the pointer to them, and the file
 // of their conversion to UTF-16.
 const wchar_t* const kSetupFiles[] = {L"gl_main32.ini", L"gl_main32.ini_temp"};
-// Packaged apps whose "Open with" entries the setup program hides on Windows 8 and later.
-const wchar_t* const kPackagedAppClasses[] = {
-    L"SOFTWARE\\Classes\\AppXvhc4p7vz4b485xfp46hhk3fq3grkdgjg",
-    L"SOFTWARE\\Classes\\AppXk0g4vb8gvt7b93tg50ybcy892pge6jmt",
-    L"SOFTWARE\\Classes\\AppX43hnxtbyyps62jhe9sqpdzxn1790zetc",
-    L"SOFTWARE\\Classes\\AppX9rkaq77s0jzh1tyccadx9ghba15r6t3h",
-    L"SOFTWARE\\Classes\\AppX6eg8h5sxqq90pv53845wmnbewywdqq5h",
-};
 const wchar_t* const kDesktopLinks[] = {L"Glimmerly.lnk", L"Glimmerly Thumbnails.lnk"};
 const wchar_t* const kFolderVerbs[] = {L"SOFTWARE\\Classes\\Directory\\shell\\Durchsuchen mit &Glimmerly",
                                        L"SOFTWARE\\Classes\\Drive\\shell\\Durchsuchen mit &Glimmerly"};

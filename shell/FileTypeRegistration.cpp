@@ -3,6 +3,7 @@
 #include "install/PathHelpers.h"
 #include "pages/FileTypeCatalogue.h"
 #include "shell/DerivedText.h"
+#include "shell/PackagedAppClasses.h"
 
 #include <shlobj.h>
 #include <wchar.h>
@@ -11,15 +12,6 @@ namespace {
 
 const wchar_t kFileExtsKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\.";
 const wchar_t kClassesKey[] = L"SOFTWARE\\Classes\\";
-
-// Packaged apps that Windows 8 and later offer for images unless they are marked.
-const wchar_t* const kPackagedAppClasses[] = {
-    L"SOFTWARE\\Classes\\AppXvhc4p7vz4b485xfp46hhk3fq3grkdgjg",
-    L"SOFTWARE\\Classes\\AppXk0g4vb8gvt7b93tg50ybcy892pge6jmt",
-    L"SOFTWARE\\Classes\\AppX43hnxtbyyps62jhe9sqpdzxn1790zetc",
-    L"SOFTWARE\\Classes\\AppX9rkaq77s0jzh1tyccadx9ghba15r6t3h",
-    L"SOFTWARE\\Classes\\AppX6eg8h5sxqq90pv53845wmnbewywdqq5h",
-};
 
 // The upper-case class suffix of the description; only a to z change.
 void UpperAscii(const wchar_t* text, wchar_t* dest, size_t capacity) {

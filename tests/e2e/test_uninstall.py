@@ -14,6 +14,8 @@ WINE_NOISE = {
     ("system", r"system\currentcontrolset\control\class\{4d36e968-e325-11ce-bfc1-08002be10318}", ""),
     ("system", r"system\currentcontrolset\control\class\{4d36e968-e325-11ce-bfc1-08002be10318}\0000",
      "DriverDateData"),
+    ("system", r"system\currentcontrolset\control\class\{4d36e968-e325-11ce-bfc1-08002be10318}\0000",
+     "DriverDate"),
     ("system", r"system\currentcontrolset\control\class\{4d36e96e-e325-11ce-bfc1-08002be10318}", ""),
 }
 SETTINGS = "%APPDATA%\\Glimmerly"

@@ -313,8 +313,9 @@ class Prefix:
                 else:
                     files[os.path.relpath(path, drive)] = _read(path)
         hives = {which: self.registry(which) for which in ("system", "user")}
-        # Wine stamps the display driver's start time into its device class key.
+        # Wine stamps the display driver's start date and time into its device class key.
         for values in hives["system"].values():
+            values.pop("DriverDate", None)
             values.pop("DriverDateData", None)
         return dict(files=files, **hives)
 
