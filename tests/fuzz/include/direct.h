@@ -1,0 +1,3 @@
+#pragma once
+// Stand-in for the Microsoft C runtime's <direct.h> in the native build.
+#include "WideRuntime.h"
