@@ -14,6 +14,7 @@ packages=(
   xvfb xauth x11-utils imagemagick fonts-wine fonts-liberation
   liblnk-utils
   cmake ninja-build googletest clang-format
+  clang libclang-rt-14-dev llvm zlib1g-dev
   python3 zip unzip dpkg-dev time
 )
 
