@@ -19,7 +19,8 @@ enum Routine {
     kStripQuotes,
     kSwitchValue,
     kDirectoryChain,
-    kLastRoutine = kDirectoryChain
+    kNormaliseFolder,
+    kLastRoutine = kNormaliseFolder
 };
 
 // The text in a path buffer: kPathChars characters, or more when the text is longer.
@@ -113,6 +114,26 @@ void CheckDirectoryChain(const wchar_t* text) {
     }
 }
 
+// The folder an installation goes to: absolute, ending in a backslash, no blank before a separator.
+void CheckNormaliseFolder(FuzzedDataProvider& in) {
+    size_t capacity = in.ConsumeIntegralInRange<size_t>(kPathChars, 600);
+    if (in.ConsumeBool()) {
+        CreateDirectoryW(L"C:\\Arbeits Ordner", NULL);
+        CreateDirectoryW(L"C:\\Arbeits Ordner\\Setup", NULL);
+        SetCurrentDirectoryW(L"C:\\Arbeits Ordner\\Setup");
+    }
+    Text text = NewText(in.ConsumeRemainingBytesAsString());
+    Text folder = CopyOf(text.get(), capacity);
+    size_t length = wcsnlen(folder.get(), capacity);
+    FUZZ_CHECK(length < capacity);
+    if (!NormaliseFolder(folder.get(), capacity))
+        return;
+    length = Length(folder.get());
+    FUZZ_CHECK(length < kPathChars && folder[length - 1] == L'\\');
+    FUZZ_CHECK((folder[0] == L'\\' && folder[1] == L'\\') || (folder[1] == L':' && folder[2] == L'\\'));
+    FUZZ_CHECK(wcsstr(folder.get(), L" \\") == NULL);
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -125,6 +146,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return CheckAppend(in), 0;
     if (routine == kSwitchValue)
         return CheckSwitchValue(in), 0;
+    if (routine == kNormaliseFolder)
+        return CheckNormaliseFolder(in), 0;
 
     int option = in.ConsumeIntegral<uint8_t>();
     Text text = NewText(in.ConsumeRemainingBytesAsString());

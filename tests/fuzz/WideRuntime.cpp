@@ -25,6 +25,12 @@ size_t wcsnlen(const wchar_t* s, size_t limit) {
     return n;
 }
 
+int wcscmp(const wchar_t* a, const wchar_t* b) {
+    for (; *a != L'\0' && *a == *b; ++a, ++b) {
+    }
+    return (int)*a - (int)*b;
+}
+
 wchar_t* wcschr(const wchar_t* s, wchar_t c) {
     for (;; ++s) {
         if (*s == c)

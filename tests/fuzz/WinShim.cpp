@@ -136,8 +136,9 @@ std::vector<Text> Split(const Text& text) {
 }
 
 // Resolves a path as Windows does: against the current directory, "." and ".." taken out, trailing dots
-// and blanks of a name dropped. 0, or the error code of a path that names nothing.
-DWORD Resolve(const wchar_t* path, size_t maxChars, Path* resolved) {
+// and blanks of a name dropped. 0, or the error code of a path that names nothing (with checkNames, also
+// of a name with a character that Windows does not allow).
+DWORD Resolve(const wchar_t* path, size_t maxChars, Path* resolved, bool checkNames = true) {
     size_t length = wcslen(path);
     if (length == 0)
         return ERROR_PATH_NOT_FOUND;
@@ -173,7 +174,7 @@ DWORD Resolve(const wchar_t* path, size_t maxChars, Path* resolved) {
         if (part.empty())
             continue;
         for (char16_t c : part)
-            if (IsBadNameCharacter(c))
+            if (checkNames && IsBadNameCharacter(c))
                 return ERROR_INVALID_NAME;
         resolved->parts.push_back(part);
     }
@@ -355,6 +356,20 @@ BOOL WINAPI SetCurrentDirectoryW(LPCWSTR path) {
         return Fail(ERROR_FILE_NOT_FOUND);
     currentDirectory = folder;
     return TRUE;
+}
+
+DWORD WINAPI GetFullPathNameW(LPCWSTR path, DWORD chars, LPWSTR full, LPWSTR* name) {
+    Path resolved;
+    DWORD error = Resolve(path, kLongPathChars, &resolved, false);
+    if (error != 0)
+        return Fail(error);
+    Text text = resolved.Full();
+    size_t length = wcslen(path);
+    if (!resolved.parts.empty() && (path[length - 1] == L'\\' || path[length - 1] == L'/'))
+        text += u"\\";
+    if (name != NULL)
+        *name = NULL;
+    return CopyOut(text, full, chars);
 }
 
 BOOL WINAPI CreateDirectoryW(LPCWSTR path, LPSECURITY_ATTRIBUTES) {

@@ -85,6 +85,7 @@ void WINAPI GetLocalTime(SYSTEMTIME* time);
 // Files and folders
 DWORD WINAPI GetCurrentDirectoryW(DWORD chars, LPWSTR path);
 BOOL WINAPI SetCurrentDirectoryW(LPCWSTR path);
+DWORD WINAPI GetFullPathNameW(LPCWSTR path, DWORD chars, LPWSTR full, LPWSTR* name);
 BOOL WINAPI CreateDirectoryW(LPCWSTR path, LPSECURITY_ATTRIBUTES security);
 BOOL WINAPI DeleteFileW(LPCWSTR path);
 BOOL WINAPI MoveFileExW(LPCWSTR from, LPCWSTR to, DWORD flags);
