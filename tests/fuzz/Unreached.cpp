@@ -4,8 +4,6 @@
 #include "install/ExistingInstallation.h"
 
 #include <windows.h>
-#include <unzip.h>
-#include <iowin32.h>
 #include <stdio.h>
 #include <stdlib.h>
 
@@ -27,9 +25,7 @@ extern "C" {
 
 GLIMMERLY_UNREACHED(int, WideCharToMultiByte, (UINT, DWORD, LPCWSTR, int, LPSTR, int, LPCSTR, BOOL*))
 GLIMMERLY_UNREACHED(DWORD, GetTempPathW, (DWORD, LPWSTR))
-GLIMMERLY_UNREACHED(HANDLE, CreateFileW, (LPCWSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE))
 GLIMMERLY_UNREACHED(BOOL, WriteFile, (HANDLE, const void*, DWORD, DWORD*, void*))
-GLIMMERLY_UNREACHED(BOOL, CloseHandle, (HANDLE))
 GLIMMERLY_UNREACHED(BOOL, GetFileTime, (HANDLE, FILETIME*, FILETIME*, FILETIME*))
 GLIMMERLY_UNREACHED(BOOL, SetFileTime, (HANDLE, const FILETIME*, const FILETIME*, const FILETIME*))
 GLIMMERLY_UNREACHED(BOOL, DosDateTimeToFileTime, (WORD, WORD, FILETIME*))
@@ -44,10 +40,6 @@ GLIMMERLY_UNREACHED(HDC, CreateDCW, (LPCWSTR, LPCWSTR, LPCWSTR, const void*))
 GLIMMERLY_UNREACHED(BOOL, DeleteDC, (HDC))
 GLIMMERLY_UNREACHED(int, GetDeviceCaps, (HDC, int))
 GLIMMERLY_UNREACHED(int, GetSystemMetrics, (int))
-
-void fill_win32_filefunc64W(zlib_filefunc64_def*) {
-    Unreached("fill_win32_filefunc64W");
-}
 
 } // extern "C"
 

@@ -194,7 +194,7 @@ int IsFolder(const Path& path) {
     return node != nullptr && node->folder;
 }
 
-// A file of the memory file system open as a C stream.
+// A file of the memory file system open as a C stream or a handle.
 struct OpenFile {
     std::shared_ptr<std::string> bytes;
     size_t position;
@@ -424,6 +424,44 @@ BOOL WINAPI MoveFileExW(LPCWSTR from, LPCWSTR to, DWORD flags) {
     nodes.erase(source.Key());
     nodes[target.Key()] = node;
     return TRUE;
+}
+
+// A file opened for reading through a handle; the product writes through C streams only.
+HANDLE WINAPI CreateFileW(LPCWSTR path, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DWORD disposition, DWORD,
+                          HANDLE) {
+    if (access != GENERIC_READ || disposition != OPEN_EXISTING)
+        abort();
+    Path file;
+    DWORD error = Resolve(path, MAX_PATH, &file);
+    const Node* node = error == 0 ? Find(file) : nullptr;
+    if (node == nullptr || node->folder) {
+        lastError = error != 0 ? error : node == nullptr ? ERROR_FILE_NOT_FOUND : ERROR_ACCESS_DENIED;
+        return INVALID_HANDLE_VALUE;
+    }
+    return new OpenFile{node->bytes, 0};
+}
+
+BOOL WINAPI ReadFile(HANDLE handle, void* bytes, DWORD count, DWORD* read, void*) {
+    *read = (DWORD)ReadOpenFile(handle, (char*)bytes, count);
+    return TRUE;
+}
+
+BOOL WINAPI GetFileSizeEx(HANDLE handle, LARGE_INTEGER* size) {
+    size->QuadPart = (LONGLONG)((OpenFile*)handle)->bytes->size();
+    return TRUE;
+}
+
+BOOL WINAPI SetFilePointerEx(HANDLE handle, LARGE_INTEGER to, LARGE_INTEGER* now, DWORD method) {
+    off64_t offset = to.QuadPart;
+    if (method != FILE_BEGIN || SeekOpenFile(handle, &offset, SEEK_SET) != 0)
+        return Fail(87);
+    if (now != NULL)
+        now->QuadPart = offset;
+    return TRUE;
+}
+
+BOOL WINAPI CloseHandle(HANDLE handle) {
+    return CloseOpenFile(handle) == 0;
 }
 
 FILE* _wfopen(const wchar_t* path, const wchar_t* mode) {

@@ -17,6 +17,7 @@ typedef uint8_t BYTE;
 typedef uint16_t WORD;
 typedef uint32_t DWORD;
 typedef int32_t LONG;
+typedef int64_t LONGLONG;
 typedef unsigned int UINT;
 typedef DWORD LCID;
 typedef wchar_t WCHAR;
@@ -38,6 +39,9 @@ struct FILETIME {
 struct SYSTEMTIME {
     WORD wYear, wMonth, wDayOfWeek, wDay, wHour, wMinute, wSecond, wMilliseconds;
 };
+union LARGE_INTEGER {
+    LONGLONG QuadPart;
+};
 typedef struct _SECURITY_ATTRIBUTES* LPSECURITY_ATTRIBUTES;
 
 #define INVALID_HANDLE_VALUE ((HANDLE)(intptr_t)-1)
@@ -57,6 +61,8 @@ typedef struct _SECURITY_ATTRIBUTES* LPSECURITY_ATTRIBUTES;
 #define CREATE_ALWAYS 2
 #define OPEN_EXISTING 3
 #define FILE_ATTRIBUTE_NORMAL 0x00000080
+#define FILE_FLAG_SEQUENTIAL_SCAN 0x08000000
+#define FILE_BEGIN 0
 
 #define ERROR_FILE_NOT_FOUND 2
 #define ERROR_PATH_NOT_FOUND 3
@@ -92,7 +98,10 @@ BOOL WINAPI MoveFileExW(LPCWSTR from, LPCWSTR to, DWORD flags);
 DWORD WINAPI GetTempPathW(DWORD chars, LPWSTR path);
 HANDLE WINAPI CreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                           DWORD disposition, DWORD attributes, HANDLE templateFile);
+BOOL WINAPI ReadFile(HANDLE file, void* bytes, DWORD count, DWORD* read, void* overlapped);
 BOOL WINAPI WriteFile(HANDLE file, const void* bytes, DWORD count, DWORD* written, void* overlapped);
+BOOL WINAPI GetFileSizeEx(HANDLE file, LARGE_INTEGER* size);
+BOOL WINAPI SetFilePointerEx(HANDLE file, LARGE_INTEGER to, LARGE_INTEGER* now, DWORD method);
 BOOL WINAPI CloseHandle(HANDLE handle);
 BOOL WINAPI GetFileTime(HANDLE file, FILETIME* created, FILETIME* accessed, FILETIME* written);
 BOOL WINAPI SetFileTime(HANDLE file, const FILETIME* created, const FILETIME* accessed,
