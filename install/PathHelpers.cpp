@@ -99,7 +99,7 @@ int NormaliseFolder(wchar_t* folder, size_t capacity) {
     for (size_t i = 0; folder[i] != L'\0'; ++i) {
         if (folder[i] == L' ' && used == 0)
             continue;
-        if (folder[i] == L'\\')
+        if (folder[i] == L'\\' || folder[i] == L'/')
             while (used > 0 && folder[used - 1] == L' ')
                 --used;
         folder[used++] = folder[i];

@@ -176,6 +176,7 @@ TEST_F(ScratchFolder, NormaliseFolderGivesOneAbsoluteText) {
         {L"..\\Glimmerly", 1, std::wstring(temp) + L"Glimmerly\\"},
         {L"  C:\\a \\Glimmerly  ", 1, L"C:\\a\\Glimmerly\\"},
         {L"C:\\Tools  \\Glimmerly\\", 1, L"C:\\Tools\\Glimmerly\\"},
+        {L"C:\\Tools  /Glimmerly /Bilder", 1, L"C:\\Tools\\Glimmerly\\Bilder\\"},
         {L"C:", 1, L"C:\\"},
         {L"\\\\server\\share \\Glimmerly", 1, L"\\\\server\\share\\Glimmerly\\"},
         {L"   ", 0, L""},
