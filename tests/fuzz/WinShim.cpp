@@ -136,8 +136,8 @@ std::vector<Text> Split(const Text& text) {
 }
 
 // Resolves a path as Windows does: against the current directory, "." and ".." taken out, trailing dots
-// and blanks of a name dropped. 0, or the error code of a path that names nothing (with checkNames, also
-// of a name with a character that Windows does not allow).
+// and blanks of the last name dropped. 0, or the error code of a path that names nothing (with checkNames,
+// also of a name with a character that Windows does not allow).
 DWORD Resolve(const wchar_t* path, size_t maxChars, Path* resolved, bool checkNames = true) {
     size_t length = wcslen(path);
     if (length == 0)
@@ -163,15 +163,21 @@ DWORD Resolve(const wchar_t* path, size_t maxChars, Path* resolved, bool checkNa
             resolved->parts.clear();
         parts = Split(text);
     }
-    for (Text part : parts) {
+    for (size_t i = 0; i < parts.size(); ++i) {
+        Text part = parts[i];
         if (part == u"..") {
             if (!resolved->parts.empty())
                 resolved->parts.pop_back();
             continue;
         }
-        while (!part.empty() && (part.back() == u'.' || part.back() == u' '))
+        // Trailing dots and blanks go from the last name only; a name inside the path keeps its blanks.
+        if (i + 1 == parts.size()) {
+            while (!part.empty() && (part.back() == u'.' || part.back() == u' '))
+                part.pop_back();
+        } else if (part.size() >= 2 && part.back() == u'.' && part[part.size() - 2] != u'.') {
             part.pop_back();
-        if (part.empty())
+        }
+        if (part.empty() || part == u".")
             continue;
         for (char16_t c : part)
             if (checkNames && IsBadNameCharacter(c))
