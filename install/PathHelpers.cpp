@@ -94,18 +94,29 @@ int CreateDirectoryChain(wchar_t* path) {
     return 1;
 }
 
-int NormaliseFolder(wchar_t* folder, size_t capacity) {
+namespace {
+
+// Drops the blanks at the start and the end of text and in front of every separator; the new length.
+size_t DropBlanks(wchar_t* text) {
     size_t used = 0;
-    for (size_t i = 0; folder[i] != L'\0'; ++i) {
-        if (folder[i] == L' ' && used == 0)
+    for (size_t i = 0; text[i] != L'\0'; ++i) {
+        if (text[i] == L' ' && used == 0)
             continue;
-        if (folder[i] == L'\\' || folder[i] == L'/')
-            while (used > 0 && folder[used - 1] == L' ')
+        if (text[i] == L'\\' || text[i] == L'/')
+            while (used > 0 && text[used - 1] == L' ')
                 --used;
-        folder[used++] = folder[i];
+        text[used++] = text[i];
     }
-    while (used > 0 && folder[used - 1] == L' ')
+    while (used > 0 && text[used - 1] == L' ')
         --used;
+    text[used] = L'\0';
+    return used;
+}
+
+} // namespace
+
+int NormaliseFolder(wchar_t* folder, size_t capacity) {
+    size_t used = DropBlanks(folder);
     if (used > 0 && folder[used - 1] != L'\\' && used + 1 < capacity)
         folder[used++] = L'\\';
     folder[used] = L'\0';
@@ -116,6 +127,8 @@ int NormaliseFolder(wchar_t* folder, size_t capacity) {
     DWORD length = GetFullPathNameW(folder, kPathChars, full, NULL);
     if (length == 0 || length >= kPathChars - 1)
         return 0;
+    // The full path loses the last dot of a name ("a ." is "a ") and turns slashes into backslashes.
+    DropBlanks(full);
     AppendBackslash(full);
     return CopyText(folder, capacity, full);
 }

@@ -177,6 +177,7 @@ TEST_F(ScratchFolder, NormaliseFolderGivesOneAbsoluteText) {
         {L"  C:\\a \\Glimmerly  ", 1, L"C:\\a\\Glimmerly\\"},
         {L"C:\\Tools  \\Glimmerly\\", 1, L"C:\\Tools\\Glimmerly\\"},
         {L"C:\\Tools  /Glimmerly /Bilder", 1, L"C:\\Tools\\Glimmerly\\Bilder\\"},
+        {L"C:\\Tools  .\\Glimmerly", 1, L"C:\\Tools\\Glimmerly\\"},
         {L"C:", 1, L"C:\\"},
         {L"\\\\server\\share \\Glimmerly", 1, L"\\\\server\\share\\Glimmerly\\"},
         {L"   ", 0, L""},
