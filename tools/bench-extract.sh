@@ -259,6 +259,8 @@ try:
 
     def measure(kind, tool):
         shutil.rmtree(out, ignore_errors=True)
+        # Every run starts with the previous run's writes on disk, not still being written back.
+        os.sync()
         result = tool(kind)
         if kind != "sample":
             files, size, _ = expected_files(os.path.join(work, kind + ".zip"))
