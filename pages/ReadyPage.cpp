@@ -66,6 +66,5 @@ LRESULT CWizPropertyPage::RunInstallationStep() {
         return PageAt(kWelcomePosition)->GetTemplateId();
     // The finish page starts the viewer from where the files went, not from the field as typed.
     CopyText(sheet->installedFolder, kPathChars, options.targetFolder);
-    AppendBackslash(sheet->installedFolder);
     return GetAdjacentPageID(TRUE);
 }
