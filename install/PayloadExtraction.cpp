@@ -2,6 +2,7 @@
 
 #include "install/ArchiveFile.h"
 #include "install/ExistingInstallation.h"
+#include "install/MemberWriters.h"
 #include "install/PathHelpers.h"
 
 #include <windows.h>
@@ -69,80 +70,66 @@ int CheckCurrentName(unzFile archive) {
     return (ReadMemberInfo(archive, &info, name) && ToWide(name, wide) && IsSafeMemberName(wide)) ? 0 : -1;
 }
 
-// Copies the open member into file; 0 when all of it was read and written.
-int CopyMember(unzFile archive, HANDLE file, char* buffer, ZPOS64_T expected) {
+// Reads the open member into blocks for the writers; 0 when all of it was read.
+int QueueMemberData(unzFile archive, MemberWriters* writers, ZPOS64_T expected) {
     ZPOS64_T total = 0;
-    int count;
-    while ((count = unzReadCurrentFile(archive, buffer, kCopyBufferBytes)) > 0) {
-        DWORD written = 0;
-        if (!WriteFile(file, buffer, (DWORD)count, &written, NULL) || written != (DWORD)count)
+    for (;;) {
+        WriterBlock* block = TakeBlock(writers);
+        if (block == NULL)
             return -1;
+        int count = unzReadCurrentFile(archive, block->data, kWriterBlockBytes);
+        if (count <= 0) {
+            ReturnBlock(writers, block);
+            return (count == 0 && total == expected) ? 0 : -1;
+        }
+        QueueBlock(writers, block, (unsigned long)count);
         total += (ZPOS64_T)count;
     }
-    return (count == 0 && total == expected) ? 0 : -1;
 }
 
-HANDLE CreateMemberFile(const wchar_t* path) {
-    return CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                       NULL);
-}
-
-int WriteCurrentMember(unzFile archive, const unz_file_info64& info, const char* name, char* buffer,
+int WriteCurrentMember(unzFile archive, const unz_file_info64& info, const char* name, MemberWriters* writers,
                        int keepPaths, const char* password) {
     const char* base = BaseName(name);
     wchar_t wide[kWideMemberChars];
     if (!ToWide(name, wide) || !IsSafeMemberName(wide))
         return -1;
-    if (*base == '\0') {
-        _wmkdir(wide);
-        return 0;
-    }
+    if (*base == '\0')
+        return QueueMemberFolder(writers, wide) ? 0 : -1;
     if (unzOpenCurrentFilePassword(archive, password) != UNZ_OK) {
         unzCloseCurrentFile(archive);
         return -1;
     }
 
     wchar_t target[kWideMemberChars];
-    if (!ToWide(keepPaths ? name : base, target)) {
-        unzCloseCurrentFile(archive);
-        return -1;
-    }
-    HANDLE file = CreateMemberFile(target);
-    if (file == INVALID_HANDLE_VALUE && keepPaths && base != name) {
-        // The folder may have no directory entry, or one that comes later in the archive.
-        char folder[kMemberNameBytes];
+    wchar_t folder[kWideMemberChars] = L"";
+    if (keepPaths && base != name) {
+        char narrow[kMemberNameBytes];
         size_t length = (size_t)(base - name) - 1;
-        memcpy(folder, name, length);
-        folder[length] = '\0';
-        wchar_t wideFolder[kWideMemberChars];
-        if (ToWide(folder, wideFolder))
-            CreateMemberFolders(wideFolder);
-        file = CreateMemberFile(target);
+        memcpy(narrow, name, length);
+        narrow[length] = '\0';
+        if (!ToWide(narrow, folder))
+            folder[0] = L'\0';
     }
-    if (file == INVALID_HANDLE_VALUE) {
-        // A file held open by a running viewer, or read-only, is left as it is.
-        return unzCloseCurrentFile(archive) == UNZ_OK ? 0 : -1;
-    }
-
-    int copied = CopyMember(archive, file, buffer, info.uncompressed_size);
-    if (copied == 0)
-        SetFileDateFromMember(file, info.dosDate);
-    CloseHandle(file);
-    if (copied != 0) {
+    if (!ToWide(keepPaths ? name : base, target) || !QueueMemberFile(writers, target, folder, info.dosDate)) {
         unzCloseCurrentFile(archive);
         return -1;
     }
-    return unzCloseCurrentFile(archive) == UNZ_OK ? 0 : -1;
+    int read = QueueMemberData(archive, writers, info.uncompressed_size);
+    EndMemberFile(writers);
+    // The library checks the CRC-32 of a member read whole here; the next member is queued only after.
+    int closed = unzCloseCurrentFile(archive);
+    return (read == 0 && closed == UNZ_OK) ? 0 : -1;
 }
 
-int ExtractCurrentMember(unzFile archive, char* buffer, int keepPaths, const char* password, int keepIcons) {
+int ExtractCurrentMember(unzFile archive, MemberWriters* writers, int keepPaths, const char* password,
+                         int keepIcons) {
     unz_file_info64 info;
     char name[kMemberNameBytes];
     if (!ReadMemberInfo(archive, &info, name))
         return -1;
     if (keepIcons == 1 && MentionsIcons(name))
         return 0;
-    return WriteCurrentMember(archive, info, name, buffer, keepPaths, password);
+    return WriteCurrentMember(archive, info, name, writers, keepPaths, password);
 }
 
 // The bytes of resource (id, type) of the program's own module; NULL when it is missing or empty.
@@ -233,14 +220,13 @@ int CheckMemberNames(unzFile archive) {
 }
 
 int ExtractAllMembers(unzFile archive, int keepPaths, int, const char* password, int keepIcons) {
-    // One buffer for the whole walk: allocating a block this large per member costs fresh pages each time.
-    char* buffer = (char*)malloc(kCopyBufferBytes);
-    if (buffer == NULL)
+    MemberWriters* writers = StartMemberWriters(kWriterThreads);
+    if (writers == NULL)
         return -1;
-    int result = ForEachMember(
-        archive, [&] { return ExtractCurrentMember(archive, buffer, keepPaths, password, keepIcons); });
-    free(buffer);
-    return result;
+    int walked = ForEachMember(
+        archive, [&] { return ExtractCurrentMember(archive, writers, keepPaths, password, keepIcons); });
+    int written = FinishMemberWriters(writers);
+    return (walked == 0 && written == 0) ? 0 : -1;
 }
 
 int PayloadMatchesRecord(const void* bytes, unsigned long size, const void* record,

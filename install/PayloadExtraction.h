@@ -2,9 +2,9 @@
 #include <stddef.h>
 #include <unzip.h>
 
-// Sizes of the extraction's buffers: the copy buffer of the member walk, a member name with its
-// terminator, the member name as UTF-16 with its terminator, and the temporary path.
-enum { kCopyBufferBytes = 262144, kMemberNameBytes = 520, kWideMemberChars = 324, kTempPathChars = 520 };
+// Sizes of the extraction's buffers: a member name with its terminator, the member name as UTF-16 with
+// its terminator, and the temporary path.
+enum { kMemberNameBytes = 520, kWideMemberChars = 324, kTempPathChars = 520 };
 
 // The build stores a record beside the payload, under the same id with this resource type: the archive's
 // size and the CRC-32 of all its bytes, little-endian (tools/check_payload.py).
@@ -33,7 +33,8 @@ int ExtractArchive(const wchar_t* archivePath, const wchar_t* targetFolder, int 
 // otherwise. Inflates and writes nothing.
 int CheckMemberNames(unzFile archive);
 
-// Writes the members in archive order below the current directory. overwrite is not consulted
+// Writes the members in archive order below the current directory; the writing is done by writer threads
+// (install/MemberWriters.h) while the walk inflates the next members. overwrite is not consulted
 // (files are always overwritten); with keepIcons 1, members whose name contains "icons.dll" in
 // any case are skipped. 0 when the walk ran to the end, -1 when it stopped at an error.
 int ExtractAllMembers(unzFile archive, int keepPaths, int overwrite, const char* password, int keepIcons);

@@ -2,6 +2,7 @@
 // functions of files the native build leaves out. A call means a target went further than this build
 // was made for, so the run stops there.
 #include "install/ExistingInstallation.h"
+#include "install/MemberWriters.h"
 
 #include <windows.h>
 #include <stdio.h>
@@ -53,4 +54,36 @@ int ReadFileVersionInfo(const wchar_t*, wchar_t*, wchar_t*, size_t) {
 
 unsigned long long GetFileSizeBytes(const wchar_t*) {
     Unreached("GetFileSizeBytes");
+}
+
+MemberWriters* StartMemberWriters(int) {
+    Unreached("StartMemberWriters");
+}
+
+int QueueMemberFolder(MemberWriters*, const wchar_t*) {
+    Unreached("QueueMemberFolder");
+}
+
+int QueueMemberFile(MemberWriters*, const wchar_t*, const wchar_t*, unsigned long) {
+    Unreached("QueueMemberFile");
+}
+
+WriterBlock* TakeBlock(MemberWriters*) {
+    Unreached("TakeBlock");
+}
+
+void QueueBlock(MemberWriters*, WriterBlock*, unsigned long) {
+    Unreached("QueueBlock");
+}
+
+void ReturnBlock(MemberWriters*, WriterBlock*) {
+    Unreached("ReturnBlock");
+}
+
+void EndMemberFile(MemberWriters*) {
+    Unreached("EndMemberFile");
+}
+
+int FinishMemberWriters(MemberWriters*) {
+    Unreached("FinishMemberWriters");
 }

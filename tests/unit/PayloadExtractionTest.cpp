@@ -1,6 +1,7 @@
 #include "install/PayloadExtraction.h"
 
 #include "install/ArchiveFile.h"
+#include "install/MemberWriters.h"
 
 #include "TestFiles.h"
 #include "TestZip.h"
@@ -432,6 +433,62 @@ TEST_F(Extraction, CreateMemberFoldersMakesEachLevel) {
 }
 
 // The archive's file functions against the plain bytes of the file, across the edges of their buffer.
+// At most kWriterJobs members and kWriterBlocks blocks wait in the writers' queue; more members than
+// that, and a member of more blocks, still arrive whole and dated, with writer threads or without.
+TEST_F(Extraction, WritersPassEveryMemberThroughTheBoundedQueue) {
+    std::string large((kWriterBlocks + 2) * kWriterBlockBytes + 17, '\0');
+    for (size_t i = 0; i < large.size(); ++i)
+        large[i] = (char)((i * 7919) >> 7);
+    auto queueData = [](MemberWriters* writers, const std::string& data) {
+        for (size_t done = 0; done < data.size();) {
+            WriterBlock* block = TakeBlock(writers);
+            ASSERT_NE(block, nullptr);
+            unsigned long length = (unsigned long)std::min(data.size() - done, (size_t)kWriterBlockBytes);
+            memcpy(block->data, data.data() + done, length);
+            QueueBlock(writers, block, length);
+            done += length;
+        }
+        EndMemberFile(writers);
+    };
+    const uint32_t date = TestMember::DosDateTime(2021, 3, 4, 5, 6, 8);
+    const int count = 2 * kWriterJobs;
+    for (int threads : {0, 1, (int)kWriterThreads}) {
+        SCOPED_TRACE(threads);
+        SetCurrentDirectoryW(target.c_str());
+        WriteFile(InTarget("held.dll"), "held by the viewer");
+        HANDLE held =
+            CreateFileW(InTarget("held.dll").c_str(), GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
+        MemberWriters* writers = StartMemberWriters(threads);
+        ASSERT_NE(writers, nullptr);
+        ASSERT_TRUE(QueueMemberFolder(writers, L"Early"));
+        ASSERT_TRUE(QueueMemberFile(writers, L"held.dll", NULL, date));
+        queueData(writers, "new");
+        for (int i = 0; i < count; ++i) {
+            // Every other file lies in a folder that has no entry: the writer makes it.
+            std::wstring folder = i % 2 ? L"Early" : L"Late\\" + std::to_wstring(i % 3);
+            ASSERT_TRUE(QueueMemberFile(writers, (folder + L"\\m" + std::to_wstring(i)).c_str(),
+                                        folder.c_str(), date));
+            queueData(writers, i == count / 2 ? large : std::string(i % 5, (char)('a' + i % 26)));
+        }
+        EXPECT_EQ(FinishMemberWriters(writers), 0);
+        CloseHandle(held);
+
+        EXPECT_EQ(ReadFile(InTarget("held.dll")), "held by the viewer");
+        for (int i = 0; i < count; ++i) {
+            std::string folder = i % 2 ? "Early" : "Late/" + std::to_string(i % 3);
+            std::wstring path = InTarget(folder + "/m" + std::to_string(i));
+            EXPECT_EQ(ReadFile(path), i == count / 2 ? large : std::string(i % 5, (char)('a' + i % 26))) << i;
+            FILETIME written = LastWriteTime(path), expected, local;
+            DosDateTimeToFileTime(HIWORD(date), LOWORD(date), &local);
+            LocalFileTimeToFileTime(&local, &expected);
+            EXPECT_EQ(Ticks(written), Ticks(expected)) << i;
+        }
+        SetCurrentDirectoryW(startDirectory.c_str());
+        RemoveTree(target);
+        CreateDirectoryW(target.c_str(), NULL);
+    }
+}
+
 TEST_F(Extraction, ArchiveFileReadsWhatIsThereWhereverItSeeks) {
     std::string bytes(3 * kArchiveReadBytes + 100, '\0');
     for (size_t i = 0; i < bytes.size(); ++i)

@@ -1,0 +1,353 @@
+#include "install/MemberWriters.h"
+
+#include "install/PayloadExtraction.h"
+#include "install/PathHelpers.h"
+
+#include <windows.h>
+#include <direct.h>
+#include <process.h>
+#include <stdlib.h>
+#include <string.h>
+
+namespace {
+
+// A thread that may sleep until another one changes the shared state.
+struct Waiter {
+    HANDLE event;
+    int waiting;
+    MemberWriters* owner;
+};
+
+struct Job {
+    Job* next;
+    WriterBlock* first;
+    WriterBlock* last;
+    Waiter* writer; // the writer that took it
+    int ended;
+    int isFolder;
+    unsigned long dosDate;
+    wchar_t path[kWideMemberChars];
+    wchar_t folder[kWideMemberChars];
+};
+
+// Where a member's file stands while it is written.
+struct MemberFile {
+    HANDLE handle;
+    int failed;
+};
+
+} // namespace
+
+struct MemberWriters {
+    CRITICAL_SECTION lock;
+    Job* head; // oldest member no writer has taken yet
+    Job* tail;
+    Job* current; // the file the caller fills
+    int jobs;     // members queued or being written
+    WriterBlock* freeBlocks;
+    int blocks; // blocks allocated
+    int done;   // the caller queues nothing more
+    int failed; // a write failed: no member after it is started
+    Waiter caller;
+    Waiter writer[kWriterThreads];
+    HANDLE threads[kWriterThreads];
+    int threadCount;   // 0: every call writes at once, on the caller's thread
+    MemberFile direct; // then the file being written
+    unsigned long directDate;
+};
+
+namespace {
+
+// Called with the lock held; sleeping releases it meanwhile.
+void Await(MemberWriters* w, Waiter* self) {
+    self->waiting = 1;
+    LeaveCriticalSection(&w->lock);
+    WaitForSingleObject(self->event, INFINITE);
+    EnterCriticalSection(&w->lock);
+}
+
+void Wake(Waiter* waiter) {
+    if (waiter != NULL && waiter->waiting) {
+        waiter->waiting = 0;
+        SetEvent(waiter->event);
+    }
+}
+
+HANDLE CreateMemberFile(const wchar_t* path) {
+    return CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                       NULL);
+}
+
+// Creates a member's file. One that cannot be created (held open by a running viewer, read-only) is
+// left as it is; its data is dropped, and that is no failure.
+MemberFile OpenJobFile(const Job* job) {
+    MemberFile file = {CreateMemberFile(job->path), 0};
+    if (file.handle == INVALID_HANDLE_VALUE && job->folder[0] != L'\0') {
+        // The folder may have no directory entry, or one that comes later in the archive.
+        CreateMemberFolders(job->folder);
+        file.handle = CreateMemberFile(job->path);
+    }
+    return file;
+}
+
+void WriteBlock(MemberFile* file, const WriterBlock* block) {
+    if (file->handle == INVALID_HANDLE_VALUE || file->failed)
+        return;
+    DWORD written = 0;
+    if (!WriteFile(file->handle, block->data, block->length, &written, NULL) || written != block->length)
+        file->failed = 1;
+}
+
+// The date is set through the handle that wrote the file, then it is closed. 0 after a failed write.
+int CloseJobFile(MemberFile* file, unsigned long dosDate) {
+    if (file->handle == INVALID_HANDLE_VALUE)
+        return 1;
+    if (!file->failed)
+        SetFileDateFromMember(file->handle, dosDate);
+    CloseHandle(file->handle);
+    file->handle = INVALID_HANDLE_VALUE;
+    return !file->failed;
+}
+
+// With the lock held.
+void FreeBlocks(MemberWriters* w, WriterBlock* blocks) {
+    while (blocks != NULL) {
+        WriterBlock* next = blocks->next;
+        blocks->next = w->freeBlocks;
+        w->freeBlocks = blocks;
+        blocks = next;
+    }
+    Wake(&w->caller);
+}
+
+// Writes one member taken from the queue; called and returning with the lock held.
+void WriteJob(MemberWriters* w, Waiter* self, Job* job) {
+    int skip = w->failed;
+    LeaveCriticalSection(&w->lock);
+    MemberFile file = {INVALID_HANDLE_VALUE, 0};
+    if (!skip && job->isFolder)
+        _wmkdir(job->path); // an existing folder is no error
+    else if (!skip)
+        file = OpenJobFile(job);
+    EnterCriticalSection(&w->lock);
+
+    while (!job->isFolder) {
+        while (job->first == NULL && !job->ended)
+            Await(w, self);
+        WriterBlock* blocks = job->first;
+        int ended = job->ended;
+        job->first = job->last = NULL;
+        LeaveCriticalSection(&w->lock);
+        for (WriterBlock* block = blocks; block != NULL; block = block->next)
+            WriteBlock(&file, block);
+        int closed = ended ? CloseJobFile(&file, job->dosDate) : 1;
+        EnterCriticalSection(&w->lock);
+        FreeBlocks(w, blocks);
+        if (!closed)
+            w->failed = 1;
+        if (ended)
+            break;
+    }
+    free(job);
+    --w->jobs;
+    Wake(&w->caller);
+}
+
+unsigned __stdcall WriterThread(void* argument) {
+    Waiter* self = (Waiter*)argument;
+    MemberWriters* w = self->owner;
+    EnterCriticalSection(&w->lock);
+    for (;;) {
+        Job* job = w->head;
+        if (job != NULL) {
+            w->head = job->next;
+            if (w->head == NULL)
+                w->tail = NULL;
+            job->writer = self;
+            WriteJob(w, self, job);
+        } else if (w->done) {
+            break;
+        } else {
+            Await(w, self);
+        }
+    }
+    LeaveCriticalSection(&w->lock);
+    return 0;
+}
+
+int InitWaiter(Waiter* waiter, MemberWriters* owner) {
+    waiter->owner = owner;
+    waiter->waiting = 0;
+    waiter->event = CreateEventW(NULL, FALSE, FALSE, NULL);
+    return waiter->event != NULL;
+}
+
+// Hands a member to the writers, or writes it at once without them; 0 once a write failed.
+int QueueJob(MemberWriters* w, Job* job) {
+    if (w->threadCount == 0) {
+        if (!w->failed && job->isFolder)
+            _wmkdir(job->path);
+        else if (!w->failed)
+            w->direct = OpenJobFile(job);
+        w->directDate = job->dosDate;
+        int queued = !w->failed;
+        free(job);
+        return queued;
+    }
+    EnterCriticalSection(&w->lock);
+    while (w->jobs >= kWriterJobs && !w->failed)
+        Await(w, &w->caller);
+    int queued = !w->failed;
+    if (queued) {
+        if (w->tail != NULL)
+            w->tail->next = job;
+        else
+            w->head = job;
+        w->tail = job;
+        ++w->jobs;
+        w->current = job->isFolder ? NULL : job;
+        for (int i = 0; i < w->threadCount; ++i)
+            Wake(&w->writer[i]);
+    }
+    LeaveCriticalSection(&w->lock);
+    if (!queued)
+        free(job);
+    return queued;
+}
+
+Job* NewJob(const wchar_t* path, const wchar_t* folder, int isFolder, unsigned long dosDate) {
+    Job* job = (Job*)calloc(1, sizeof(Job));
+    if (job == NULL)
+        return NULL;
+    job->isFolder = isFolder;
+    job->dosDate = dosDate;
+    if (!CopyText(job->path, kWideMemberChars, path) ||
+        !CopyText(job->folder, kWideMemberChars, folder != NULL ? folder : L"")) {
+        free(job);
+        return NULL;
+    }
+    return job;
+}
+
+} // namespace
+
+MemberWriters* StartMemberWriters(int threads) {
+    MemberWriters* w = (MemberWriters*)calloc(1, sizeof(MemberWriters));
+    if (w == NULL)
+        return NULL;
+    InitializeCriticalSection(&w->lock);
+    w->direct.handle = INVALID_HANDLE_VALUE;
+    if (InitWaiter(&w->caller, w)) {
+        // Threads that could not be started leave the work to those that could, or to the caller.
+        for (int i = 0; i < threads && i < kWriterThreads && InitWaiter(&w->writer[w->threadCount], w); ++i) {
+            HANDLE thread = (HANDLE)_beginthreadex(NULL, 262144, WriterThread, &w->writer[w->threadCount],
+                                                   STACK_SIZE_PARAM_IS_A_RESERVATION, NULL);
+            if (thread == NULL) {
+                CloseHandle(w->writer[w->threadCount].event);
+                break;
+            }
+            w->threads[w->threadCount++] = thread;
+        }
+    }
+    return w;
+}
+
+int QueueMemberFolder(MemberWriters* w, const wchar_t* path) {
+    Job* job = NewJob(path, NULL, 1, 0);
+    return job != NULL && QueueJob(w, job);
+}
+
+int QueueMemberFile(MemberWriters* w, const wchar_t* path, const wchar_t* folder, unsigned long dosDate) {
+    Job* job = NewJob(path, folder, 0, dosDate);
+    return job != NULL && QueueJob(w, job);
+}
+
+WriterBlock* TakeBlock(MemberWriters* w) {
+    EnterCriticalSection(&w->lock);
+    WriterBlock* block = NULL;
+    for (;;) {
+        if (w->failed)
+            break;
+        if (w->freeBlocks != NULL) {
+            block = w->freeBlocks;
+            w->freeBlocks = block->next;
+            break;
+        }
+        if (w->blocks < kWriterBlocks) {
+            block = (WriterBlock*)malloc(sizeof(WriterBlock));
+            if (block != NULL)
+                ++w->blocks;
+            break;
+        }
+        Await(w, &w->caller);
+    }
+    LeaveCriticalSection(&w->lock);
+    return block;
+}
+
+void ReturnBlock(MemberWriters* w, WriterBlock* block) {
+    block->next = NULL;
+    EnterCriticalSection(&w->lock);
+    FreeBlocks(w, block);
+    LeaveCriticalSection(&w->lock);
+}
+
+void QueueBlock(MemberWriters* w, WriterBlock* block, unsigned long length) {
+    block->next = NULL;
+    block->length = length;
+    if (w->threadCount == 0) {
+        WriteBlock(&w->direct, block);
+        ReturnBlock(w, block);
+        return;
+    }
+    EnterCriticalSection(&w->lock);
+    Job* job = w->current;
+    if (job->last != NULL)
+        job->last->next = block;
+    else
+        job->first = block;
+    job->last = block;
+    Wake(job->writer);
+    LeaveCriticalSection(&w->lock);
+}
+
+void EndMemberFile(MemberWriters* w) {
+    if (w->threadCount == 0) {
+        if (!CloseJobFile(&w->direct, w->directDate))
+            w->failed = 1;
+        return;
+    }
+    EnterCriticalSection(&w->lock);
+    if (w->current != NULL) {
+        w->current->ended = 1;
+        Wake(w->current->writer);
+        w->current = NULL;
+    }
+    LeaveCriticalSection(&w->lock);
+}
+
+int FinishMemberWriters(MemberWriters* w) {
+    EndMemberFile(w);
+    EnterCriticalSection(&w->lock);
+    w->done = 1;
+    for (int i = 0; i < w->threadCount; ++i)
+        Wake(&w->writer[i]);
+    LeaveCriticalSection(&w->lock);
+    if (w->threadCount > 0)
+        WaitForMultipleObjects((DWORD)w->threadCount, w->threads, TRUE, INFINITE);
+    for (int i = 0; i < w->threadCount; ++i) {
+        CloseHandle(w->threads[i]);
+        CloseHandle(w->writer[i].event);
+    }
+    if (w->caller.event != NULL)
+        CloseHandle(w->caller.event);
+    while (w->freeBlocks != NULL) {
+        WriterBlock* next = w->freeBlocks->next;
+        free(w->freeBlocks);
+        w->freeBlocks = next;
+    }
+    DeleteCriticalSection(&w->lock);
+    int result = w->failed ? -1 : 0;
+    free(w);
+    return result;
+}

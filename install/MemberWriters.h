@@ -1,0 +1,47 @@
+#pragma once
+#include <stddef.h>
+
+// Writes the extracted members below the current directory on two writer threads while the caller
+// inflates the next ones: creating a file waits for the Wine server (or the file system), and inflating
+// needs only the processor, so the two overlap.
+//
+// The caller queues members in archive order and queues a member only after the one before it was read
+// and checked whole, so no file is touched behind a damaged member, as in a walk without threads. The
+// writers take the queued members in that order; each member is written whole by one writer.
+// Memory stays bounded: at most kWriterBlocks blocks of data and kWriterJobs members are queued, the
+// caller waits for free ones. Where no thread can be started, every call does its writing at once.
+
+// Size of one block of member data, and how many blocks and members may be queued at once.
+enum { kWriterBlockBytes = 262144, kWriterBlocks = 8, kWriterJobs = 64, kWriterThreads = 2 };
+
+struct MemberWriters;
+
+struct WriterBlock {
+    WriterBlock* next;
+    unsigned long length;
+    char data[kWriterBlockBytes];
+};
+
+// Starts up to threads writer threads (kWriterThreads for the extraction; 0 writes everything on the
+// caller's thread). NULL when not even the memory for the queue can be had.
+MemberWriters* StartMemberWriters(int threads);
+
+// Queue a folder to create, or a file to create or overwrite with the member's date (DOS date in the
+// high word, time in the low word, local time). folder is the file's folder part (NULL or empty when it
+// has none); the folder is made when the file cannot be created at first. 0 once a writer failed.
+int QueueMemberFolder(MemberWriters* writers, const wchar_t* path);
+int QueueMemberFile(MemberWriters* writers, const wchar_t* path, const wchar_t* folder,
+                    unsigned long dosDate);
+
+// A free block for the file queued last; NULL once a writer failed. Each block taken goes back through
+// exactly one of QueueBlock (length bytes filled) or ReturnBlock.
+WriterBlock* TakeBlock(MemberWriters* writers);
+void QueueBlock(MemberWriters* writers, WriterBlock* block, unsigned long length);
+void ReturnBlock(MemberWriters* writers, WriterBlock* block);
+
+// The file queued last has all its data: its date is set and it is closed.
+void EndMemberFile(MemberWriters* writers);
+
+// Waits until every queued member is written, ends the threads and frees everything. 0 when all writes
+// succeeded (a file that could not be created is left out and is no failure), -1 after a failed write.
+int FinishMemberWriters(MemberWriters* writers);
