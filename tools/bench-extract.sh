@@ -148,6 +148,7 @@ import sys
 import threading
 import time
 import zipfile
+import zlib
 
 root, work, runs = sys.argv[1], sys.argv[2], int(sys.argv[3])
 sys.path.insert(0, os.path.join(root, "tests", "e2e"))
@@ -221,6 +222,25 @@ def expected_files(zip_path):
     return len(infos), sum(i.file_size for i in infos), len(archive.infolist())
 
 
+def check_members(zip_path, path):
+    """Every member's bytes (CRC-32) and date as the archive has them; the first difference, or None."""
+    with zipfile.ZipFile(zip_path) as archive:
+        for info in archive.infolist():
+            if info.is_dir():
+                continue
+            target = os.path.join(path, *info.filename.split("/"))
+            crc = 0
+            with open(target, "rb") as handle:
+                for chunk in iter(lambda: handle.read(1 << 20), b""):
+                    crc = zlib.crc32(chunk, crc)
+            if crc != info.CRC:
+                return "%s: CRC-32 %08x, expected %08x" % (info.filename, crc, info.CRC)
+            when = time.localtime(os.path.getmtime(target))[:6]
+            if when[:5] != info.date_time[:5] or abs(when[5] - info.date_time[5]) > 1:
+                return "%s: dated %s, expected %s" % (info.filename, when, info.date_time)
+    return None
+
+
 def tree(path):
     count = size = 0
     for folder, _, files in os.walk(path):
@@ -280,6 +300,10 @@ try:
             if got[0] < files or got[1] < size:
                 sys.exit("bench: %s, %s: %d files, %d bytes extracted; expected %d, %d"
                          % (kind, tool.__name__, *got, files, size))
+            # The installer under test is checked whole: every member's bytes and date.
+            fault = check_members(os.path.join(work, kind + ".zip"), out) if tool is ours else None
+            if fault:
+                sys.exit("bench: %s, ours: %s" % (kind, fault))
         os.makedirs(trash, exist_ok=True)
         os.rename(out, os.path.join(trash, str(len(os.listdir(trash)))))
         return result
