@@ -275,9 +275,13 @@ WriterBlock* TakeBlock(MemberWriters* w) {
         }
         if (w->blocks < kWriterBlocks) {
             block = (WriterBlock*)malloc(sizeof(WriterBlock));
-            if (block != NULL)
+            if (block != NULL) {
                 ++w->blocks;
-            break;
+                break;
+            }
+            // Out of memory: the blocks there are will do, and without any the walk stops.
+            if (w->blocks == 0 || w->threadCount == 0)
+                break;
         }
         Await(w, &w->caller);
     }
