@@ -317,6 +317,8 @@ class Prefix:
         for values in hives["system"].values():
             values.pop("DriverDate", None)
             values.pop("DriverDateData", None)
+        # Wine's debugger records its settings after one of Wine's own background processes crashed.
+        hives["user"].pop("software\\wine\\winedbg", None)
         return dict(files=files, **hives)
 
     # --- running ---------------------------------------------------------------------------------
