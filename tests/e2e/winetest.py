@@ -42,6 +42,8 @@ BASE_ENV = {
 # The user's shell folders, real folders in the template (Wine would link them into the home folder).
 SHELL_FOLDERS = ["Desktop", "Documents", "Downloads", "Music", "Pictures", "Videos", "Templates"]
 WINE_FONTS = ["tahoma.ttf", "tahomabd.ttf", "marlett.ttf"]
+# Raised whenever the template's making changes: a template of another version is made again.
+TEMPLATE_VERSION = "2"
 
 
 def _server(arch):
@@ -98,6 +100,8 @@ def _make_template(path, arch=ARCH):
     ]:
         _wine(work, "reg", "add", key, "/v", name, "/d", value, "/f", arch=arch, loader=loader)
     stop_server(work, arch)
+    with open(os.path.join(work, "glimmerly-template"), "w") as stamp:
+        stamp.write(TEMPLATE_VERSION)
     os.rename(work, path)
 
 
@@ -106,6 +110,9 @@ def ensure_template(path=TEMPLATE, arch=ARCH):
     os.makedirs(os.path.dirname(path), exist_ok=True)
     with open(path + ".lock", "w") as lock:
         fcntl.flock(lock, fcntl.LOCK_EX)
+        stamp = os.path.join(path, "glimmerly-template")
+        if os.path.isdir(path) and not (os.path.exists(stamp) and _read(stamp) == TEMPLATE_VERSION.encode()):
+            shutil.rmtree(path)
         if not os.path.isdir(path):
             _make_template(path, arch)
     return path
