@@ -92,13 +92,11 @@ int GetDefaultInstallFolder(wchar_t* folder) {
 void FillSilentDefaults(InstallOptions& options) {
     ResetInstallOptions(options);
     wchar_t folder[kPathChars];
-    if (ReadInstalledFolder(folder)) {
-        CopyText(options.targetFolder, kOptionsFolderChars, folder);
-        return;
+    if (!ReadInstalledFolder(folder)) {
+        GetDefaultInstallFolder(folder);
+        CopyText(options.iniFolder, kOptionsFolderChars, L"%APPDATA%\\Glimmerly");
     }
-    GetDefaultInstallFolder(folder);
     CopyText(options.targetFolder, kOptionsFolderChars, folder);
-    CopyText(options.iniFolder, kOptionsFolderChars, L"%APPDATA%\\Glimmerly");
 }
 
 int ReadFileVersionInfo(const wchar_t* path, wchar_t* version, wchar_t* company, size_t companyChars) {

@@ -34,6 +34,7 @@ struct Job {
 struct MemberFile {
     HANDLE handle;
     int failed;
+    unsigned long dosDate;
 };
 
 } // namespace
@@ -53,7 +54,6 @@ struct MemberWriters {
     HANDLE threads[kWriterThreads];
     int threadCount;   // 0: every call writes at once, on the caller's thread
     MemberFile direct; // then the file being written
-    unsigned long directDate;
 };
 
 namespace {
@@ -78,10 +78,18 @@ HANDLE CreateMemberFile(const wchar_t* path) {
                        NULL);
 }
 
-// Creates a member's file. One that cannot be created (held open by a running viewer, read-only) is
-// left as it is; its data is dropped, and that is no failure.
-MemberFile OpenJobFile(const Job* job) {
-    MemberFile file = {CreateMemberFile(job->path), 0};
+// Makes a member's folder, or creates its file; nothing once a write failed. A file that cannot be
+// created (held open by a running viewer, read-only) is left as it is; its data is dropped, and that is
+// no failure.
+MemberFile StartJob(const Job* job, int failed) {
+    MemberFile file = {INVALID_HANDLE_VALUE, 0, job->dosDate};
+    if (failed)
+        return file;
+    if (job->isFolder) {
+        _wmkdir(job->path); // an existing folder is no error
+        return file;
+    }
+    file.handle = CreateMemberFile(job->path);
     if (file.handle == INVALID_HANDLE_VALUE && job->folder[0] != L'\0') {
         // The folder may have no directory entry, or one that comes later in the archive.
         CreateMemberFolders(job->folder);
@@ -99,11 +107,11 @@ void WriteBlock(MemberFile* file, const WriterBlock* block) {
 }
 
 // The date is set through the handle that wrote the file, then it is closed. 0 after a failed write.
-int CloseJobFile(MemberFile* file, unsigned long dosDate) {
+int CloseJobFile(MemberFile* file) {
     if (file->handle == INVALID_HANDLE_VALUE)
         return 1;
     if (!file->failed)
-        SetFileDateFromMember(file->handle, dosDate);
+        SetFileDateFromMember(file->handle, file->dosDate);
     CloseHandle(file->handle);
     file->handle = INVALID_HANDLE_VALUE;
     return !file->failed;
@@ -122,13 +130,9 @@ void FreeBlocks(MemberWriters* w, WriterBlock* blocks) {
 
 // Writes one member taken from the queue; called and returning with the lock held.
 void WriteJob(MemberWriters* w, Waiter* self, Job* job) {
-    int skip = w->failed;
+    int failed = w->failed;
     LeaveCriticalSection(&w->lock);
-    MemberFile file = {INVALID_HANDLE_VALUE, 0};
-    if (!skip && job->isFolder)
-        _wmkdir(job->path); // an existing folder is no error
-    else if (!skip)
-        file = OpenJobFile(job);
+    MemberFile file = StartJob(job, failed);
     EnterCriticalSection(&w->lock);
 
     while (!job->isFolder) {
@@ -140,7 +144,7 @@ void WriteJob(MemberWriters* w, Waiter* self, Job* job) {
         LeaveCriticalSection(&w->lock);
         for (WriterBlock* block = blocks; block != NULL; block = block->next)
             WriteBlock(&file, block);
-        int closed = ended ? CloseJobFile(&file, job->dosDate) : 1;
+        int closed = ended ? CloseJobFile(&file) : 1;
         EnterCriticalSection(&w->lock);
         FreeBlocks(w, blocks);
         if (!closed)
@@ -185,11 +189,7 @@ int InitWaiter(Waiter* waiter, MemberWriters* owner) {
 // Hands a member to the writers, or writes it at once without them; 0 once a write failed.
 int QueueJob(MemberWriters* w, Job* job) {
     if (w->threadCount == 0) {
-        if (!w->failed && job->isFolder)
-            _wmkdir(job->path);
-        else if (!w->failed)
-            w->direct = OpenJobFile(job);
-        w->directDate = job->dosDate;
+        w->direct = StartJob(job, w->failed);
         int queued = !w->failed;
         free(job);
         return queued;
@@ -317,7 +317,7 @@ void QueueBlock(MemberWriters* w, WriterBlock* block, unsigned long length) {
 
 void EndMemberFile(MemberWriters* w) {
     if (w->threadCount == 0) {
-        if (!CloseJobFile(&w->direct, w->directDate))
+        if (!CloseJobFile(&w->direct))
             w->failed = 1;
         return;
     }
