@@ -2,7 +2,7 @@
 
 #include "install/InstallOptions.h"
 #include "install/PathHelpers.h"
-#include "pages/FileTypeCatalogue.h"
+#include "shell/FileTypeCatalogue.h"
 
 #include <wchar.h>
 #include <stdlib.h>

@@ -2,13 +2,13 @@
 
 #include "app/CommandLine.h"
 #include "app/StartUp.h"
-#include "app/WizPropertySheet.h"
+#include "driver/InstallDriver.h"
 #include "install/ExistingInstallation.h"
-#include "install/InstallDriver.h"
 #include "install/InstallLog.h"
 #include "install/PathHelpers.h"
-#include "pages/WizPropertyPage.h"
 #include "res/resource.h"
+#include "wizard/WizPropertyPage.h"
+#include "wizard/WizPropertySheet.h"
 
 #include <commctrl.h>
 #include <string.h>

@@ -1,8 +1,8 @@
 #include "shell/FileTypeRegistration.h"
 
 #include "install/PathHelpers.h"
-#include "pages/FileTypeCatalogue.h"
 #include "shell/DerivedText.h"
+#include "shell/FileTypeCatalogue.h"
 #include "shell/PackagedAppClasses.h"
 
 #include <shlobj.h>

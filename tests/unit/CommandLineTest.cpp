@@ -1,6 +1,6 @@
 #include "app/CommandLine.h"
 #include "install/InstallOptions.h"
-#include "pages/FileTypeCatalogue.h"
+#include "shell/FileTypeCatalogue.h"
 
 #include <gtest/gtest.h>
 #include <string>

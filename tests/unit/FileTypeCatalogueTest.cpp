@@ -1,4 +1,4 @@
-#include "pages/FileTypeCatalogue.h"
+#include "shell/FileTypeCatalogue.h"
 
 #include "ExpectedFileTypes.h"
 

@@ -1,5 +1,5 @@
+#include "driver/InstallDriver.h"
 #include "framework/Interaction.h"
-#include "install/InstallDriver.h"
 #include "install/PathHelpers.h"
 
 #include "TestFiles.h"

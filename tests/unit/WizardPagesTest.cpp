@@ -2,9 +2,9 @@
 #include "controls/XColorStatic.h"
 #include "framework/Interaction.h"
 #include "install/PathHelpers.h"
-#include "pages/FileTypeCatalogue.h"
-#include "pages/WizPropertyPage.h"
 #include "res/resource.h"
+#include "shell/FileTypeCatalogue.h"
+#include "wizard/WizPropertyPage.h"
 
 #include <gtest/gtest.h>
 #include <commctrl.h>

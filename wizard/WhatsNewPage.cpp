@@ -1,4 +1,4 @@
-#include "pages/WizPropertyPage.h"
+#include "wizard/WizPropertyPage.h"
 
 #include "res/resource.h"
 

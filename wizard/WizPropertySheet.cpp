@@ -1,7 +1,7 @@
-#include "app/WizPropertySheet.h"
+#include "wizard/WizPropertySheet.h"
 
-#include "pages/WizPropertyPage.h"
 #include "res/resource.h"
+#include "wizard/WizPropertyPage.h"
 
 CWizPropertySheet wizardSheet(L"Glimmerly Setup");
 

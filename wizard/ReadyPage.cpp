@@ -1,10 +1,10 @@
-#include "pages/WizPropertyPage.h"
+#include "wizard/WizPropertyPage.h"
 
-#include "app/WizPropertySheet.h"
-#include "install/InstallDriver.h"
+#include "driver/InstallDriver.h"
 #include "install/PathHelpers.h"
 #include "res/resource.h"
 #include "shell/VersionChecks.h"
+#include "wizard/WizPropertySheet.h"
 
 #include <stdio.h>
 

@@ -1,8 +1,8 @@
-#include "pages/WizPropertyPage.h"
+#include "wizard/WizPropertyPage.h"
 
-#include "app/WizPropertySheet.h"
 #include "framework/Interaction.h"
 #include "res/resource.h"
+#include "wizard/WizPropertySheet.h"
 
 void CWizPropertyPage::SetUpFinishPage() {
     SendDlgItemMessageW(m_hWnd, IDC_FINISH_TITLE, WM_SETFONT, (WPARAM)(HFONT)sheet->titleFont, TRUE);

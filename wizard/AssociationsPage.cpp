@@ -1,9 +1,9 @@
-#include "pages/WizPropertyPage.h"
+#include "wizard/WizPropertyPage.h"
 
-#include "app/WizPropertySheet.h"
-#include "pages/FileTypeCatalogue.h"
 #include "res/resource.h"
+#include "shell/FileTypeCatalogue.h"
 #include "shell/VersionChecks.h"
+#include "wizard/WizPropertySheet.h"
 
 namespace {
 

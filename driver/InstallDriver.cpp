@@ -1,4 +1,4 @@
-#include "install/InstallDriver.h"
+#include "driver/InstallDriver.h"
 
 #include "framework/Interaction.h"
 #include "install/InstallLog.h"

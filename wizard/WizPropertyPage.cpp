@@ -1,7 +1,7 @@
-#include "pages/WizPropertyPage.h"
+#include "wizard/WizPropertyPage.h"
 
-#include "app/WizPropertySheet.h"
 #include "res/resource.h"
+#include "wizard/WizPropertySheet.h"
 
 int CWizPropertyPage::Position() const {
     return sheet->GetPageIndex(this);

@@ -1,11 +1,11 @@
-#include "pages/WizPropertyPage.h"
+#include "wizard/WizPropertyPage.h"
 
-#include "app/WizPropertySheet.h"
 #include "framework/Interaction.h"
 #include "install/ExistingInstallation.h"
 #include "install/PathHelpers.h"
 #include "res/resource.h"
 #include "shell/ProductVersion.h"
+#include "wizard/WizPropertySheet.h"
 
 #include <stdio.h>
 #include <wchar.h>
