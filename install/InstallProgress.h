@@ -1,0 +1,11 @@
+#pragma once
+
+// How far an installation has come, for the wizard's progress bar. Both calls come from the thread that
+// installs; either pointer may be NULL, and the silent road passes no progress at all.
+struct InstallProgress {
+    // Bytes of member data extracted so far, against all the payload holds.
+    void (*extracted)(void* context, unsigned long long done, unsigned long long total);
+    // After the extraction: step of steps (the settings file, the links, the registration) has begun.
+    void (*step)(void* context, int step, int steps);
+    void* context;
+};
