@@ -244,7 +244,12 @@ int ExtractArchive(const wchar_t* archivePath, const wchar_t* targetFolder, int 
         return -1;
     zlib_filefunc64_def functions;
     FillArchiveFileFunctions(&functions);
-    unzFile archive = unzOpen2_64(archivePath, &functions);
+    return ExtractArchiveThrough(&functions, archivePath, targetFolder, keepIcons);
+}
+
+int ExtractArchiveThrough(zlib_filefunc64_def* functions, const void* archiveName,
+                          const wchar_t* targetFolder, int keepIcons) {
+    unzFile archive = unzOpen2_64(archiveName, functions);
     if (archive == NULL)
         return -1;
     // A name that would leave the target folder fails the archive before anything is written.
@@ -266,8 +271,7 @@ int ExtractArchive(const wchar_t* archivePath, const wchar_t* targetFolder, int 
     return result;
 }
 
-int ExtractPayload(int resourceId, const wchar_t* resourceType, const wchar_t* tempFileName,
-                   const wchar_t* targetFolder, int keepIcons) {
+int ExtractPayload(int resourceId, const wchar_t* resourceType, const wchar_t* targetFolder, int keepIcons) {
     DWORD size = 0, recordSize = 0;
     const void* bytes = OwnResource(resourceId, resourceType, &size);
     const void* record = OwnResource(resourceId, kPayloadRecordType, &recordSize);
@@ -275,26 +279,12 @@ int ExtractPayload(int resourceId, const wchar_t* resourceType, const wchar_t* t
     // build checked every member, so matching its record stands for checking them all again.
     if (!PayloadMatchesRecord(bytes, size, record, recordSize))
         return -1;
-
-    wchar_t tempPath[kTempPathChars] = L"";
-    DWORD length = GetTempPathW(kTempPathChars - 1, tempPath);
-    if (length == 0 || length >= kTempPathChars - 1)
-        return -1;
-    if (tempPath[length - 1] != L'\\' && !AppendText(tempPath, kTempPathChars, L"\\"))
-        return -1;
-    if (!AppendText(tempPath, kTempPathChars, tempFileName))
-        return -1;
-
-    FILE* file = _wfopen(tempPath, L"wb");
-    if (file == NULL)
-        return -1;
-    size_t written = fwrite(bytes, 1, size, file);
-    int closed = fclose(file);
-    int result = -1;
-    if (written == size && closed == 0)
-        result = ExtractArchive(tempPath, targetFolder, keepIcons);
-    _wremove(tempPath);
-    return result;
+    // Read where it is mapped: a file in the temporary folder could be swapped or linked elsewhere by
+    // another program of the user between the check and the extraction.
+    MemoryArchive payload = {bytes, size};
+    zlib_filefunc64_def functions;
+    FillMemoryArchiveFunctions(&functions);
+    return ExtractArchiveThrough(&functions, &payload, targetFolder, keepIcons);
 }
 
 int DecideKeepIcons(const wchar_t* iconsPath) {

@@ -3,7 +3,7 @@
 #include <unzip.h>
 
 // Sizes of the extraction's buffers: a member name with its terminator, the member name as UTF-16 with
-// its terminator, and the temporary path.
+// its terminator, and a folder path.
 enum { kMemberNameBytes = 520, kWideMemberChars = 324, kTempPathChars = 520 };
 
 // The build stores a record beside the payload, under the same id with this resource type: the archive's
@@ -14,11 +14,10 @@ enum { kPayloadRecordBytes = 8 };
 // Size in bytes of the icons library that this setup would install as version 4.30.
 constexpr unsigned long long kIconsLibraryBytes = 226816;
 
-// Writes the payload resource to tempFileName in the temporary folder, extracts it into targetFolder
-// (absolute, ending in a backslash) and deletes the temporary file again. 0 on success, -1 on failure;
-// a payload that differs from its record fails before anything is written.
-int ExtractPayload(int resourceId, const wchar_t* resourceType, const wchar_t* tempFileName,
-                   const wchar_t* targetFolder, int keepIcons);
+// Extracts the payload resource straight from the program's mapped image into targetFolder (absolute,
+// ending in a backslash); no archive file is written. 0 on success, -1 on failure; a payload that differs
+// from its record fails before anything is written.
+int ExtractPayload(int resourceId, const wchar_t* resourceType, const wchar_t* targetFolder, int keepIcons);
 
 // 1 when size bytes are the archive that the record describes; the record has kPayloadRecordBytes.
 int PayloadMatchesRecord(const void* bytes, unsigned long size, const void* record, unsigned long recordSize);
@@ -28,6 +27,10 @@ int PayloadMatchesRecord(const void* bytes, unsigned long size, const void* reco
 // stops it after the members before it were written). A failure after the folder was entered restores
 // the previous current directory, so the caller's log lands there.
 int ExtractArchive(const wchar_t* archivePath, const wchar_t* targetFolder, int keepIcons);
+
+// The same for an archive minizip opens through functions, with archiveName handed to their open.
+int ExtractArchiveThrough(zlib_filefunc64_def* functions, const void* archiveName,
+                          const wchar_t* targetFolder, int keepIcons);
 
 // Walks the central directory only: every name readable, within bounds and safe. 0 when all are, -1
 // otherwise. Inflates and writes nothing.
