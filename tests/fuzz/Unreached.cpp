@@ -3,6 +3,7 @@
 // was made for, so the run stops there.
 #include "install/ExistingInstallation.h"
 #include "install/MemberWriters.h"
+#include "install/SafePath.h"
 
 #include <windows.h>
 #include <stdio.h>
@@ -26,7 +27,6 @@ extern "C" {
 
 GLIMMERLY_UNREACHED(int, WideCharToMultiByte, (UINT, DWORD, LPCWSTR, int, LPSTR, int, LPCSTR, BOOL*))
 GLIMMERLY_UNREACHED(DWORD, GetTempPathW, (DWORD, LPWSTR))
-GLIMMERLY_UNREACHED(BOOL, WriteFile, (HANDLE, const void*, DWORD, DWORD*, void*))
 GLIMMERLY_UNREACHED(BOOL, GetFileTime, (HANDLE, FILETIME*, FILETIME*, FILETIME*))
 GLIMMERLY_UNREACHED(BOOL, SetFileTime, (HANDLE, const FILETIME*, const FILETIME*, const FILETIME*))
 GLIMMERLY_UNREACHED(BOOL, DosDateTimeToFileTime, (WORD, WORD, FILETIME*))
@@ -86,4 +86,8 @@ void EndMemberFile(MemberWriters*) {
 
 int FinishMemberWriters(MemberWriters*) {
     Unreached("FinishMemberWriters");
+}
+
+int CreateFoldersWithoutLink(const wchar_t*) {
+    Unreached("CreateFoldersWithoutLink");
 }
