@@ -1,10 +1,11 @@
 """The silent road end to end: switches, the running-viewer refusal, failures in the install log."""
 import datetime
+import os
 import re
 import unittest
 
 from test_binary import STRINGS
-from winetest import Prefix
+from winetest import USER, Prefix
 from wizard import FOLDER, IDYES, SHEET_CANCEL, Wizard
 
 HYPHENS = b"-" * 48 + b"\r\n"
@@ -115,6 +116,58 @@ class ExistingInstallation(unittest.TestCase):
             p.run("/silent", cwd=WORK)
             self.assertFalse(p.exists("C:\\Other\\Plugins"))
             self.assertTrue(p.exists(program_files + "\\Glimmerly\\Plugins"))
+
+
+# What another program of the user may plant where the elevated setup writes: links (Unix links stand in
+# for links and junctions) to a file and a folder that are not the user's.
+FOREIGN_FILE = "C:\\windows\\system32\\foreign.dll"
+FOREIGN_FOLDER = "C:\\windows\\foreign"
+APPS = "/silent /folder=C:\\Apps\\Glimmerly"
+PROFILE = "C:\\users\\" + USER
+PROGRAMS = PROFILE + "\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs\\Glimmerly"
+SETTINGS = PROFILE + "\\AppData\\Roaming\\Glimmerly"
+# kind, switches, {planted link: its target}, files put there first, whether the viewer gets installed.
+PLANTS = [
+    ("temporary archive", APPS, {"C:\\Temp\\glimg_x32.zip": FOREIGN_FILE}, {}, True),
+    ("install log of a failing run", "/silent /folder=", {LOG: FOREIGN_FILE}, {}, False),
+    ("settings conversion file", APPS, {SETTINGS + "\\gl_main32.ini_temp": FOREIGN_FILE},
+     {SETTINGS + "\\gl_main32.ini": b"[Others]\r\nKey=Wert\r\n"}, True),
+    ("settings folder", APPS, {SETTINGS: FOREIGN_FOLDER}, {}, True),
+    ("shortcuts", APPS + " /desktop=1 /group=1",
+     {PROFILE + "\\Desktop\\Glimmerly.lnk": FOREIGN_FILE, PROGRAMS + "\\Glimmerly 4.60.lnk": FOREIGN_FILE}, {}, True),
+    ("start-menu group folder", APPS + " /group=1", {PROGRAMS: FOREIGN_FOLDER}, {}, True),
+]
+
+
+class PlantedLinks(unittest.TestCase):
+    def foreign(self, p):
+        """Every file below the foreign folder and the foreign file, with their bytes."""
+        found = {FOREIGN_FILE: p.read_bytes(FOREIGN_FILE) if p.exists(FOREIGN_FILE) else None}
+        for root, _, files in os.walk(p.host(FOREIGN_FOLDER)):
+            for name in files:
+                with open(os.path.join(root, name), "rb") as handle:
+                    found[os.path.join(root, name)] = handle.read()
+        return found
+
+    def test_nothing_is_written_moved_or_deleted_through_a_planted_link(self):
+        for kind, switches, links, files, installs in PLANTS:
+            with self.subTest(kind), Prefix("win7") as p:
+                p.put_file(FOREIGN_FILE, b"not the user's\0" * 64)
+                p.put_file(FOREIGN_FOLDER + "\\keep.txt", b"not the user's either")
+                p.put_file("C:\\Temp\\other.tmp", b"")
+                p.set_value("user", "Environment", "TEMP", "C:\\Temp")
+                p.set_value("user", "Environment", "TMP", "C:\\Temp")
+                for path, data in files.items():
+                    p.put_file(path, data)
+                for link, target in links.items():
+                    os.makedirs(os.path.dirname(p.host(link)), exist_ok=True)
+                    os.symlink(p.host(target), p.host(link))
+                before = self.foreign(p)
+                p.run(switches, cwd=WORK)
+                self.assertEqual(self.foreign(p), before)
+                self.assertEqual(p.exists("C:\\Apps\\Glimmerly\\gl_main32.exe"), installs)
+                # The failing run's entry is skipped, not written through the link.
+                self.assertFalse(os.path.isfile(p.host(LOG)) and not os.path.islink(p.host(LOG)))
 
 
 if __name__ == "__main__":
