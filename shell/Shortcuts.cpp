@@ -26,25 +26,6 @@ typedef BOOL(WINAPI* PathFromIdListFunction)(LPCITEMIDLIST, LPWSTR);
 typedef HRESULT(WINAPI* CreateStreamFunction)(HGLOBAL, BOOL, LPSTREAM*);
 typedef HRESULT(WINAPI* StreamMemoryFunction)(LPSTREAM, HGLOBAL*);
 
-// Owns one interface pointer and releases it.
-template <class Interface> class ComPointer {
-  public:
-    ComPointer() = default;
-    ~ComPointer() {
-        if (pointer_ != NULL)
-            pointer_->Release();
-    }
-    ComPointer(const ComPointer&) = delete;
-    ComPointer& operator=(const ComPointer&) = delete;
-    void** Receive() { return (void**)&pointer_; }
-    Interface* operator->() const { return pointer_; }
-    Interface* Get() const { return pointer_; }
-    explicit operator bool() const { return pointer_ != NULL; }
-
-  private:
-    Interface* pointer_ = NULL;
-};
-
 // The link's bytes are made in memory and written through a handle that reached the link file without
 // following a link planted at its name, where a save by name would write wherever that one points.
 int WriteLinkFile(IShellLinkW* link, const wchar_t* linkPath) {
