@@ -160,3 +160,11 @@ void FillMemoryArchiveFunctions(zlib_filefunc64_def* functions) {
     FillArchiveFileFunctions(functions);
     functions->zopen64_file = OpenMemoryArchive;
 }
+
+const void* OwnResource(int id, const wchar_t* type, unsigned long* size) {
+    HRSRC found = FindResourceW(NULL, MAKEINTRESOURCEW(id), type);
+    HGLOBAL loaded = found != NULL ? LoadResource(NULL, found) : NULL;
+    const void* bytes = loaded != NULL ? LockResource(loaded) : NULL;
+    *size = found != NULL ? SizeofResource(NULL, found) : 0;
+    return *size > 0 ? bytes : NULL;
+}

@@ -16,3 +16,6 @@ struct MemoryArchive {
 
 // File functions for minizip that read a MemoryArchive: no file is written or opened by name.
 void FillMemoryArchiveFunctions(zlib_filefunc64_def* functions);
+
+// The bytes of resource (id, type) of the program's own module; NULL when it is missing or empty.
+const void* OwnResource(int id, const wchar_t* type, unsigned long* size);

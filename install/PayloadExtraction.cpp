@@ -132,15 +132,6 @@ int ExtractCurrentMember(unzFile archive, MemberWriters* writers, int keepPaths,
     return WriteCurrentMember(archive, info, name, writers, keepPaths, password);
 }
 
-// The bytes of resource (id, type) of the program's own module; NULL when it is missing or empty.
-const void* OwnResource(int id, const wchar_t* type, DWORD* size) {
-    HRSRC found = FindResourceW(NULL, MAKEINTRESOURCEW(id), type);
-    HGLOBAL loaded = found != NULL ? LoadResource(NULL, found) : NULL;
-    const void* bytes = loaded != NULL ? LockResource(loaded) : NULL;
-    *size = found != NULL ? SizeofResource(NULL, found) : 0;
-    return *size > 0 ? bytes : NULL;
-}
-
 int VersionThousandths(const wchar_t* version) {
     char text[kPathChars];
     if (WideCharToMultiByte(CP_ACP, 0, version, -1, text, (int)sizeof text, NULL, NULL) == 0)
@@ -272,7 +263,7 @@ int ExtractArchiveThrough(zlib_filefunc64_def* functions, const void* archiveNam
 }
 
 int ExtractPayload(int resourceId, const wchar_t* resourceType, const wchar_t* targetFolder, int keepIcons) {
-    DWORD size = 0, recordSize = 0;
+    unsigned long size = 0, recordSize = 0;
     const void* bytes = OwnResource(resourceId, resourceType, &size);
     const void* record = OwnResource(resourceId, kPayloadRecordType, &recordSize);
     // A program damaged after it was built (a broken download) changes no file of an installation: the

@@ -1,6 +1,7 @@
 #include "wizard/WizPropertyPage.h"
 
 #include "framework/Interaction.h"
+#include "install/InstalledViewer.h"
 #include "res/resource.h"
 #include "wizard/WizPropertySheet.h"
 
@@ -22,10 +23,15 @@ void RunFinishActions(CWizPropertySheet& sheet) {
     if (finish->IsDlgButtonChecked(IDC_START_VIEWER)) {
         wchar_t viewer[kPathChars];
         CopyText(viewer, kPathChars, sheet.installedFolder);
-        if (AppendText(viewer, kPathChars, L"gl_main32.exe")) {
-            ShellOpen(GetActiveWindow(), viewer, L"", NULL, SW_SHOW);
-            Sleep(50);
-            sheet.FindViewerWindow();
-        }
+        if (!AppendText(viewer, kPathChars, L"gl_main32.exe"))
+            return;
+        // Only the viewer this installation wrote is started, and it cannot be swapped while it starts.
+        HANDLE held = HoldPayloadMember(viewer, IDR_PAYLOAD, L"ZIP", "gl_main32.exe");
+        if (held == INVALID_HANDLE_VALUE)
+            return;
+        ShellOpen(GetActiveWindow(), viewer, L"", NULL, SW_SHOW);
+        Sleep(50);
+        sheet.FindViewerWindow();
+        CloseHandle(held);
     }
 }
