@@ -3,15 +3,13 @@ exit status of every outcome on both roads."""
 import datetime
 import os
 import re
-import shutil
 import tempfile
 import unittest
 
 from test_binary import STRINGS
 from test_extraction import broken_payloads, log_messages, replace_payload
 from winetest import SETUP_EXE, Prefix
-from test_wizard import to_page
-from wizard import FOLDER, IDOK, IDYES, SHEET_CANCEL, SHOW_FAQ, START_VIEWER, Wizard
+from wizard import FOLDER, IDOK, IDYES, SHEET_CANCEL, Wizard
 
 HYPHENS = b"-" * 48 + b"\r\n"
 WORK = "C:\\work"
@@ -105,104 +103,46 @@ class SilentInstallation(unittest.TestCase):
 
 
 class ExitStatus(unittest.TestCase):
-    """The README's table: each outcome, its exit status and what the run tells, the messages it appends
-    to the log (silent) or the message boxes it shows (wizard). The rows share one prefix, in order."""
-
-    def setUp(self):
-        self.scratch = tempfile.mkdtemp(prefix="glimmerly-status-")
-        self.p = Prefix("win7")
-        self.held = None
-
-    def tearDown(self):
-        if self.held:
-            self.held.close()
-        self.p.close()
-        shutil.rmtree(self.scratch, ignore_errors=True)
-
-    def silent(self, command_line, exe=None):
-        status = self.p.run("/silent " + command_line, cwd=WORK, exe=exe).status
-        told = []
-        if self.p.exists(LOG):
-            told = [m.decode("latin-1").replace("\r\n", "\n") for m in log_messages(self.p.read_bytes(LOG))]
-            os.remove(self.p.host(LOG))
-        return status, told
-
-    def answer(self, w, *buttons):
-        """The texts of the boxes w shows next, each answered with its button."""
-        told = []
-        for button in buttons:
-            told.append(w.box()[1])
-            w.answer(button)
-        return told
-
-    def ended(self, w, told):
-        self.assertTrue(w.ended(30))
-        return w.status(), told
-
-    def another_setup_silent(self):
-        self.held = Wizard(self.p, cwd=WORK)
-        return self.silent("/folder=C:\\Second")
-
-    def another_setup_wizard(self):
-        w = Wizard(self.p, cwd=WORK, attach=False)
-        try:
-            return self.ended(w, self.answer(w, IDOK))
-        finally:
-            w.close()
-
-    def cancelled(self):
-        self.held.click(SHEET_CANCEL)
-        return self.ended(self.held, self.answer(self.held, IDYES))
-
-    def wizard(self, folder, then):
-        w = Wizard(self.p, cwd=WORK)
-        try:
-            w.set_text(FOLDER, folder)
-            to_page(w, 3)
-            w.next()
-            return self.ended(w, then(w))
-        finally:
-            w.close()
-
-    def failed_then_close_box(self, w):
-        told = self.answer(w, IDOK)
-        w.wait_page(0)
-        w.do("close")
-        return told + self.answer(w, IDYES)
-
-    def finished_without_actions(self, w):
-        w.wait_page(4)
-        for control in (SHOW_FAQ, START_VIEWER, SHEET_CANCEL):
-            w.click(control)
-        return []
-
-    def viewer_running(self):
-        self.p.start_viewer()
-        return self.silent("/folder=C:\\Third")
-
     def test_each_outcome_has_its_exit_status(self):
-        damaged = replace_payload(SETUP_EXE, broken_payloads()["truncated"], os.path.join(self.scratch, "d.exe"))
-        rows = [
-            # outcome, the run, exit status, what it tells
-            ("complete", lambda: self.silent("/folder=C:\\Apps\\Glimmerly"), 0, []),
-            ("string 5", lambda: self.silent("/folder="), 123, [STRINGS[5] + ": "]),
-            ("string 11", lambda: self.silent("/folder=Q:\\Nowhere"), 82, [STRINGS[11] + ": Q:\\Nowhere\\"]),
-            ("string 7", lambda: self.silent("/folder=C:\\Damaged", damaged), 1603,
-             ["C:\\Damaged\\: " + STRINGS[7]]),
-            # RESTART NEEDED (3010, the log line naming the file) and A FOLDER WHERE NOTHING CAN BE
-            # WRITTEN (1603) come here with the replacement of files in use.
-            ("another setup runs, silent", self.another_setup_silent, 1618, [STRINGS[14]]),
-            ("another setup runs, wizard", self.another_setup_wizard, 1618, [STRINGS[14]]),
-            ("cancelled: Beenden before installing", self.cancelled, 1602, [STRINGS[3]]),
-            ("string 11 in the wizard, then the close box", lambda: self.wizard("Q:\\Nowhere",
-             self.failed_then_close_box), 82, [STRINGS[11], STRINGS[3]]),
-            ("complete in the wizard", lambda: self.wizard("C:\\Apps\\Wizard", self.finished_without_actions),
-             0, []),
-            ("string 10", self.viewer_running, 170, [STRINGS[10]]),
-        ]
-        for outcome, run, status, told in rows:
-            with self.subTest(outcome):
-                self.assertEqual(run(), (status, told))
+        """The README's table, row by row in one prefix: the exit status and what the run tells, the
+        messages it appends to the log (silent) or the texts of the boxes it shows (wizard). A complete
+        installation in the wizard ends with 0 (FinishActions)."""
+        with tempfile.TemporaryDirectory() as scratch, Prefix("win7") as p:
+            damaged = replace_payload(SETUP_EXE, broken_payloads()["truncated"], os.path.join(scratch, "d.exe"))
+            held = []
+
+            def silent(switches, exe=None):
+                status = p.run("/silent " + switches, cwd=WORK, exe=exe).status
+                told = log_messages(p.read_bytes(LOG)) if p.exists(LOG) else []
+                if told:
+                    os.remove(p.host(LOG))
+                return status, [m.decode("latin-1").replace("\r\n", "\n") for m in told]
+
+            def answered(w, *buttons):
+                """w's exit status and the texts of the boxes it shows, each answered with its button."""
+                told = []
+                for button in buttons:
+                    told.append(w.box()[1])
+                    w.answer(button)
+                self.assertTrue(w.ended(30))
+                return w.status(), told
+
+            rows = [  # outcome, the run, exit status, what it tells
+                ("complete", lambda: silent("/folder=C:\\Apps\\Glimmerly"), 0, []),
+                ("string 5", lambda: silent("/folder="), 123, [STRINGS[5] + ": "]),
+                ("string 11", lambda: silent("/folder=Q:\\Nowhere"), 82, [STRINGS[11] + ": Q:\\Nowhere\\"]),
+                ("string 7", lambda: silent("/folder=C:\\Bad", damaged), 1603, ["C:\\Bad\\: " + STRINGS[7]]),
+                # RESTART NEEDED (3010 and the log line naming the file) and A FOLDER WHERE NOTHING CAN BE
+                # WRITTEN (1603) belong here, with the replacement of files in use.
+                ("another setup runs, silent", lambda: held.append(Wizard(p, cwd=WORK)) or silent("/folder=C:\\B"),
+                 1618, [STRINGS[14]]),
+                ("another setup runs, wizard", lambda: answered(Wizard(p, attach=False), IDOK), 1618, [STRINGS[14]]),
+                ("cancelled", lambda: held[0].click(SHEET_CANCEL) or answered(held[0], IDYES), 1602, [STRINGS[3]]),
+                ("string 10", lambda: p.start_viewer() or silent("/folder=C:\\C"), 170, [STRINGS[10]]),
+            ]
+            for outcome, run, status, told in rows:
+                with self.subTest(outcome):
+                    self.assertEqual(run(), (status, told))
 
 
 OPEN_COMMAND = r"Software\Classes\Glimmerly\shell\open\command"
