@@ -49,8 +49,8 @@ STRINGS = {
     10: "Warnung: Glimmerly läuft!\nBeenden Sie bitte Glimmerly bevor Sie mit der Installation fortsetzen!",
     11: "Kann Zielverzeichnis nicht erstellen!\n\nBitte überprüfen Sie Ihre Schreibrechte und "
         "System-Policies!\n\nVersuchen Sie das Zielverzeichnis zuerst händisch zu erstellen.",
-    12: "Neustart erforderlich!",
-    13: "Windows muss neu gestartet werden, um die Installation abzuschließen!",
+    12: "Windows muss neu gestartet werden, um die Installation abzuschließen.",
+    13: "Neustart erforderlich!",
     14: "Warnung: Eine andere Glimmerly Installation läuft bereits!\nWarten Sie bitte, bis sie beendet ist!",
 }
 
