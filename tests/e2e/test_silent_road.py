@@ -119,7 +119,6 @@ class ExitStatus(unittest.TestCase):
                 return status, [m.decode("latin-1").replace("\r\n", "\n") for m in told]
 
             def answered(w, *buttons):
-                """w's exit status and the texts of the boxes it shows, each answered with its button."""
                 told = []
                 for button in buttons:
                     told.append(w.box()[1])
