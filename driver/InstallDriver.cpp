@@ -38,19 +38,19 @@ void ReportFailure(const InstallOptions& options, int id, const wchar_t* folder,
 
 } // namespace
 
-int RunInstallation(InstallOptions& options) {
+InstallResult RunInstallation(InstallOptions& options) {
     wchar_t folder[kOptionsFolderChars];
     CopyText(folder, kOptionsFolderChars, options.targetFolder);
     if (folder[0] == L'\0') {
         ReportFailure(options, IDS_INVALID_FOLDER, folder, false);
-        return 0;
+        return kInstallInvalidFolder;
     }
     // The folder is formed once, before anything is created, and every later step names this one text.
     // A longer folder would leave no room for the paths and commands derived from it.
     if (!NormaliseFolder(folder, kOptionsFolderChars) || !InstallFolderFits(folder) ||
         !CreateDirectoryChain(folder)) {
         ReportFailure(options, IDS_CANNOT_CREATE_FOLDER, folder, false);
-        return 0;
+        return kInstallFolderNotCreated;
     }
 
     wchar_t plugins[kOptionsFolderChars];
@@ -62,9 +62,11 @@ int RunInstallation(InstallOptions& options) {
     icons[kOptionsFolderChars - 1] = L'\0';
     int keepIcons = DecideKeepIcons(icons);
 
-    if (ExtractPayload(IDR_PAYLOAD, L"ZIP", folder, keepIcons) != 0) {
+    // Only these two outcomes leave the payload's files in place; any other value is a failure.
+    int extracted = ExtractPayload(IDR_PAYLOAD, L"ZIP", folder, keepIcons);
+    if (extracted != kInstallComplete && extracted != kInstallRestartNeeded) {
         ReportFailure(options, IDS_INSTALL_FAILED, folder, true);
-        return 0;
+        return kInstallFailed;
     }
 
     // From here on the run completes: the caller's record names the folder that holds the files.
@@ -86,5 +88,5 @@ int RunInstallation(InstallOptions& options) {
                       options.shortcutsForAllUsers, options.associationSelection,
                       options.associationsForAllUsers);
     ConvertSettingsToUnicode(settingsFile);
-    return 1;
+    return extracted == kInstallRestartNeeded ? kInstallRestartNeeded : kInstallComplete;
 }

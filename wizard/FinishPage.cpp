@@ -14,6 +14,18 @@ void CWizPropertyPage::SetUpFinishPage() {
     SetWindowTextW(sheet->GetDlgItem(CPropertySheet::kCancelButton), finishText);
     EnableSheetButton(CPropertySheet::kBackButton, FALSE);
     EnableSheetButton(CPropertySheet::kNextButton, FALSE);
+    // The page's own words call the installation done; with a file still waiting for the restart it
+    // is not.
+    if (sheet->result == kInstallRestartNeeded) {
+        const struct {
+            int control, string;
+        } restart[] = {{IDC_FINISH_TITLE, IDS_RESTART_TITLE}, {IDC_FINISH_TEXT, IDS_RESTART_NEEDED}};
+        for (const auto& line : restart) {
+            wchar_t text[128] = L"";
+            LoadStringW(GetModuleHandleW(NULL), line.string, text, 128);
+            SetDlgItemText(line.control, text);
+        }
+    }
 }
 
 void RunFinishActions(CWizPropertySheet& sheet) {

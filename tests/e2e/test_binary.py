@@ -49,6 +49,9 @@ STRINGS = {
     10: "Warnung: Glimmerly läuft!\nBeenden Sie bitte Glimmerly bevor Sie mit der Installation fortsetzen!",
     11: "Kann Zielverzeichnis nicht erstellen!\n\nBitte überprüfen Sie Ihre Schreibrechte und "
         "System-Policies!\n\nVersuchen Sie das Zielverzeichnis zuerst händisch zu erstellen.",
+    12: "Windows muss neu gestartet werden, um die Installation abzuschließen.",
+    13: "Neustart erforderlich!",
+    14: "Warnung: Eine andere Glimmerly Installation läuft bereits!\nWarten Sie bitte, bis sie beendet ist!",
 }
 
 LOGO = 113
@@ -93,7 +96,7 @@ DIALOGS = {
           (-1, "Drücken Sie den \"Weiter\" Knopf um die Installation zu starten ...", (9, 189, 235, 12))],
     110: [(1015, "Einrichtung abgeschlossen!", (5, 11, 186, 18)),
           (-1, LOGO, (235, 8, 59, 19)),
-          (-1, "Die Installation dieses Programms auf Ihrem Computer ist abgeschlossen.", (5, 35, 270, 8)),
+          (1023, "Die Installation dieses Programms auf Ihrem Computer ist abgeschlossen.", (5, 35, 270, 8)),
           (-1, "Anschließend ...", (5, 144, 265, 9)),
           (1022, "Glimmerly &FAQs (Häufig gestellte Fragen) Webseite anzeigen", (5, 159, 265, 10)),
           (1020, "Glimmerly &starten", (5, 173, 265, 10)),

@@ -237,6 +237,7 @@ class FinishActions(unittest.TestCase):
             self.assertTrue(w.no_box(), "no question on the finish page")
             foreground = w.ok("foreground") if keep_viewer and viewer_found else None
             self.assertTrue(w.ended(30))
+            self.assertEqual(w.status(), 0)
             return foreground
         finally:
             w.close()
