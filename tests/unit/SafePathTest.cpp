@@ -5,10 +5,9 @@
 #include <gtest/gtest.h>
 #include <string>
 
-// The build prepares links/ beside the test program: protected/secret.txt and the links file-link (to
-// it), folder-link (to protected) and dangling (to protected/missing.txt), and hard-link, a second name
-// of secret.txt. Wine opens through them as
-// Windows would through a link or junction.
+// The build prepares links/ beside the test program: protected/secret.txt, the links file-link (to it),
+// folder-link (to protected) and dangling (to protected/missing.txt), and hard-link, a second name of
+// secret.txt. Wine opens through them as Windows would through a link or junction.
 namespace {
 
 const std::string kSecret = "not yours\n";
