@@ -126,8 +126,7 @@ typedef DWORD(WINAPI* FinalPathName)(HANDLE, LPWSTR, DWORD, DWORD);
 
 // Null before Vista, where the system cannot tell where an open file really lies.
 FinalPathName FinalPathFunction() {
-    const FinalPathName function = SystemEntry<FinalPathName>(L"kernel32.dll", "GetFinalPathNameByHandleW");
-    return function;
+    return SystemEntry<FinalPathName>(L"kernel32.dll", "GetFinalPathNameByHandleW");
 }
 
 // Where an open file or folder really lies, through every link on the way (Wine reports a Unix symbolic
@@ -762,10 +761,10 @@ Text MakePrivateFolder() {
 
 // Opens the new folder for the copy, checked to be where it was made and not a link put in its place;
 // no one can rename or delete it while the handle is open, and it goes when its last handle closes.
-HANDLE HoldFolder(const Text& folder) {
+HANDLE HoldFolder(const Text& folder, SECURITY_ATTRIBUTES* inherited) {
     HANDLE handle = folder.Usable()
                         ? CreateFileW(folder.c_str(), DELETE | FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE, inherited, OPEN_EXISTING,
                                       FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT |
                                           FILE_FLAG_DELETE_ON_CLOSE,
                                       NULL)
@@ -831,17 +830,11 @@ bool StartRemovalCopy(const Installation& installation, bool silent) {
 
     SECURITY_ATTRIBUTES inherited = {sizeof inherited, NULL, TRUE};
     Text folder = MakePrivateFolder();
-    HANDLE held = HoldFolder(folder);
+    HANDLE held = HoldFolder(folder, &inherited);
     Text copy = folder + L"gl_uninstall.exe";
     HANDLE file = held != INVALID_HANDLE_VALUE && copy.Usable() ? WriteCopy(copy, image, size, &inherited)
                                                                 : INVALID_HANDLE_VALUE;
     HeapFree(GetProcessHeap(), 0, image);
-    // The copy's folder can go only after the copy: the copy ends closing its handles in the order of
-    // their numbers, so the folder's comes after the file's.
-    HANDLE heldLater = NULL;
-    if (file != INVALID_HANDLE_VALUE)
-        DuplicateHandle(GetCurrentProcess(), held, GetCurrentProcess(), &heldLater, 0, TRUE,
-                        DUPLICATE_SAME_ACCESS);
     HANDLE process = NULL;
     DuplicateHandle(GetCurrentProcess(), GetCurrentProcess(), GetCurrentProcess(), &process, SYNCHRONIZE,
                     TRUE, 0);
@@ -859,7 +852,7 @@ bool StartRemovalCopy(const Installation& installation, bool silent) {
     BOOL ok = file != INVALID_HANDLE_VALUE && line.Usable() &&
               CreateProcessW(copy.c_str(), const_cast<wchar_t*>(line.c_str()), NULL, NULL, TRUE, 0, NULL,
                              system, &startup, &started);
-    for (HANDLE open : {process, file, held, heldLater})
+    for (HANDLE open : {process, file, held})
         if (open != NULL && open != INVALID_HANDLE_VALUE)
             CloseHandle(open);
     if (!ok)
