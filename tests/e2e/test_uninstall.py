@@ -3,6 +3,7 @@ both registry hives are compared with their state before the installation. Only 
 folder may stay, and what Wine itself rewrites on its own (listed below, narrowly)."""
 import os
 import shutil
+import time
 import unittest
 
 from winetest import ARCH, FIXTURES, SETUP_EXE, Prefix
@@ -166,6 +167,22 @@ class RunningViewer(unittest.TestCase):
             self.assertEqual(p.run_program(uninstaller, "/silent").returncode, 2)
             self.assertTrue(p.exists(uninstaller))
             self.assertIsNotNone(p.key("system", UNINSTALL_KEY))
+
+
+class FileInUse(unittest.TestCase):
+    def test_a_file_in_use_keeps_the_entry_and_the_uninstaller_for_a_retry(self):
+        with Prefix("win7") as p:
+            p.run("/silent", cwd="C:\\work")
+            folder = p.key("system", UNINSTALL_KEY)["InstallLocation"]
+            p.start('"%sPlugins\\Formats.dll" 20 C:\\held' % folder, exe=os.path.join(FIXTURES, "hold_file.exe"))
+            deadline = time.time() + 30
+            while not p.exists("C:\\held") and time.time() < deadline:
+                time.sleep(0.3)
+            p.run_program(folder + "gl_uninstall.exe", "/silent")
+            p.wait_for_programs()
+            self.assertIsNotNone(p.key("system", UNINSTALL_KEY))
+            for name, stays in (("gl_uninstall.exe", True), ("Plugins\\Formats.dll", True), ("gl_main32.exe", False)):
+                self.assertEqual(p.exists(folder + name), stays, name)
 
 
 if __name__ == "__main__":
