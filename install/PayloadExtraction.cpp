@@ -8,7 +8,6 @@
 #include <windows.h>
 #include <direct.h>
 #include <errno.h>
-#include <limits.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -130,19 +129,6 @@ int ExtractCurrentMember(unzFile archive, MemberWriters* writers, int keepPaths,
     if (keepIcons == 1 && MentionsIcons(name))
         return 0;
     return WriteCurrentMember(archive, info, name, writers, keepPaths, password);
-}
-
-int VersionThousandths(const wchar_t* version) {
-    char text[kPathChars];
-    if (WideCharToMultiByte(CP_ACP, 0, version, -1, text, (int)sizeof text, NULL, NULL) == 0)
-        text[0] = '\0';
-    // volatile keeps the x87 unit from carrying extra precision past each single-precision step.
-    volatile float value = (float)atof(text);
-    volatile float scaled = value * 1000.0f;
-    float result = scaled;
-    if (!(result > (float)INT_MIN && result < (float)INT_MAX))
-        return result > 0 ? INT_MAX : INT_MIN;
-    return (int)result;
 }
 
 } // namespace
@@ -276,22 +262,4 @@ int ExtractPayload(int resourceId, const wchar_t* resourceType, const wchar_t* t
     zlib_filefunc64_def functions;
     FillMemoryArchiveFunctions(&functions);
     return ExtractArchiveThrough(&functions, &payload, targetFolder, keepIcons);
-}
-
-int DecideKeepIcons(const wchar_t* iconsPath) {
-    wchar_t version[kPathChars];
-    wchar_t company[kPathChars];
-    if (!ReadFileVersionInfo(iconsPath, version, company, kPathChars))
-        return 0;
-    return KeepIconsForVersion(version, GetFileSizeBytes(iconsPath), company);
-}
-
-int KeepIconsForVersion(const wchar_t* version, unsigned long long sizeBytes, const wchar_t* company) {
-    int installed = VersionThousandths(version);
-    int threshold = VersionThousandths(L"4.30");
-    if (installed > threshold)
-        return 1;
-    if (installed == threshold && sizeBytes != kIconsLibraryBytes)
-        return 1;
-    return _wcsicmp(company, L"Glimmerly Works") != 0 ? 1 : 0;
 }
