@@ -62,8 +62,11 @@ LRESULT CWizPropertyPage::RunInstallationStep() {
     for (int button : buttons)
         EnableSheetButton(button, TRUE);
 
-    if (!installed)
+    if (!installed) {
+        // Nothing is being installed any more once the welcome page is back.
+        ShowWindow(sheet->statusLabel.m_hWnd, SW_HIDE);
         return PageAt(kWelcomePosition)->GetTemplateId();
+    }
     // The finish page starts the viewer from where the files went, not from the field as typed.
     CopyText(sheet->installedFolder, kPathChars, options.targetFolder);
     return GetAdjacentPageID(TRUE);

@@ -79,6 +79,9 @@ int CALLBACK BrowseCallbackProc(HWND window, UINT message, LPARAM parameter, LPA
 enum { kChangesChars = 10240 };
 void PrepareChangesText(const void* data, unsigned long size, wchar_t* text);
 
+// Tab, Enter and Esc in the read-only changes box act on the wizard, as on every other page.
+void LeaveDialogKeysToWizard(HWND box);
+
 // Enables or disables the association list with its colours and the page's three buttons.
 void EnableAssociationList(CWnd* page, HWND list, BOOL enable, COLORREF backColor, COLORREF textColor);
 

@@ -5,6 +5,10 @@
 
 CWizPropertySheet wizardSheet(L"Glimmerly Setup");
 
+namespace {
+const UINT kApplyDefaultButton = WM_APP + 1;
+}
+
 const wchar_t kLicenceUrl[] = L"https://www.glimmerly.example/deutsch/lizenz.html";
 const wchar_t kFaqUrl[] = L"https://www.glimmerly.example/deutsch/faq.html";
 
@@ -57,11 +61,32 @@ void CWizPropertySheet::OnSysCommand(UINT id, LPARAM lParam) {
 }
 
 LRESULT CWizPropertySheet::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == kApplyDefaultButton) {
+        ApplyDefaultButton();
+        return 0;
+    }
     // The platform names a wizard after each page it shows; the pages have no caption of their own,
     // and the sheet keeps its one title.
     if (message == WM_SETTEXT && captionText[0] != L'\0')
         lParam = (LPARAM)captionText;
     return CPropertySheet::WindowProc(message, wParam, lParam);
+}
+
+void CWizPropertySheet::RequestDefaultButton() const {
+    PostMessageW(m_hWnd, kApplyDefaultButton, 0, 0);
+}
+
+// Enter moves on: Next, or "&Fertig stellen" on the finish page. A pressed button becomes the
+// platform's default, and Back stayed it after going back, so this runs after every page change.
+void CWizPropertySheet::ApplyDefaultButton() {
+    int id = GetActiveIndex() == kFinishPosition ? (int)kCancelButton : (int)kNextButton;
+    SendMessageW(m_hWnd, DM_SETDEFID, id, 0);
+    HWND focus = GetFocus();
+    if (focus == NULL || !IsWindowEnabled(focus) || !IsChild(m_hWnd, focus)) {
+        HWND page = (HWND)SendMessageW(m_hWnd, PSM_GETCURRENTPAGEHWND, 0, 0);
+        HWND first = GetNextDlgTabItem(page, NULL, FALSE);
+        SendMessageW(m_hWnd, WM_NEXTDLGCTL, (WPARAM)(first != NULL ? first : GetDlgItem(id)), TRUE);
+    }
 }
 
 int CWizPropertySheet::FindViewerWindow() {

@@ -19,6 +19,8 @@ class CWizPropertySheet : public CPropertySheet {
     void AddPage(class CWizPropertyPage* page);
     // 1 when the viewer's window was found and brought to the front, else 0.
     int FindViewerWindow();
+    // Asks for the default button to be set again once the page shown now has taken the focus.
+    void RequestDefaultButton() const;
 
     CFont titleFont;
     HWND associationList = NULL;
@@ -37,6 +39,7 @@ class CWizPropertySheet : public CPropertySheet {
   private:
     // String 3; TRUE when the user answered Yes.
     BOOL ConfirmExit();
+    void ApplyDefaultButton();
 
     BOOL exitConfirmed_ = FALSE;
 };

@@ -88,6 +88,52 @@ class WelcomePage(unittest.TestCase):
                 w.close()
 
 
+def tab_cycle(w):
+    """The controls that Tab visits, by id, until the focus is back where it was."""
+    start, seen = w.ok("focus"), []
+    while len(seen) < 20 and (not seen or seen[-1] != start):
+        w.ok("keys", "Tab")
+        seen.append(w.ok("focus"))
+    return [int(focus.split()[0]) for focus in seen]
+
+
+class Keyboard(unittest.TestCase):
+    def test_tab_enter_escape_and_access_keys(self):
+        with Prefix("win7") as p:
+            w = Wizard(p)
+            try:
+                # Reading order, the licence link included; the disabled Back is left out.
+                self.assertEqual(tab_cycle(w), [THUMBNAILS, START_MENU, NO_SHORTCUTS, CURRENT_USER, FOLDER, BROWSE,
+                                                EULA, SHEET_NEXT, SHEET_CANCEL, DESKTOP])
+                w.click(ALL_USERS)
+                w.ok("keys", "alt+n")
+                self.assertTrue(w.checked(CURRENT_USER) and w.no_box(500), "Alt+N is no longer Beenden's")
+                w.ok("keys", "Return")
+                w.wait_page(1)
+                self.assertEqual(w.ok("focus"), "%d page" % CHANGES)
+                w.ok("keys", "Down Down")
+                caret = int(w.ok("send", CHANGES, 0xB0))  # EM_GETSEL
+                self.assertTrue(0 < caret % 65536 == caret // 65536, "the text box reads the arrow keys")
+                self.assertEqual(tab_cycle(w), [SHEET_BACK, SHEET_NEXT, SHEET_CANCEL, CHANGES])
+                w.ok("keys", "Escape")
+                self.assertEqual(w.box(), (IDNO, STRINGS[3]))
+                w.answer(IDNO)
+                w.ok("keys", "Return")
+                w.wait_page(2)
+                # A pressed Back became the sheet's default; Enter moves on all the same.
+                w.back()
+                w.wait_page(1)
+                self.assertEqual(w.ok("default"), "%d %d" % (SHEET_NEXT, SHEET_NEXT))
+                w.ok("keys", "Return")
+                w.wait_page(2)
+                w.ok("keys", "alt+z alt+z")
+                w.wait_page(0)
+                w.ok("keys", "Return")
+                w.wait_page(1)
+            finally:
+                w.close()
+
+
 class LeavingTheWizard(unittest.TestCase):
     def test_cancel_and_close_box_ask_once(self):
         with Prefix("win7") as p:
@@ -174,7 +220,7 @@ class Installation(unittest.TestCase):
                 to_page(w, 2)
                 self.assertEqual(w.list_states(), chosen)
                 to_page(w, 3)
-                self.assertTrue(w.state(STATUS_LINE)[1], "the status line stays after a failed run")
+                self.assertFalse(w.state(STATUS_LINE)[1], "nothing is being installed after a failed run")
                 w.next()
                 self.assertEqual(w.box()[1], STRINGS[9])
                 w.answer(IDNO)
@@ -197,16 +243,22 @@ class Installation(unittest.TestCase):
                     to_page(w, 2)
                     self.assertEqual(w.state(ASSOC_ALL_USERS)[1], int(not appdata), "box 1037 only on XP")
                     buttons = (ASSOC_LIST, IMAGES_ONLY, SELECT_ALL, SELECT_NONE)
-                    self.assertEqual((w.list_states(), w.ok("listcolors", ASSOC_LIST)), ("1" * 63, "c0c0c0 0080ff"))
+                    disabled = "c0c0c0 0080ff c0c0c0"
+                    self.assertEqual((w.list_states(), w.ok("listcolors", ASSOC_LIST)), ("1" * 63, disabled))
                     self.assertEqual([w.enabled(c) for c in buttons], [False] * 4)
                     first, second, width = (int(v) for v in w.ok("columns", ASSOC_LIST).split())
                     self.assertEqual((first, second), (width // 3, 2 * width // 3 - 25))
                     w.click(WRITE_ASSOCIATIONS)
                     self.assertEqual([w.enabled(c) for c in buttons], [True] * 4)
-                    self.assertNotEqual(w.ok("listcolors", ASSOC_LIST), "c0c0c0 0080ff")
+                    self.assertEqual(w.ok("listcolors", ASSOC_LIST), "ffffff ff000000 ffffff", "the list's own")
+                    w.click(SELECT_ALL)
+                    w.click(IMAGES_ONLY)
+                    self.assertEqual(w.list_states(), "2" * 49 + "1" * 14)
                     w.click(SELECT_ALL)
                     w.click(SELECT_NONE)
                     self.assertEqual(w.list_states(), "1" * 63)
+                    w.click(WRITE_ASSOCIATIONS)
+                    self.assertEqual(w.ok("listcolors", ASSOC_LIST), disabled)
                     to_page(w, 3)
                     self.assertEqual(w.checked(SETTINGS_IN_APPDATA), appdata)
                     w.click(SETTINGS_IN_APPDATA if not appdata else SETTINGS_IN_PROGRAM)
@@ -220,8 +272,8 @@ class Installation(unittest.TestCase):
 
 
 class FinishActions(unittest.TestCase):
-    def finish(self, p, keep_faq, keep_viewer):
-        """Installs through the wizard and presses "&Fertig stellen" with the boxes as given."""
+    def finish(self, p, keep_faq, keep_viewer, key):
+        """Installs through the wizard and presses "&Fertig stellen" by key with the boxes as given."""
         w = Wizard(p)
         try:
             # Installed into C:\Apps\Glimmerly; the viewer is started from there, not from the text.
@@ -231,7 +283,7 @@ class FinishActions(unittest.TestCase):
                 w.click(SHOW_FAQ)
             if not keep_viewer:
                 w.click(START_VIEWER)
-            w.click(SHEET_CANCEL)
+            w.ok("keys", key)
             self.assertTrue(w.no_box(), "no question on the finish page")
             foreground = w.ok("foreground") if keep_viewer else None
             self.assertTrue(w.ended(30))
@@ -248,17 +300,20 @@ class FinishActions(unittest.TestCase):
             os.chmod(browser, stat.S_IRWXU)
             p.set_value("user", r"Software\Wine\WineBrowser", "Browsers", browser)
 
-            self.finish(p, keep_faq=False, keep_viewer=False)
-            time.sleep(3)
-            self.assertFalse(p.window_exists("Glimmerly"))
-            self.assertFalse(os.path.exists(record))
-
-            self.assertEqual(self.finish(p, keep_faq=True, keep_viewer=True), "Glimmerly")
+            # Enter and the button's access key both press "&Fertig stellen"; each box acts alone.
+            self.finish(p, keep_faq=True, keep_viewer=False, key="Return")
             deadline = time.time() + 20
             while not os.path.exists(record) and time.time() < deadline:
                 time.sleep(0.2)
+            time.sleep(3)
+            self.assertFalse(p.window_exists("Glimmerly"))
             with open(record) as opened:
                 self.assertEqual(opened.read().split(), ["https://www.glimmerly.example/deutsch/faq.html"])
+
+            self.assertEqual(self.finish(p, keep_faq=False, keep_viewer=True, key="alt+f"), "Glimmerly")
+            time.sleep(3)
+            with open(record) as opened:
+                self.assertEqual(len(opened.read().split()), 1, "the FAQ page is not opened again")
 
 
 if __name__ == "__main__":
