@@ -291,7 +291,7 @@ class FinishActions(unittest.TestCase):
         finally:
             w.close()
 
-    def test_faq_page_and_viewer_or_nothing(self):
+    def test_each_box_alone_pressed_by_enter_or_access_key(self):
         with tempfile.TemporaryDirectory() as work, Prefix("win7") as p:
             record = os.path.join(work, "opened")
             browser = os.path.join(work, "browser.sh")
