@@ -17,6 +17,7 @@ ASSOC_ALL_USERS, SELECT_ALL, SELECT_NONE, IMAGES_ONLY, ASSOC_LIST, WRITE_ASSOCIA
     1037, 1080, 1081, 1091, 1579, 3311
 TARGET_LINE, READY_TITLE, SETTINGS_IN_PROGRAM, SETTINGS_IN_APPDATA, STATUS_LINE = 1010, 1014, 1038, 1039, 1044
 FINISH_TITLE, START_VIEWER, SHOW_FAQ = 1015, 1020, 1022
+KEYS = {"Return": 0x0D, "Escape": 0x1B, "Tab": 0x09, "Down": 0x28}
 
 
 def _unescape(text):
@@ -106,6 +107,13 @@ class Wizard:
 
     def answer(self, button):
         self.ok("answer", button)
+
+    def keys(self, *names):
+        """Presses keys by name ("Return", "shift+Tab", "alt+n"), one after the other."""
+        for name in names:
+            modifier, _, key = name.rpartition("+")
+            code = KEYS[key] if key in KEYS else ord(key.upper())
+            self.ok("key", code, {"": 0, "shift": 0x10, "alt": 0x12}[modifier])
 
     def wait_page(self, index, timeout=60):
         import time
