@@ -62,7 +62,7 @@ int RunInstallation(InstallOptions& options) {
     icons[kOptionsFolderChars - 1] = L'\0';
     int keepIcons = DecideKeepIcons(icons);
 
-    if (ExtractPayload(IDR_PAYLOAD, L"ZIP", L"glimg_x32.zip", folder, keepIcons) != 0) {
+    if (ExtractPayload(IDR_PAYLOAD, L"ZIP", L"glimg_x32.zip", folder, keepIcons, NULL) != 0) {
         ReportFailure(options, IDS_INSTALL_FAILED, folder, true);
         return 0;
     }
