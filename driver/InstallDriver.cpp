@@ -2,6 +2,7 @@
 
 #include "framework/Interaction.h"
 #include "install/InstallLog.h"
+#include "install/InstallProgress.h"
 #include "install/PathHelpers.h"
 #include "install/PayloadExtraction.h"
 #include "install/SettingsFile.h"
@@ -36,6 +37,11 @@ void ReportFailure(const InstallOptions& options, int id, const wchar_t* folder,
     AppendInstallLog(entry);
 }
 
+void ReportStep(const InstallOptions& options, int step) {
+    if (options.progress != NULL && options.progress->step != NULL)
+        options.progress->step(options.progress->context, step, 2);
+}
+
 } // namespace
 
 int RunInstallation(InstallOptions& options) {
@@ -62,7 +68,7 @@ int RunInstallation(InstallOptions& options) {
     icons[kOptionsFolderChars - 1] = L'\0';
     int keepIcons = DecideKeepIcons(icons);
 
-    if (ExtractPayload(IDR_PAYLOAD, L"ZIP", L"glimg_x32.zip", folder, keepIcons, NULL) != 0) {
+    if (ExtractPayload(IDR_PAYLOAD, L"ZIP", L"glimg_x32.zip", folder, keepIcons, options.progress) != 0) {
         ReportFailure(options, IDS_INSTALL_FAILED, folder, true);
         return 0;
     }
@@ -70,6 +76,7 @@ int RunInstallation(InstallOptions& options) {
     // From here on the run completes: the caller's record names the folder that holds the files.
     CopyText(options.targetFolder, kOptionsFolderChars, folder);
     wchar_t settingsFile[kOptionsFolderChars + 32];
+    ReportStep(options, 1);
     WriteInitialSettings(options, settingsFile, sizeof settingsFile / sizeof settingsFile[0]);
 
     int associationsConfirmed = 1;
@@ -81,6 +88,7 @@ int RunInstallation(InstallOptions& options) {
             associationsConfirmed = 0;
     }
 
+    ReportStep(options, 2);
     RegisterWithShell(associationsConfirmed, options.associationsRequested, options.targetFolder,
                       options.startMenuGroup, options.desktopShortcut, options.thumbnailsShortcut,
                       options.shortcutsForAllUsers, options.associationSelection,

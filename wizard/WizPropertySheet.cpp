@@ -1,13 +1,25 @@
 #include "wizard/WizPropertySheet.h"
 
+#include "driver/InstallDriver.h"
+#include "framework/Interaction.h"
 #include "res/resource.h"
 #include "wizard/WizPropertyPage.h"
+
+#include <process.h>
 
 CWizPropertySheet wizardSheet(L"Glimmerly Setup");
 
 namespace {
-const UINT kApplyDefaultButton = WM_APP + 1;
+
+const UINT kApplyDefaultButton = WM_APP + 1, kInstallationEnded = WM_APP + 2;
+
+unsigned __stdcall InstallationThread(void* data) {
+    CWizPropertySheet* sheet = (CWizPropertySheet*)data;
+    PostMessageW(sheet->m_hWnd, kInstallationEnded, RunInstallation(sheet->installation), 0);
+    return 0;
 }
+
+} // namespace
 
 const wchar_t kLicenceUrl[] = L"https://www.glimmerly.example/deutsch/lizenz.html";
 const wchar_t kFaqUrl[] = L"https://www.glimmerly.example/deutsch/faq.html";
@@ -41,6 +53,10 @@ BOOL CWizPropertySheet::ConfirmExit() {
 }
 
 BOOL CWizPropertySheet::OnCommand(WPARAM wParam, LPARAM lParam) {
+    // Esc and anything else that reaches the sheet while the installation runs is dropped, so it
+    // does not act on the page that follows.
+    if (installer_ != NULL)
+        return TRUE;
     if (LOWORD(wParam) == kCancelButton) {
         if (GetActiveIndex() == kFinishPosition)
             RunFinishActions(*this);
@@ -52,6 +68,10 @@ BOOL CWizPropertySheet::OnCommand(WPARAM wParam, LPARAM lParam) {
 }
 
 void CWizPropertySheet::OnSysCommand(UINT id, LPARAM lParam) {
+    // The close box and Alt+F4 do nothing while the installation runs: ending it half-way would leave
+    // a broken installation.
+    if (id == SC_CLOSE && installer_ != NULL)
+        return;
     if (id == SC_CLOSE && GetActiveIndex() != kFinishPosition) {
         if (!ConfirmExit())
             return;
@@ -65,11 +85,30 @@ LRESULT CWizPropertySheet::WindowProc(UINT message, WPARAM wParam, LPARAM lParam
         ApplyDefaultButton();
         return 0;
     }
+    if (message == kInstallationEnded && installer_ != NULL) {
+        WaitForSingleObject(installer_, INFINITE);
+        CloseHandle(installer_);
+        installer_ = NULL;
+        SetMessageBoxOwner(NULL);
+        ((CWizPropertyPage*)GetPage(kReadyPosition))->EndInstallationStep((int)wParam);
+        return 0;
+    }
     // The platform names a wizard after each page it shows; the pages have no caption of their own,
     // and the sheet keeps its one title.
     if (message == WM_SETTEXT && captionText[0] != L'\0')
         lParam = (LPARAM)captionText;
     return CPropertySheet::WindowProc(message, wParam, lParam);
+}
+
+// The sheet keeps its message loop meanwhile; the installation's questions and failures are still
+// shown by this thread, owned by the sheet.
+void CWizPropertySheet::StartInstallation() {
+    SetMessageBoxOwner(m_hWnd);
+    installer_ = (HANDLE)_beginthreadex(NULL, 0, InstallationThread, this, 0, NULL);
+    if (installer_ == NULL) {
+        SetMessageBoxOwner(NULL);
+        ((CWizPropertyPage*)GetPage(kReadyPosition))->EndInstallationStep(RunInstallation(installation));
+    }
 }
 
 void CWizPropertySheet::RequestDefaultButton() const {

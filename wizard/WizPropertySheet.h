@@ -3,6 +3,8 @@
 #include "controls/XColorStatic.h"
 #include "framework/Font.h"
 #include "framework/PropertySheet.h"
+#include "install/InstallOptions.h"
+#include "install/InstallProgress.h"
 #include "install/PathHelpers.h"
 
 // Positions of the five pages in the sheet.
@@ -21,6 +23,8 @@ class CWizPropertySheet : public CPropertySheet {
     int FindViewerWindow();
     // Asks for the default button to be set again once the page shown now has taken the focus.
     void RequestDefaultButton() const;
+    // Runs installation on a thread of its own; the ready page hears of its end on this thread.
+    void StartInstallation();
 
     CFont titleFont;
     HWND associationList = NULL;
@@ -29,6 +33,9 @@ class CWizPropertySheet : public CPropertySheet {
     wchar_t captionText[kPathChars] = L"";
     // The folder the last successful installation went to, with its trailing backslash.
     wchar_t installedFolder[kPathChars] = L"";
+    // The choices of the installation that runs, and where it reports its progress.
+    InstallOptions installation;
+    InstallProgress progress;
 
   protected:
     BOOL OnInitDialog() override;
@@ -42,6 +49,7 @@ class CWizPropertySheet : public CPropertySheet {
     void ApplyDefaultButton();
 
     BOOL exitConfirmed_ = FALSE;
+    HANDLE installer_ = NULL;
 };
 
 // The one sheet of the program.

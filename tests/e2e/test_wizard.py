@@ -1,11 +1,17 @@
 """The wizard end to end: the real setup program in a fresh prefix, worked by the driver as a user
 would: pages, buttons, questions, the installation and the finish actions."""
 import os
+import shutil
 import stat
+import struct
+import subprocess
 import tempfile
 import time
 import unittest
+import zipfile
+import zlib
 
+import winetest
 from test_binary import STRINGS
 from winetest import Prefix
 from wizard import *  # noqa: F401,F403 (control ids)
@@ -270,6 +276,60 @@ class Installation(unittest.TestCase):
                                      (appdata, not appdata))
                 finally:
                     w.close()
+
+
+def with_large_payload(p, work, megabytes):
+    """A copy of the setup program whose payload holds the sample's members and megabytes more in
+    files of 100 KB."""
+    payload = os.path.join(work, "payload.zip")
+    with zipfile.ZipFile(os.path.join(winetest.PRODUCT_DIR, "payload", "sample_payload.zip")) as sample, \
+            zipfile.ZipFile(payload, "w", zipfile.ZIP_DEFLATED, compresslevel=1) as large:
+        for member in sample.infolist():
+            large.writestr(member, sample.read(member))
+        for i in range(megabytes * 10):
+            large.writestr("Filler/%02d/%04d.txt" % (i // 100, i), (b"%08d gamma colour palette\r\n" % i) * 3200)
+    with open(payload, "rb") as data, open(payload + "sum", "wb") as record:
+        archive = data.read()
+        record.write(struct.pack("<II", len(archive), zlib.crc32(archive)))
+    exe = shutil.copy(winetest.SETUP_EXE, os.path.join(work, "glimmerly-setup.exe"))
+    swap, *paths = ("Z:" + path.replace("/", "\\") for path in (
+        os.path.join(winetest.FIXTURES, "swap_payload.exe"), exe, payload, payload + "sum"))
+    assert p.run_program(swap, " ".join(paths)).returncode == 0
+    return exe
+
+
+class LargeInstallation(unittest.TestCase):
+    def test_window_answers_shows_progress_and_drops_input_while_installing(self):
+        megabytes = int(os.environ.get("GLIMMERLY_WIZARD_PAYLOAD_MB", "60"))
+        with tempfile.TemporaryDirectory() as work, Prefix("win7") as p:
+            w = Wizard(p, exe=with_large_payload(p, work, megabytes))
+            try:
+                w.set_text(FOLDER, APPS)
+                to_page(w, 2)
+                w.click(WRITE_ASSOCIATIONS)
+                w.click(IMAGES_ONLY)
+                to_page(w, 3)
+                w.ok("watch", 1)
+                w.next()
+                positions = []
+                while len(positions) < 200 and w.no_box(20):
+                    positions.append(int(w.ok("send", INSTALL_PROGRESS, 0x408)))  # PBM_GETPOS
+                    if len(positions) == 1:
+                        w.keys("Escape")
+                        w.do("close")
+                self.assertEqual(positions, sorted(positions), "the bar only moves forward")
+                self.assertTrue(any(0 < v < 900 for v in positions) and positions[-1] <= 950, positions)
+                self.assertEqual(w.box()[1], STRINGS[9], "Esc and the close box asked nothing")
+                self.assertEqual(w.ok("boxowner"), "1", "shown by the sheet's thread, owned by the sheet")
+                w.answer(IDYES)
+                w.wait_page(4)
+                slowest, answers = (int(v) for v in w.ok("watch", 0).split())
+                print("\n%d MB: the slowest of %d answers took %d ms; bar %s" % (megabytes, answers, slowest, positions))
+                self.assertLess(slowest, 250)
+                time.sleep(1)
+                self.assertTrue(w.no_box(500) and not w.ended(1), "the finish page waits")
+            finally:
+                w.close()
 
 
 class FinishActions(unittest.TestCase):

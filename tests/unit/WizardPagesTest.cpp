@@ -105,6 +105,23 @@ TEST_F(WizardPages, ChangesTextLosesItsTrailingPunctuationAndIsCutAt20479Bytes) 
     EXPECT_EQ(shown.back(), L'a');
 }
 
+TEST(InstallationProgress, ExtractedBytesFillNineTenthsAndEachLaterStepItsShareOfTheRest) {
+    const struct {
+        unsigned long long done, total;
+        int step, steps, position;
+    } cases[] = {{0, 0, 0, 0, 0},
+                 {0, 200000000, 0, 0, 0},
+                 {100000000, 200000000, 0, 0, 450},
+                 {1, 3, 0, 0, 300},
+                 {200000000, 200000000, 0, 0, 900},
+                 {5, 4, 0, 0, 900},
+                 {3ULL << 50, 6ULL << 50, 0, 0, 450},
+                 {0, 0, 1, 2, 900},
+                 {0, 0, 2, 2, 950}};
+    for (const auto& c : cases)
+        EXPECT_EQ(ProgressPosition(c.done, c.total, c.step, c.steps), c.position) << c.done << " " << c.step;
+}
+
 TEST_F(WizardPages, AssociationReadOutCountsCheckedRowsOnlyWhileTheListIsEnabled) {
     HWND list =
         CreateWindowExW(0, WC_LISTVIEWW, L"", WS_POPUP | LVS_REPORT, 0, 0, 400, 300, NULL, NULL, NULL, NULL);
