@@ -89,6 +89,7 @@ DIALOGS = {
           (1038, "&Glimmerly-Verzeichnis (für Fortgeschrittene: benötigt Admin-Rechte fürs Schreiben)",
            (17, 95, 270, 18)),
           (1039, "\"&Anwendungsdaten\"-Verzeichnis (empfohlen)", (17, 116, 266, 10)),
+          (1046, "", (19, 143, 260, 10)),
           (1044, "Installiere ... bitte warten ...", (19, 161, 260, 15)),
           (-1, "Drücken Sie den \"Weiter\" Knopf um die Installation zu starten ...", (9, 189, 235, 12))],
     110: [(1015, "Einrichtung abgeschlossen!", (5, 11, 186, 18)),
