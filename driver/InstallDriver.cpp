@@ -2,6 +2,7 @@
 
 #include "framework/Interaction.h"
 #include "install/InstallLog.h"
+#include "install/InstallProgress.h"
 #include "install/PathHelpers.h"
 #include "install/PayloadExtraction.h"
 #include "install/SettingsFile.h"
@@ -36,6 +37,11 @@ void ReportFailure(const InstallOptions& options, int id, const wchar_t* folder,
     AppendInstallLog(entry);
 }
 
+void ReportStep(const InstallOptions& options, int step) {
+    if (options.progress != NULL && options.progress->step != NULL)
+        options.progress->step(options.progress->context, step, 2);
+}
+
 } // namespace
 
 InstallResult RunInstallation(InstallOptions& options) {
@@ -63,7 +69,7 @@ InstallResult RunInstallation(InstallOptions& options) {
     int keepIcons = DecideKeepIcons(icons);
 
     // Only these two outcomes leave the payload's files in place; any other value is a failure.
-    int extracted = ExtractPayload(IDR_PAYLOAD, L"ZIP", folder, keepIcons);
+    int extracted = ExtractPayload(IDR_PAYLOAD, L"ZIP", folder, keepIcons, options.progress);
     if (extracted != kInstallComplete && extracted != kInstallRestartNeeded) {
         ReportFailure(options, IDS_INSTALL_FAILED, folder, true);
         return kInstallFailed;
@@ -72,6 +78,7 @@ InstallResult RunInstallation(InstallOptions& options) {
     // From here on the run completes: the caller's record names the folder that holds the files.
     CopyText(options.targetFolder, kOptionsFolderChars, folder);
     wchar_t settingsFile[kOptionsFolderChars + 32];
+    ReportStep(options, 1);
     WriteInitialSettings(options, settingsFile, sizeof settingsFile / sizeof settingsFile[0]);
 
     int associationsConfirmed = 1;
@@ -83,6 +90,7 @@ InstallResult RunInstallation(InstallOptions& options) {
             associationsConfirmed = 0;
     }
 
+    ReportStep(options, 2);
     RegisterWithShell(associationsConfirmed, options.associationsRequested, options.targetFolder,
                       options.startMenuGroup, options.desktopShortcut, options.thumbnailsShortcut,
                       options.shortcutsForAllUsers, options.associationSelection,

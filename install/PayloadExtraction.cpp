@@ -2,6 +2,7 @@
 
 #include "install/ArchiveFile.h"
 #include "install/ExistingInstallation.h"
+#include "install/InstallProgress.h"
 #include "install/MemberWriters.h"
 #include "install/PathHelpers.h"
 
@@ -62,32 +63,52 @@ template <typename Visit> int ForEachMember(unzFile archive, Visit visit) {
     return 0;
 }
 
-int CheckCurrentName(unzFile archive) {
+int CheckCurrentName(unzFile archive, int keepIcons, unsigned long long* total) {
     unz_file_info64 info;
     char name[kMemberNameBytes];
     wchar_t wide[kWideMemberChars];
-    return (ReadMemberInfo(archive, &info, name) && ToWide(name, wide) && IsSafeMemberName(wide)) ? 0 : -1;
+    if (!ReadMemberInfo(archive, &info, name) || !ToWide(name, wide) || !IsSafeMemberName(wide))
+        return -1;
+    if (!(keepIcons == 1 && MentionsIcons(name)))
+        *total += info.uncompressed_size;
+    return 0;
 }
 
+// Tells the wizard how far the walk has come: each MiB, not each block, so its window keeps up.
+struct ProgressCount {
+    enum { kStep = 1 << 20 };
+    const InstallProgress* progress;
+    unsigned long long done, total, reported;
+
+    void Add(unsigned long long bytes) {
+        done += bytes;
+        if (progress != NULL && progress->extracted != NULL && (done - reported >= kStep || done == total)) {
+            reported = done;
+            progress->extracted(progress->context, done, total);
+        }
+    }
+};
+
 // Reads the open member into blocks for the writers; 0 when all of it was read.
-int QueueMemberData(unzFile archive, MemberWriters* writers, ZPOS64_T expected) {
+int QueueMemberData(unzFile archive, MemberWriters* writers, ZPOS64_T expected, ProgressCount* count) {
     ZPOS64_T total = 0;
     for (;;) {
         WriterBlock* block = TakeBlock(writers);
         if (block == NULL)
             return -1;
-        int count = unzReadCurrentFile(archive, block->data, kWriterBlockBytes);
-        if (count <= 0) {
+        int read = unzReadCurrentFile(archive, block->data, kWriterBlockBytes);
+        if (read <= 0) {
             ReturnBlock(writers, block);
-            return (count == 0 && total == expected) ? 0 : -1;
+            return (read == 0 && total == expected) ? 0 : -1;
         }
-        QueueBlock(writers, block, (unsigned long)count);
-        total += (ZPOS64_T)count;
+        QueueBlock(writers, block, (unsigned long)read);
+        total += (ZPOS64_T)read;
+        count->Add((unsigned long long)read);
     }
 }
 
 int WriteCurrentMember(unzFile archive, const unz_file_info64& info, const char* name, MemberWriters* writers,
-                       int keepPaths, const char* password) {
+                       int keepPaths, const char* password, ProgressCount* count) {
     const char* base = BaseName(name);
     wchar_t wide[kWideMemberChars];
     if (!ToWide(name, wide) || !IsSafeMemberName(wide))
@@ -113,7 +134,7 @@ int WriteCurrentMember(unzFile archive, const unz_file_info64& info, const char*
         unzCloseCurrentFile(archive);
         return -1;
     }
-    int read = QueueMemberData(archive, writers, info.uncompressed_size);
+    int read = QueueMemberData(archive, writers, info.uncompressed_size, count);
     EndMemberFile(writers);
     // The library checks the CRC-32 of a member read whole here; the next member is queued only after.
     int closed = unzCloseCurrentFile(archive);
@@ -121,14 +142,14 @@ int WriteCurrentMember(unzFile archive, const unz_file_info64& info, const char*
 }
 
 int ExtractCurrentMember(unzFile archive, MemberWriters* writers, int keepPaths, const char* password,
-                         int keepIcons) {
+                         int keepIcons, ProgressCount* count) {
     unz_file_info64 info;
     char name[kMemberNameBytes];
     if (!ReadMemberInfo(archive, &info, name))
         return -1;
     if (keepIcons == 1 && MentionsIcons(name))
         return 0;
-    return WriteCurrentMember(archive, info, name, writers, keepPaths, password);
+    return WriteCurrentMember(archive, info, name, writers, keepPaths, password, count);
 }
 
 } // namespace
@@ -192,16 +213,23 @@ void SetFileDateFromMember(void* handle, unsigned long dosDateTime) {
         SetFileTime((HANDLE)handle, &utc, NULL, &utc);
 }
 
-int CheckMemberNames(unzFile archive) {
-    return ForEachMember(archive, [&] { return CheckCurrentName(archive); });
+int CheckMemberNames(unzFile archive, int keepIcons, unsigned long long* total) {
+    unsigned long long bytes = 0;
+    int checked = ForEachMember(archive, [&] { return CheckCurrentName(archive, keepIcons, &bytes); });
+    if (total != NULL)
+        *total = bytes;
+    return checked;
 }
 
-int ExtractAllMembers(unzFile archive, int keepPaths, int, const char* password, int keepIcons) {
+int ExtractAllMembers(unzFile archive, int keepPaths, int, const char* password, int keepIcons,
+                      const InstallProgress* progress, unsigned long long total) {
     MemberWriters* writers = StartMemberWriters(kWriterThreads);
     if (writers == NULL)
         return -1;
-    int walked = ForEachMember(
-        archive, [&] { return ExtractCurrentMember(archive, writers, keepPaths, password, keepIcons); });
+    ProgressCount count = {progress, 0, total, 0};
+    int walked = ForEachMember(archive, [&] {
+        return ExtractCurrentMember(archive, writers, keepPaths, password, keepIcons, &count);
+    });
     int written = FinishMemberWriters(writers);
     return (walked == 0 && written == 0) ? 0 : -1;
 }
@@ -216,21 +244,23 @@ int PayloadMatchesRecord(const void* bytes, unsigned long size, const void* reco
     return size == recordedSize && crc32(0L, (const Bytef*)bytes, (uInt)size) == recordedCrc;
 }
 
-int ExtractArchive(const wchar_t* archivePath, const wchar_t* targetFolder, int keepIcons) {
+int ExtractArchive(const wchar_t* archivePath, const wchar_t* targetFolder, int keepIcons,
+                   const InstallProgress* progress) {
     if (archivePath == NULL || archivePath[0] == L'\0')
         return -1;
     zlib_filefunc64_def functions;
     FillArchiveFileFunctions(&functions);
-    return ExtractArchiveThrough(&functions, archivePath, targetFolder, keepIcons);
+    return ExtractArchiveThrough(&functions, archivePath, targetFolder, keepIcons, progress);
 }
 
 int ExtractArchiveThrough(zlib_filefunc64_def* functions, const void* archiveName,
-                          const wchar_t* targetFolder, int keepIcons) {
+                          const wchar_t* targetFolder, int keepIcons, const InstallProgress* progress) {
     unzFile archive = unzOpen2_64(archiveName, functions);
     if (archive == NULL)
         return -1;
     // A name that would leave the target folder fails the archive before anything is written.
-    if (CheckMemberNames(archive) != 0) {
+    unsigned long long total = 0;
+    if (CheckMemberNames(archive, keepIcons, &total) != 0) {
         unzClose(archive);
         return -1;
     }
@@ -241,14 +271,15 @@ int ExtractArchiveThrough(zlib_filefunc64_def* functions, const void* archiveNam
         unzClose(archive);
         return -1;
     }
-    int result = ExtractAllMembers(archive, 1, 1, NULL, keepIcons);
+    int result = ExtractAllMembers(archive, 1, 1, NULL, keepIcons, progress, total);
     unzClose(archive);
     if (result != 0 && previousLength > 0 && previousLength < kTempPathChars)
         SetCurrentDirectoryW(previous);
     return result;
 }
 
-int ExtractPayload(int resourceId, const wchar_t* resourceType, const wchar_t* targetFolder, int keepIcons) {
+int ExtractPayload(int resourceId, const wchar_t* resourceType, const wchar_t* targetFolder, int keepIcons,
+                   const InstallProgress* progress) {
     unsigned long size = 0, recordSize = 0;
     const void* bytes = OwnResource(resourceId, resourceType, &size);
     const void* record = OwnResource(resourceId, kPayloadRecordType, &recordSize);
@@ -261,5 +292,5 @@ int ExtractPayload(int resourceId, const wchar_t* resourceType, const wchar_t* t
     MemoryArchive payload = {bytes, size};
     zlib_filefunc64_def functions;
     FillMemoryArchiveFunctions(&functions);
-    return ExtractArchiveThrough(&functions, &payload, targetFolder, keepIcons);
+    return ExtractArchiveThrough(&functions, &payload, targetFolder, keepIcons, progress);
 }

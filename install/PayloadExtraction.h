@@ -2,6 +2,8 @@
 #include <stddef.h>
 #include <unzip.h>
 
+struct InstallProgress;
+
 // Sizes of the extraction's buffers: a member name with its terminator, the member name as UTF-16 with
 // its terminator, and a folder path.
 enum { kMemberNameBytes = 520, kWideMemberChars = 324, kTempPathChars = 520 };
@@ -16,8 +18,10 @@ constexpr unsigned long long kIconsLibraryBytes = 226816;
 
 // Extracts the payload resource straight from the program's mapped image into targetFolder (absolute,
 // ending in a backslash); no archive file is written. 0 on success, -1 on failure; a payload that differs
-// from its record fails before anything is written.
-int ExtractPayload(int resourceId, const wchar_t* resourceType, const wchar_t* targetFolder, int keepIcons);
+// from its record fails before anything is written. progress (may be NULL) hears of the member bytes
+// extracted.
+int ExtractPayload(int resourceId, const wchar_t* resourceType, const wchar_t* targetFolder, int keepIcons,
+                   const InstallProgress* progress);
 
 // 1 when size bytes are the archive that the record describes; the record has kPayloadRecordBytes.
 int PayloadMatchesRecord(const void* bytes, unsigned long size, const void* record, unsigned long recordSize);
@@ -26,21 +30,25 @@ int PayloadMatchesRecord(const void* bytes, unsigned long size, const void* reco
 // 0 on success; -1 when nothing could be extracted or the walk stopped at an error (a damaged member
 // stops it after the members before it were written). A failure after the folder was entered restores
 // the previous current directory, so the caller's log lands there.
-int ExtractArchive(const wchar_t* archivePath, const wchar_t* targetFolder, int keepIcons);
+int ExtractArchive(const wchar_t* archivePath, const wchar_t* targetFolder, int keepIcons,
+                   const InstallProgress* progress);
 
 // The same for an archive minizip opens through functions, with archiveName handed to their open.
 int ExtractArchiveThrough(zlib_filefunc64_def* functions, const void* archiveName,
-                          const wchar_t* targetFolder, int keepIcons);
+                          const wchar_t* targetFolder, int keepIcons, const InstallProgress* progress);
 
 // Walks the central directory only: every name readable, within bounds and safe. 0 when all are, -1
-// otherwise. Inflates and writes nothing.
-int CheckMemberNames(unzFile archive);
+// otherwise. Inflates and writes nothing. total (may be NULL) gets the bytes of the members that keepIcons
+// leaves to be written.
+int CheckMemberNames(unzFile archive, int keepIcons, unsigned long long* total);
 
 // Writes the members in archive order below the current directory; the writing is done by writer threads
 // (install/MemberWriters.h) while the walk inflates the next members. overwrite is not consulted
 // (files are always overwritten); with keepIcons 1, members whose name contains "icons.dll" in
-// any case are skipped. 0 when the walk ran to the end, -1 when it stopped at an error.
-int ExtractAllMembers(unzFile archive, int keepPaths, int overwrite, const char* password, int keepIcons);
+// any case are skipped. progress (may be NULL) is told about every MiB read, against total. 0 when the walk
+// ran to the end, -1 when it stopped at an error.
+int ExtractAllMembers(unzFile archive, int keepPaths, int overwrite, const char* password, int keepIcons,
+                      const InstallProgress* progress, unsigned long long total);
 
 // Creates a relative folder path with '/' or '\' separators. 1 when done, 0 when a parent was missing,
 // -104 when memory ran out.

@@ -1,6 +1,7 @@
 #include "install/PayloadExtraction.h"
 
 #include "install/ArchiveFile.h"
+#include "install/InstallProgress.h"
 #include "install/MemberWriters.h"
 
 #include "TestFiles.h"
@@ -113,9 +114,10 @@ class Extraction : public ::testing::Test {
         SetCurrentDirectoryW(startDirectory.c_str());
         RemoveTree(root);
     }
-    int Extract(const std::vector<TestMember>& members, int keepIcons = 0) {
+    int Extract(const std::vector<TestMember>& members, int keepIcons = 0,
+                const InstallProgress* progress = NULL) {
         WriteFile(archive, BuildTestZip(members));
-        return ExtractArchive(archive.c_str(), target.c_str(), keepIcons);
+        return ExtractArchive(archive.c_str(), target.c_str(), keepIcons, progress);
     }
     std::wstring InTarget(const std::string& name) {
         std::wstring path = target + Widen(name);
@@ -209,8 +211,13 @@ TEST(DecideKeepIcons, InstalledLibrariesOfEachKind) {
         EXPECT_EQ(DecideKeepIcons((folder + c.file).c_str()), c.keep) << c.file;
 }
 
+std::vector<std::pair<unsigned long long, unsigned long long>> progressCalls;
+void RecordProgress(void*, unsigned long long done, unsigned long long total) {
+    progressCalls.push_back({done, total});
+}
+
 TEST_F(Extraction, WritesFoldersAndFilesAndStaysInTheTarget) {
-    std::string big(300000, '\0');
+    std::string big(3000000, '\0');
     for (size_t i = 0; i < big.size(); ++i)
         big[i] = (char)((i * 7919) >> 5);
     std::vector<TestMember> members = {
@@ -223,7 +230,14 @@ TEST_F(Extraction, WritesFoldersAndFilesAndStaysInTheTarget) {
         FileMember("empty.txt", ""),
         DirectoryEntry("Empty/"),
     };
-    ASSERT_EQ(Extract(members), 0);
+    progressCalls.clear();
+    const InstallProgress progress = {RecordProgress, NULL, NULL};
+    ASSERT_EQ(Extract(members, 0, &progress), 0);
+    // About one call per MiB, the last one at the end, never a step back.
+    const unsigned long long total = big.size() + 9 + 13 + 4;
+    ASSERT_EQ(progressCalls.size(), 3u);
+    EXPECT_EQ(progressCalls.back(), std::make_pair(total, total));
+    EXPECT_TRUE(progressCalls[0].first < progressCalls[1].first && progressCalls[1].first < total);
 
     EXPECT_EQ(ReadFile(InTarget("gl_main32.exe")), "MZ viewer");
     EXPECT_EQ(ReadFile(InTarget("Plugins/big.bin")), big);
@@ -339,7 +353,7 @@ TEST_F(Extraction, UnreadableArchiveWritesNothing) {
     FILETIME installedTime = LastWriteTime(InTarget("a.txt"));
     for (const auto& c : cases) {
         WriteFile(archive, c.bytes);
-        EXPECT_EQ(ExtractArchive(archive.c_str(), target.c_str(), 0), -1) << c.what;
+        EXPECT_EQ(ExtractArchive(archive.c_str(), target.c_str(), 0, NULL), -1) << c.what;
         EXPECT_EQ(ReadFile(InTarget("a.txt")), "installed") << c.what;
         EXPECT_EQ(Ticks(LastWriteTime(InTarget("a.txt"))), Ticks(installedTime)) << c.what;
         EXPECT_EQ(FolderEntries(target), std::vector<std::wstring>{L"a.txt"}) << c.what;
@@ -399,11 +413,11 @@ TEST_F(Extraction, NamesBeyondTheBuffersFail) {
 }
 
 TEST_F(Extraction, MissingArchiveOrTargetFails) {
-    EXPECT_EQ(ExtractArchive(NULL, target.c_str(), 0), -1);
-    EXPECT_EQ(ExtractArchive(L"", target.c_str(), 0), -1);
-    EXPECT_EQ(ExtractArchive((root + L"\\absent.zip").c_str(), target.c_str(), 0), -1);
+    EXPECT_EQ(ExtractArchive(NULL, target.c_str(), 0, NULL), -1);
+    EXPECT_EQ(ExtractArchive(L"", target.c_str(), 0, NULL), -1);
+    EXPECT_EQ(ExtractArchive((root + L"\\absent.zip").c_str(), target.c_str(), 0, NULL), -1);
     WriteFile(archive, BuildTestZip({FileMember("a.txt", "a")}));
-    EXPECT_EQ(ExtractArchive(archive.c_str(), (root + L"\\absent\\").c_str(), 0), -1);
+    EXPECT_EQ(ExtractArchive(archive.c_str(), (root + L"\\absent\\").c_str(), 0, NULL), -1);
     EXPECT_FALSE(Exists(root + L"\\absent"));
     EXPECT_EQ(CurrentDirectory(), startDirectory);
 }
@@ -415,7 +429,7 @@ TEST_F(Extraction, WithoutKeptPathsFilesLandInTheCurrentFolder) {
     unzFile opened = unzOpen2_64(archive.c_str(), &functions);
     ASSERT_NE(opened, nullptr);
     SetCurrentDirectoryW(target.c_str());
-    EXPECT_EQ(ExtractAllMembers(opened, 0, 1, NULL, 0), 0);
+    EXPECT_EQ(ExtractAllMembers(opened, 0, 1, NULL, 0, NULL, 0), 0);
     unzClose(opened);
     EXPECT_EQ(ReadFile(InTarget("c.txt")), "c");
     EXPECT_EQ(ReadFile(InTarget("d.txt")), "d");
@@ -535,7 +549,7 @@ TEST_F(Extraction, ArchiveFileReadsWhatIsThereWhereverItSeeks) {
 class PayloadResource : public Extraction {};
 
 TEST_F(PayloadResource, ExtractsFromTheProgramsOwnResource) {
-    ASSERT_EQ(ExtractPayload(1974, L"ZIP", target.c_str(), 0), 0);
+    ASSERT_EQ(ExtractPayload(1974, L"ZIP", target.c_str(), 0, NULL), 0);
     EXPECT_EQ(ReadFile(InTarget("Docs/readme.txt")), "Glimmerly test payload\r\n");
     EXPECT_EQ(ReadFile(InTarget("top.txt")), "top");
     EXPECT_EQ(CurrentDirectory() + L"\\", target);
@@ -545,11 +559,11 @@ TEST_F(PayloadResource, ExtractsFromTheProgramsOwnResource) {
 TEST_F(PayloadResource, FailuresLeaveTheInstallation) {
     WriteFile(InTarget("top.txt"), "installed");
     FILETIME installedTime = LastWriteTime(InTarget("top.txt"));
-    EXPECT_EQ(ExtractPayload(1976, L"ZIP", target.c_str(), 0), -1) << "damaged";
-    EXPECT_EQ(ExtractPayload(1977, L"ZIP", target.c_str(), 0), -1) << "no record";
-    EXPECT_EQ(ExtractPayload(1975, L"ZIP", target.c_str(), 0), -1) << "absent";
-    EXPECT_EQ(ExtractPayload(1974, L"TXT", target.c_str(), 0), -1) << "other type";
-    EXPECT_EQ(ExtractPayload(1974, L"ZIP", (root + L"\\absent\\").c_str(), 0), -1);
+    EXPECT_EQ(ExtractPayload(1976, L"ZIP", target.c_str(), 0, NULL), -1) << "damaged";
+    EXPECT_EQ(ExtractPayload(1977, L"ZIP", target.c_str(), 0, NULL), -1) << "no record";
+    EXPECT_EQ(ExtractPayload(1975, L"ZIP", target.c_str(), 0, NULL), -1) << "absent";
+    EXPECT_EQ(ExtractPayload(1974, L"TXT", target.c_str(), 0, NULL), -1) << "other type";
+    EXPECT_EQ(ExtractPayload(1974, L"ZIP", (root + L"\\absent\\").c_str(), 0, NULL), -1);
     EXPECT_EQ(ReadFile(InTarget("top.txt")), "installed");
     EXPECT_EQ(Ticks(LastWriteTime(InTarget("top.txt"))), Ticks(installedTime));
     EXPECT_EQ(FolderEntries(target), std::vector<std::wstring>{L"top.txt"});
