@@ -59,11 +59,11 @@ LRESULT CWizPropertyPage::RunInstallationStep() {
                            CPropertySheet::kCancelButton};
     for (int button : buttons)
         EnableSheetButton(button, FALSE);
-    sheet->result = RunInstallation(options);
+    sheet->result = RunInstallation(options, &sheet->skipped);
     for (int button : buttons)
         EnableSheetButton(button, TRUE);
 
-    if (sheet->result != kInstallComplete && sheet->result != kInstallRestartNeeded)
+    if (!RanToItsEnd(sheet->result))
         return PageAt(kWelcomePosition)->GetTemplateId();
     // The finish page starts the viewer from where the files went, not from the field as typed.
     CopyText(sheet->installedFolder, kPathChars, options.targetFolder);

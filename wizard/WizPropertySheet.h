@@ -5,6 +5,7 @@
 #include "framework/PropertySheet.h"
 #include "install/InstallResult.h"
 #include "install/PathHelpers.h"
+#include "install/SkippedFiles.h"
 
 // Positions of the five pages in the sheet.
 enum { kWelcomePosition, kWhatsNewPosition, kAssociationsPosition, kReadyPosition, kFinishPosition };
@@ -31,6 +32,8 @@ class CWizPropertySheet : public CPropertySheet {
     // What the wizard ends with: the outcome of the last installation the ready page started, or
     // kInstallCancelled when the user leaves before any.
     InstallResult result = kInstallCancelled;
+    // The files that installation skipped because a link stood in their place.
+    SkippedFiles skipped = {};
 
   protected:
     BOOL OnInitDialog() override;
