@@ -133,7 +133,7 @@ class ExitStatus(unittest.TestCase):
                 ("string 7", lambda: silent("/folder=C:\\Bad", damaged), 1603, ["C:\\Bad\\: " + STRINGS[7]]),
                 # RESTART NEEDED (3010, the log line naming the file; in the wizard the finish page's strings
                 # 13 and 12) and A FOLDER WHERE NOTHING CAN BE WRITTEN (1603) belong here, with the
-                # replacement of files in use.
+                # replacement of files in use; SKIPPED FOR A LINK (681) is PlantedLinks below.
                 ("another setup runs, silent", lambda: held.append(Wizard(p, cwd=WORK)) or silent("/folder=C:\\B"),
                  1618, [STRINGS[14]]),
                 ("another setup runs, wizard", lambda: answered(Wizard(p, attach=False), IDOK), 1618, [STRINGS[14]]),
