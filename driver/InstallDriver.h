@@ -6,9 +6,8 @@
 #include <stddef.h>
 
 // Runs one installation. kInstallComplete, kInstallRestartNeeded or kInstallLinkSkipped when it ran to
-// its end; otherwise
-// the failure it stopped at (kInstallInvalidFolder, kInstallFolderNotCreated, kInstallFailed), which
-// has been shown (wizard) or logged (silent).
+// its end; otherwise the failure it stopped at (kInstallInvalidFolder, kInstallFolderNotCreated,
+// kInstallFailed), which has been shown (wizard) or logged (silent).
 // When it ran to its end, options.targetFolder holds the folder actually installed: absolute (a relative
 // text is taken from the current directory at the call), normalised (no blanks at its ends or in
 // front of a separator) and ending in a backslash. The extraction, the settings file, the
