@@ -44,7 +44,32 @@ void ReportStep(const InstallOptions& options, int step) {
 
 } // namespace
 
-InstallResult RunInstallation(InstallOptions& options) {
+int RanToItsEnd(InstallResult result) {
+    return result == kInstallComplete || result == kInstallRestartNeeded || result == kInstallLinkSkipped;
+}
+
+void DescribeSkippedFiles(const SkippedFiles& skipped, wchar_t* line, size_t chars) {
+    wchar_t message[kMessageChars];
+    LoadMessage(IDS_LINK_SKIPPED, message);
+    wchar_t more[kMessageChars] = L"";
+    if (skipped.count > 1) {
+        wchar_t format[kMessageChars];
+        LoadMessage(IDS_MORE_SKIPPED, format);
+        _snwprintf(more, kMessageChars - 1, format, skipped.count - 1);
+        more[kMessageChars - 1] = L'\0';
+    }
+    _snwprintf(line, chars - 1, L"%s: %s%s%s", message, skipped.count > 0 ? skipped.paths[0] : L"",
+               more[0] != L'\0' ? L" " : L"", more);
+    line[chars - 1] = L'\0';
+}
+
+InstallResult RunInstallation(InstallOptions& options, SkippedFiles* skipped) {
+    // The record is the caller's when it asks for the names, and is filled anew by every run.
+    SkippedFiles own;
+    SkippedFiles& record = skipped != NULL ? *skipped : own;
+    record.count = 0;
+    wchar_t started[kPathChars];
+    DWORD startedLength = GetCurrentDirectoryW(kPathChars, started);
     wchar_t folder[kOptionsFolderChars];
     CopyText(folder, kOptionsFolderChars, options.targetFolder);
     if (folder[0] == L'\0') {
@@ -79,7 +104,7 @@ InstallResult RunInstallation(InstallOptions& options) {
     CopyText(options.targetFolder, kOptionsFolderChars, folder);
     wchar_t settingsFile[kOptionsFolderChars + 32];
     ReportStep(options, 1);
-    WriteInitialSettings(options, settingsFile, sizeof settingsFile / sizeof settingsFile[0]);
+    WriteInitialSettings(options, settingsFile, sizeof settingsFile / sizeof settingsFile[0], record);
 
     int associationsConfirmed = 1;
     if (options.associationsRequested && !options.silent) {
@@ -94,7 +119,16 @@ InstallResult RunInstallation(InstallOptions& options) {
     RegisterWithShell(associationsConfirmed, options.associationsRequested, options.targetFolder,
                       options.startMenuGroup, options.desktopShortcut, options.thumbnailsShortcut,
                       options.shortcutsForAllUsers, options.associationSelection,
-                      options.associationsForAllUsers);
-    ConvertSettingsToUnicode(settingsFile);
+                      options.associationsForAllUsers, record);
+    ConvertSettingsToUnicode(settingsFile, &record);
+    // Nothing is undone for a skipped file: the run says which were left out, and ends with its own status.
+    if (record.count > 0) {
+        // The log lies where the setup was started; the extraction left the run in the target folder.
+        if (options.silent && startedLength > 0 && startedLength < kPathChars)
+            SetCurrentDirectoryW(started);
+        for (int i = 0; options.silent && i < record.count && i < kKeptSkippedPaths; ++i)
+            ReportFailure(options, IDS_LINK_SKIPPED, record.paths[i], false);
+        return kInstallLinkSkipped;
+    }
     return extracted == kInstallRestartNeeded ? kInstallRestartNeeded : kInstallComplete;
 }

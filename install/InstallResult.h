@@ -12,4 +12,7 @@ enum InstallResult {
     kInstallInvalidFolder = 123,   // ERROR_INVALID_NAME: string 5
     kInstallFolderNotCreated = 82, // ERROR_CANNOT_MAKE: string 11
     kInstallViewerRunning = 170,   // ERROR_BUSY: string 10
+    // ERROR_STOPPED_ON_SYMLINK: complete but for the settings or shortcut files skipped because a link
+    // stood in their place; it wins over kInstallRestartNeeded, as the files it names need the user.
+    kInstallLinkSkipped = 681,
 };

@@ -4,6 +4,7 @@
 #include "install/InstallOptions.h"
 #include "install/PathHelpers.h"
 #include "install/SafePath.h"
+#include "install/SkippedFiles.h"
 
 #include <windows.h>
 #include <stdio.h>
@@ -24,12 +25,15 @@ DisplayReadingFunction readDisplay = ReadDisplayReadings;
 
 // The profile functions write by name, in folders the user can write: the file is first reached without
 // a link and held open, so it cannot be renamed or swapped for a link until the write is done. A file
-// reached only through a link keeps its settings unwritten.
-void WriteSetting(const wchar_t* file, const wchar_t* section, const wchar_t* key, const wchar_t* value) {
+// reached only through a link keeps its settings unwritten, and the run says so.
+void WriteSetting(const wchar_t* file, const wchar_t* section, const wchar_t* key, const wchar_t* value,
+                  SkippedFiles& skipped) {
     HANDLE held = OpenWithoutLink(file, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                   value != NULL ? OPEN_ALWAYS : OPEN_EXISTING, 0);
-    if (held == INVALID_HANDLE_VALUE)
+    if (held == INVALID_HANDLE_VALUE) {
+        NoteIfLinkMet(&skipped, file);
         return;
+    }
     WritePrivateProfileStringW(section, key, value, file);
     CloseHandle(held);
 }
@@ -43,7 +47,7 @@ int IsPortable(const wchar_t* activeFile) {
 
 // Expands and creates the settings folder; the active file stays empty when the expansion gives no
 // folder that fits a Windows path, since a cut path would put the settings somewhere else.
-void PrepareSettingsFolder(const wchar_t* iniFolder, wchar_t* activeFile) {
+void PrepareSettingsFolder(const wchar_t* iniFolder, wchar_t* activeFile, SkippedFiles& skipped) {
     wchar_t folder[kExpandedFolderChars] = L"";
     if (wcschr(iniFolder, L'%') != NULL) {
         if (!ExpandSettingsFolder(iniFolder, folder, kExpandedFolderChars))
@@ -53,11 +57,17 @@ void PrepareSettingsFolder(const wchar_t* iniFolder, wchar_t* activeFile) {
     }
     if (folder[0] == L'\0' || wcslen(folder) >= kPathChars - 1)
         return;
-    // A settings folder that is a link (or lies below one) gets no settings file.
-    if (!NormaliseFolder(folder, kExpandedFolderChars) || !CreateFoldersWithoutLink(folder))
+    if (!NormaliseFolder(folder, kExpandedFolderChars))
         return;
-    _snwprintf(activeFile, kSettingsPathChars - 1, L"%sgl_main32.ini", folder);
-    activeFile[kSettingsPathChars - 1] = L'\0';
+    wchar_t file[kSettingsPathChars];
+    _snwprintf(file, kSettingsPathChars - 1, L"%sgl_main32.ini", folder);
+    file[kSettingsPathChars - 1] = L'\0';
+    // A settings folder that is a link (or lies below one) gets no settings file.
+    if (!CreateFoldersWithoutLink(folder)) {
+        NoteIfLinkMet(&skipped, file);
+        return;
+    }
+    CopyText(activeFile, kSettingsPathChars, file);
 }
 
 // 1 when the text survives the way to the ANSI code page and back unchanged.
@@ -71,25 +81,26 @@ int FitsAnsiCodePage(const wchar_t* text) {
 
 // A new settings file is written in the ANSI code page, which would lose a settings folder named with
 // characters outside it. Such a pointer goes into a file made UTF-16 first, as the active file is.
-void WritePointer(const wchar_t* programFile, const wchar_t* iniFolder) {
+void WritePointer(const wchar_t* programFile, const wchar_t* iniFolder, SkippedFiles& skipped) {
     if (!FitsAnsiCodePage(iniFolder)) {
-        WriteSetting(programFile, L"Others", L"INI_Folder", L"");
-        ConvertSettingsToUnicode(programFile);
+        WriteSetting(programFile, L"Others", L"INI_Folder", L"", skipped);
+        ConvertSettingsToUnicode(programFile, &skipped);
     }
-    WriteSetting(programFile, L"Others", L"INI_Folder", iniFolder);
+    WriteSetting(programFile, L"Others", L"INI_Folder", iniFolder, skipped);
 }
 
-void WriteLanguage(const wchar_t* activeFile, const wchar_t* programFile, int portable) {
-    WriteSetting(activeFile, L"Language", L"DLL", L"DEUTSCH.DLL");
-    WriteSetting(activeFile, L"Language", L"Lang", L"Deutsch");
+void WriteLanguage(const wchar_t* activeFile, const wchar_t* programFile, int portable,
+                   SkippedFiles& skipped) {
+    WriteSetting(activeFile, L"Language", L"DLL", L"DEUTSCH.DLL", skipped);
+    WriteSetting(activeFile, L"Language", L"Lang", L"Deutsch", skipped);
     if (!portable)
         return;
-    WriteSetting(programFile, L"Language", L"DefaultLang", L"DEUTSCH.DLL");
-    WriteSetting(programFile, L"Language", L"Lang", L"Deutsch");
+    WriteSetting(programFile, L"Language", L"DefaultLang", L"DEUTSCH.DLL", skipped);
+    WriteSetting(programFile, L"Language", L"Lang", L"Deutsch", skipped);
 }
 
 // A skin the user (or an earlier installation) chose is kept, and so is its size.
-void WriteSkin(const wchar_t* activeFile, const wchar_t* programFile, int portable) {
+void WriteSkin(const wchar_t* activeFile, const wchar_t* programFile, int portable, SkippedFiles& skipped) {
     wchar_t skin[kPathChars] = L"";
     GetPrivateProfileStringW(L"Toolbar", L"Skin", L"", skin, kPathChars, activeFile);
     if (skin[0] != L'\0')
@@ -97,12 +108,12 @@ void WriteSkin(const wchar_t* activeFile, const wchar_t* programFile, int portab
     DisplayReadings display = readDisplay();
     ToolbarSkin choice =
         ChooseToolbarSkin(ScaleFromPixelsPerInch(display.pixelsPerInch), display.fullScreenHeight);
-    WriteSetting(activeFile, L"Toolbar", L"Skin", choice.skin);
-    WriteSetting(activeFile, L"Toolbar", L"Size", choice.size);
+    WriteSetting(activeFile, L"Toolbar", L"Skin", choice.skin, skipped);
+    WriteSetting(activeFile, L"Toolbar", L"Size", choice.size, skipped);
     if (!portable)
         return;
-    WriteSetting(programFile, L"Toolbar", L"Skin", L"Moorland_24.png");
-    WriteSetting(programFile, L"Toolbar", L"Size", L"24");
+    WriteSetting(programFile, L"Toolbar", L"Skin", L"Moorland_24.png", skipped);
+    WriteSetting(programFile, L"Toolbar", L"Size", L"24", skipped);
 }
 
 int WriteWide(HANDLE file, const wchar_t* text, size_t chars) {
@@ -248,7 +259,8 @@ int ExpandSettingsFolder(const wchar_t* text, wchar_t* expanded, size_t expanded
     return fits;
 }
 
-void WriteInitialSettings(InstallOptions& options, wchar_t* activeFile, size_t activeChars) {
+void WriteInitialSettings(InstallOptions& options, wchar_t* activeFile, size_t activeChars,
+                          SkippedFiles& skipped) {
     wchar_t folder[kOptionsFolderChars];
     CopyText(folder, kOptionsFolderChars, options.targetFolder);
     TrimBlanks(folder);
@@ -266,10 +278,10 @@ void WriteInitialSettings(InstallOptions& options, wchar_t* activeFile, size_t a
 
     wchar_t active[kSettingsPathChars] = L"";
     if (options.iniFolder[0] != L'\0') {
-        PrepareSettingsFolder(options.iniFolder, active);
-        WritePointer(programFile, options.iniFolder);
+        PrepareSettingsFolder(options.iniFolder, active, skipped);
+        WritePointer(programFile, options.iniFolder, skipped);
     } else {
-        WriteSetting(programFile, L"Others", L"INI_Folder", NULL);
+        WriteSetting(programFile, L"Others", L"INI_Folder", NULL, skipped);
         CopyText(active, kSettingsPathChars, programFile);
     }
     CopyText(activeFile, activeChars, active);
@@ -277,11 +289,11 @@ void WriteInitialSettings(InstallOptions& options, wchar_t* activeFile, size_t a
         return;
 
     int portable = options.iniFolder[0] != L'\0' && IsPortable(active);
-    WriteLanguage(active, programFile, portable);
-    WriteSkin(active, programFile, portable);
+    WriteLanguage(active, programFile, portable, skipped);
+    WriteSkin(active, programFile, portable, skipped);
 }
 
-int ConvertSettingsToUnicode(const wchar_t* settingsFile) {
+int ConvertSettingsToUnicode(const wchar_t* settingsFile, SkippedFiles* skipped) {
     // A path the folder buffer cannot hold would put the conversion file elsewhere.
     if (settingsFile == NULL || settingsFile[0] == L'\0' || wcslen(settingsFile) >= kPathChars)
         return 1;
@@ -289,8 +301,10 @@ int ConvertSettingsToUnicode(const wchar_t* settingsFile) {
     source.used = source.length = 0;
     source.failed = 0;
     source.file = OpenWithoutLink(settingsFile, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, 0);
-    if (source.file == INVALID_HANDLE_VALUE)
+    if (source.file == INVALID_HANDLE_VALUE) {
+        NoteIfLinkMet(skipped, settingsFile);
         return GetLastError() == kLinkMetError ? 0 : 1;
+    }
     if (NextByte(&source) == 0xFF && source.length >= 2 && source.bytes[1] == 0xFE) {
         CloseHandle(source.file);
         return 1;
@@ -304,6 +318,7 @@ int ConvertSettingsToUnicode(const wchar_t* settingsFile) {
     if (AppendText(conversion, kPathChars, kConversionName) && DeleteWithoutLink(conversion))
         target = OpenWithoutLink(conversion, GENERIC_WRITE | DELETE, 0, CREATE_NEW, 0);
     if (target == INVALID_HANDLE_VALUE) {
+        NoteIfLinkMet(skipped, conversion);
         CloseHandle(source.file);
         return 1;
     }

@@ -2,6 +2,7 @@
 #include <stddef.h>
 
 struct InstallOptions;
+struct SkippedFiles;
 
 enum {
     // An expanded settings folder holds at most 519 characters.
@@ -12,8 +13,10 @@ enum {
 
 // Writes the first settings of the viewer; may set options.iniFolder on the silent road.
 // activeFile receives the path of the settings file the viewer will use (empty when the settings
-// folder cannot be expanded into a usable path).
-void WriteInitialSettings(InstallOptions& options, wchar_t* activeFile, size_t activeChars);
+// folder cannot be expanded into a usable path). A settings file or folder met as a link is noted in
+// skipped.
+void WriteInitialSettings(InstallOptions& options, wchar_t* activeFile, size_t activeChars,
+                          SkippedFiles& skipped);
 
 // Expands the %NAME% references of a settings-folder text; an unset or empty variable vanishes with
 // its percent signs, and a reference without its closing percent sign runs to the end of the text.
@@ -23,8 +26,9 @@ int ExpandSettingsFolder(const wchar_t* text, wchar_t* expanded, size_t expanded
 
 // Rewrites a settings file as UTF-16LE. 1 when there was nothing to do or the file was replaced; 0 when
 // it could not be replaced or is reached only through a link. The conversion file is made new beside it
-// and replaces it by its handle, never by following a name.
-int ConvertSettingsToUnicode(const wchar_t* settingsFile);
+// and replaces it by its handle, never by following a name. The file or conversion file met as a link
+// is noted in skipped, when given.
+int ConvertSettingsToUnicode(const wchar_t* settingsFile, SkippedFiles* skipped = NULL);
 
 // The toolbar skin the viewer starts with, and its button size.
 struct ToolbarSkin {

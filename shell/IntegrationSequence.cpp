@@ -73,19 +73,19 @@ int RunIntegrationSequence(RegistryWriter& registry, ShellActions& shell, const 
                            const wchar_t* folder, int associationsConfirmed, int associationsRequested,
                            int startMenuGroup, int desktopShortcut, int thumbnailsShortcut,
                            int shortcutsForAllUsers, const int* associationSelection,
-                           int associationsForAllUsers) {
+                           int associationsForAllUsers, SkippedFiles& skipped) {
     wchar_t executable[kPathChars];
     if (!JoinText(executable, kPathChars, {folder, L"gl_main32.exe"}))
         return 1;
 
     if (startMenuGroup)
-        shell.CreateStartMenuGroup(folder, shortcutsForAllUsers);
+        shell.CreateStartMenuGroup(folder, shortcutsForAllUsers, skipped);
     if (desktopShortcut)
         shell.CreateDesktopShortcut(executable, L"Glimmerly.lnk", NULL, L"Glimmerly - Bildbetrachter", NULL,
-                                    0, shortcutsForAllUsers);
+                                    0, shortcutsForAllUsers, skipped);
     if (thumbnailsShortcut)
         shell.CreateDesktopShortcut(executable, L"Glimmerly Thumbnails.lnk", executable,
-                                    L"Glimmerly - Thumbnails", L"/thumbs", 7, shortcutsForAllUsers);
+                                    L"Glimmerly - Thumbnails", L"/thumbs", 7, shortcutsForAllUsers, skipped);
 
     if (WriteShellRegistration(registry, system, folder, executable, thumbnailsShortcut,
                                associationsConfirmed, associationsRequested, associationSelection,
@@ -96,8 +96,8 @@ int RunIntegrationSequence(RegistryWriter& registry, ShellActions& shell, const 
 
 int RegisterWithShell(int associationsConfirmed, int associationsRequested, const wchar_t* targetFolder,
                       int startMenuGroup, int desktopShortcut, int thumbnailsShortcut,
-                      int shortcutsForAllUsers, const int* associationSelection,
-                      int associationsForAllUsers) {
+                      int shortcutsForAllUsers, const int* associationSelection, int associationsForAllUsers,
+                      SkippedFiles& skipped) {
     SystemTraits system = QuerySystemTraits();
     wchar_t folder[kPathChars];
     // The driver refuses longer folders; here they only mean that nothing is derived from them.
@@ -105,5 +105,6 @@ int RegisterWithShell(int associationsConfirmed, int associationsRequested, cons
         return 1;
     return RunIntegrationSequence(SystemRegistry(), SystemShell(), system, folder, associationsConfirmed,
                                   associationsRequested, startMenuGroup, desktopShortcut, thumbnailsShortcut,
-                                  shortcutsForAllUsers, associationSelection, associationsForAllUsers);
+                                  shortcutsForAllUsers, associationSelection, associationsForAllUsers,
+                                  skipped);
 }

@@ -3,6 +3,8 @@
 #include "shell/ShellActions.h"
 #include "shell/VersionChecks.h"
 
+struct SkippedFiles;
+
 // The longest installation folder, trailing backslash included, that the setup accepts. Every path
 // that lands in it then stays within the Windows limit of 259 characters (the longest, a toolbar
 // skin of the payload, adds 34), and so does every command and link target derived from it (the
@@ -16,10 +18,12 @@ int FormInstallFolder(const wchar_t* targetFolder, wchar_t* folder);
 // 1 when FormInstallFolder accepts the folder.
 int InstallFolderFits(const wchar_t* targetFolder);
 
-// Shortcuts, program registration, uninstall entry and file types, in their fixed order. Always 1.
+// Shortcuts, program registration, uninstall entry and file types, in their fixed order. Always 1; a
+// shortcut or group folder left alone because a link stands there is noted in skipped.
 int RegisterWithShell(int associationsConfirmed, int associationsRequested, const wchar_t* targetFolder,
                       int startMenuGroup, int desktopShortcut, int thumbnailsShortcut,
-                      int shortcutsForAllUsers, const int* associationSelection, int associationsForAllUsers);
+                      int shortcutsForAllUsers, const int* associationSelection, int associationsForAllUsers,
+                      SkippedFiles& skipped);
 
 // What the sequence asks of the running system, once per run.
 struct SystemTraits {
@@ -36,4 +40,4 @@ int RunIntegrationSequence(RegistryWriter& registry, ShellActions& shell, const 
                            const wchar_t* folder, int associationsConfirmed, int associationsRequested,
                            int startMenuGroup, int desktopShortcut, int thumbnailsShortcut,
                            int shortcutsForAllUsers, const int* associationSelection,
-                           int associationsForAllUsers);
+                           int associationsForAllUsers, SkippedFiles& skipped);

@@ -7,13 +7,14 @@ namespace {
 
 class SystemShellActions : public ShellActions {
   public:
-    void CreateStartMenuGroup(const wchar_t* folder, int allUsers) override {
-        ::CreateStartMenuGroup(folder, allUsers);
+    void CreateStartMenuGroup(const wchar_t* folder, int allUsers, SkippedFiles& skipped) override {
+        ::CreateStartMenuGroup(folder, allUsers, skipped);
     }
     void CreateDesktopShortcut(const wchar_t* target, const wchar_t* linkName, const wchar_t* iconPath,
                                const wchar_t* description, const wchar_t* arguments, int iconIndex,
-                               int allUsers) override {
-        ::CreateDesktopShortcut(target, linkName, iconPath, description, arguments, iconIndex, allUsers);
+                               int allUsers, SkippedFiles& skipped) override {
+        ::CreateDesktopShortcut(target, linkName, iconPath, description, arguments, iconIndex, allUsers,
+                                skipped);
     }
     void SetSystemParameter(UINT action, UINT flags) override {
         SystemParametersInfoW(action, 0, NULL, flags);

@@ -4,6 +4,7 @@
 #include "framework/SystemLibrary.h"
 #include "install/PathHelpers.h"
 #include "install/SafePath.h"
+#include "install/SkippedFiles.h"
 #include "shell/DerivedText.h"
 #include "shell/ProductVersion.h"
 #include "shell/VersionChecks.h"
@@ -28,7 +29,7 @@ typedef HRESULT(WINAPI* StreamMemoryFunction)(LPSTREAM, HGLOBAL*);
 
 // The link's bytes are made in memory and written through a handle that reached the link file without
 // following a link planted at its name, where a save by name would write wherever that one points.
-int WriteLinkFile(IShellLinkW* link, const wchar_t* linkPath) {
+int WriteLinkFile(IShellLinkW* link, const wchar_t* linkPath, SkippedFiles& skipped) {
     CreateStreamFunction createStream =
         SystemFunction<CreateStreamFunction>(L"ole32.dll", "CreateStreamOnHGlobal");
     StreamMemoryFunction streamMemory =
@@ -44,8 +45,10 @@ int WriteLinkFile(IShellLinkW* link, const wchar_t* linkPath) {
         FAILED(stream->Stat(&made, STATFLAG_NONAME)) || made.cbSize.QuadPart > 0x100000)
         return 0;
     HANDLE file = OpenWithoutLink(linkPath, GENERIC_WRITE, 0, CREATE_ALWAYS, 0);
-    if (file == INVALID_HANDLE_VALUE)
+    if (file == INVALID_HANDLE_VALUE) {
+        NoteIfLinkMet(&skipped, linkPath);
         return 0;
+    }
     DWORD size = (DWORD)made.cbSize.QuadPart;
     const void* bytes = GlobalLock(memory);
     DWORD written = 0;
@@ -57,7 +60,7 @@ int WriteLinkFile(IShellLinkW* link, const wchar_t* linkPath) {
 
 // The one way every link is made; the description only for desktop links.
 int SaveLink(const wchar_t* folder, const wchar_t* linkName, const wchar_t* target, const wchar_t* arguments,
-             const wchar_t* iconPath, int iconIndex, const wchar_t* description) {
+             const wchar_t* iconPath, int iconIndex, const wchar_t* description, SkippedFiles& skipped) {
     wchar_t linkPath[kPathChars];
     if (!JoinText(linkPath, kPathChars, {folder, linkName}))
         return 0;
@@ -79,7 +82,7 @@ int SaveLink(const wchar_t* folder, const wchar_t* linkName, const wchar_t* targ
         link->SetArguments(arguments);
     if (description != NULL)
         link->SetDescription(description);
-    return WriteLinkFile(link.Get(), linkPath);
+    return WriteLinkFile(link.Get(), linkPath, skipped);
 }
 
 struct TextFileLink {
@@ -97,10 +100,10 @@ const TextFileLink kTextFileLinks[] = {
     {L"Glimmerly Hilfe.lnk", L"\\help\\gl_main32_deutsch.chm"},
 };
 
-void DeleteVersionLink(const wchar_t* group, const wchar_t* version) {
+void DeleteVersionLink(const wchar_t* group, const wchar_t* version, SkippedFiles& skipped) {
     wchar_t path[kPathChars];
-    if (JoinText(path, kPathChars, {group, L"Glimmerly ", version, L".lnk"}))
-        DeleteWithoutLink(path);
+    if (JoinText(path, kPathChars, {group, L"Glimmerly ", version, L".lnk"}) && !DeleteWithoutLink(path))
+        NoteIfLinkMet(&skipped, path);
 }
 
 } // namespace
@@ -130,23 +133,28 @@ int GetSpecialFolder(wchar_t* buffer, int csidl) {
 }
 
 int CreateShortcut(const wchar_t* folder, const wchar_t* linkName, const wchar_t* target,
-                   const wchar_t* arguments, const wchar_t* iconPath, int iconIndex) {
-    return SaveLink(folder, linkName, target, arguments, iconPath, iconIndex, NULL);
+                   const wchar_t* arguments, const wchar_t* iconPath, int iconIndex, SkippedFiles& skipped) {
+    return SaveLink(folder, linkName, target, arguments, iconPath, iconIndex, NULL, skipped);
 }
 
 int CreateDesktopShortcut(const wchar_t* target, const wchar_t* linkName, const wchar_t* iconPath,
-                          const wchar_t* description, const wchar_t* arguments, int iconIndex, int allUsers) {
+                          const wchar_t* description, const wchar_t* arguments, int iconIndex, int allUsers,
+                          SkippedFiles& skipped) {
     wchar_t desktop[kPathChars];
     GetSpecialFolder(desktop, allUsers ? CSIDL_COMMON_DESKTOPDIRECTORY : CSIDL_DESKTOP);
-    return SaveLink(desktop, linkName, target, arguments, iconPath, iconIndex, description);
+    return SaveLink(desktop, linkName, target, arguments, iconPath, iconIndex, description, skipped);
 }
 
-int CreateStartMenuGroup(const wchar_t* folder, int allUsers) {
+int CreateStartMenuGroup(const wchar_t* folder, int allUsers, SkippedFiles& skipped) {
     wchar_t group[kPathChars];
     GetSpecialFolder(group, allUsers ? CSIDL_COMMON_PROGRAMS : CSIDL_PROGRAMS);
-    // A group folder that is a link gets no links at all.
-    if (!AppendText(group, kPathChars, L"Glimmerly\\") || !CreateFoldersWithoutLink(group))
+    if (!AppendText(group, kPathChars, L"Glimmerly\\"))
         return 0;
+    // A group folder that is a link gets no links at all.
+    if (!CreateFoldersWithoutLink(group)) {
+        NoteIfLinkMet(&skipped, group);
+        return 0;
+    }
 
     wchar_t executable[kPathChars];
     if (!JoinText(executable, kPathChars, {folder, L"gl_main32.exe"}))
@@ -154,17 +162,18 @@ int CreateStartMenuGroup(const wchar_t* folder, int allUsers) {
     wchar_t versionLink[64];
     _snwprintf(versionLink, 63, L"Glimmerly %d.%2d.lnk", kProductMajor, kProductMinor);
     versionLink[63] = L'\0';
-    int result = CreateShortcut(group, versionLink, executable, NULL, NULL, 0);
-    DeleteVersionLink(group, L"4.60");
-    DeleteVersionLink(group, L"4.59");
-    result = CreateShortcut(group, L"Glimmerly - Thumbnails.lnk", executable, L"/thumbs", executable, 7);
+    int result = CreateShortcut(group, versionLink, executable, NULL, NULL, 0, skipped);
+    DeleteVersionLink(group, L"4.60", skipped);
+    DeleteVersionLink(group, L"4.59", skipped);
+    result =
+        CreateShortcut(group, L"Glimmerly - Thumbnails.lnk", executable, L"/thumbs", executable, 7, skipped);
 
     wchar_t target[kPathChars];
     if (!IsWindows8Exactly() && JoinText(target, kPathChars, {folder, L"gl_uninstall.exe"}))
-        result = CreateShortcut(group, L"Glimmerly deinstallieren.lnk", target, NULL, NULL, 0);
+        result = CreateShortcut(group, L"Glimmerly deinstallieren.lnk", target, NULL, NULL, 0, skipped);
     for (const TextFileLink& link : kTextFileLinks) {
         if (JoinText(target, kPathChars, {folder, link.fileName}))
-            result = CreateShortcut(group, link.linkName, target, NULL, NULL, 0);
+            result = CreateShortcut(group, link.linkName, target, NULL, NULL, 0, skipped);
         else
             result = 0;
     }

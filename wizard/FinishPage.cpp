@@ -1,5 +1,6 @@
 #include "wizard/WizPropertyPage.h"
 
+#include "driver/InstallDriver.h"
 #include "framework/Interaction.h"
 #include "install/InstalledViewer.h"
 #include "res/resource.h"
@@ -14,18 +15,19 @@ void CWizPropertyPage::SetUpFinishPage() {
     SetWindowTextW(sheet->GetDlgItem(CPropertySheet::kCancelButton), finishText);
     EnableSheetButton(CPropertySheet::kBackButton, FALSE);
     EnableSheetButton(CPropertySheet::kNextButton, FALSE);
-    // The page's own words call the installation done; with a file still waiting for the restart it
-    // is not.
-    if (sheet->result == kInstallRestartNeeded) {
-        const struct {
-            int control, string;
-        } restart[] = {{IDC_FINISH_TITLE, IDS_RESTART_TITLE}, {IDC_FINISH_TEXT, IDS_RESTART_NEEDED}};
-        for (const auto& line : restart) {
-            wchar_t text[128] = L"";
-            LoadStringW(GetModuleHandleW(NULL), line.string, text, 128);
-            SetDlgItemText(line.control, text);
-        }
-    }
+    // The page's own words call the installation done; with a file still waiting for the restart, or
+    // one skipped for a link, it is not.
+    if (sheet->result != kInstallRestartNeeded && sheet->result != kInstallLinkSkipped)
+        return;
+    int restart = sheet->result == kInstallRestartNeeded;
+    wchar_t text[kPathChars * 3] = L"";
+    LoadStringW(GetModuleHandleW(NULL), restart ? IDS_RESTART_TITLE : IDS_INCOMPLETE_TITLE, text, 128);
+    SetDlgItemText(IDC_FINISH_TITLE, text);
+    if (restart)
+        LoadStringW(GetModuleHandleW(NULL), IDS_RESTART_NEEDED, text, kPathChars * 3);
+    else
+        DescribeSkippedFiles(sheet->skipped, text, kPathChars * 3);
+    SetDlgItemText(IDC_FINISH_TEXT, text);
 }
 
 void RunFinishActions(CWizPropertySheet& sheet) {

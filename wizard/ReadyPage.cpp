@@ -87,7 +87,7 @@ void CWizPropertyPage::EndInstallationStep(InstallResult result) {
     for (int button : kButtons)
         EnableSheetButton(button, TRUE);
     int next = (int)GetAdjacentPageID(TRUE);
-    if (result != kInstallComplete && result != kInstallRestartNeeded) {
+    if (!RanToItsEnd(result)) {
         // Nothing is being installed any more once the welcome page is back.
         ShowWindow(sheet->statusLabel.m_hWnd, SW_HIDE);
         ShowWindow(GetDlgItem(IDC_INSTALL_PROGRESS), SW_HIDE);

@@ -15,7 +15,7 @@ const UINT kApplyDefaultButton = WM_APP + 1, kInstallationEnded = WM_APP + 2;
 
 unsigned __stdcall InstallationThread(void* data) {
     CWizPropertySheet* sheet = (CWizPropertySheet*)data;
-    PostMessageW(sheet->m_hWnd, kInstallationEnded, RunInstallation(sheet->installation), 0);
+    PostMessageW(sheet->m_hWnd, kInstallationEnded, RunInstallation(sheet->installation, &sheet->skipped), 0);
     return 0;
 }
 
@@ -107,7 +107,8 @@ void CWizPropertySheet::StartInstallation() {
     installer_ = (HANDLE)_beginthreadex(NULL, 0, InstallationThread, this, 0, NULL);
     if (installer_ == NULL) {
         SetMessageBoxOwner(NULL);
-        ((CWizPropertyPage*)GetPage(kReadyPosition))->EndInstallationStep(RunInstallation(installation));
+        ((CWizPropertyPage*)GetPage(kReadyPosition))
+            ->EndInstallationStep(RunInstallation(installation, &skipped));
     }
 }
 

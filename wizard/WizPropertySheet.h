@@ -7,6 +7,7 @@
 #include "install/InstallProgress.h"
 #include "install/InstallResult.h"
 #include "install/PathHelpers.h"
+#include "install/SkippedFiles.h"
 
 // Positions of the five pages in the sheet.
 enum { kWelcomePosition, kWhatsNewPosition, kAssociationsPosition, kReadyPosition, kFinishPosition };
@@ -40,6 +41,8 @@ class CWizPropertySheet : public CPropertySheet {
     // The choices of the installation that runs, and where it reports its progress.
     InstallOptions installation;
     InstallProgress progress;
+    // The files that installation skipped because a link stood in their place.
+    SkippedFiles skipped = {};
 
   protected:
     BOOL OnInitDialog() override;

@@ -52,6 +52,9 @@ STRINGS = {
     12: "Windows muss neu gestartet werden, um die Installation abzuschließen.",
     13: "Neustart erforderlich!",
     14: "Warnung: Eine andere Glimmerly Installation läuft bereits!\nWarten Sie bitte, bis sie beendet ist!",
+    15: "Übersprungen, weil im Pfad ein Link liegt",
+    16: "Einrichtung unvollständig!",
+    17: "und %d weitere",
 }
 
 LOGO = 113

@@ -13,7 +13,7 @@ import zlib
 
 import winetest
 from test_binary import STRINGS
-from winetest import Prefix
+from winetest import USER, Prefix
 from wizard import *  # noqa: F401,F403 (control ids)
 
 APPS = "C:\\Apps\\Glimmerly"
@@ -388,6 +388,25 @@ class FinishActions(unittest.TestCase):
             self.finish(p, keep_faq=False, keep_viewer=True, key="Return", viewer_found=False, after_install=swap)
             time.sleep(3)
             self.assertFalse(p.window_exists("Glimmerly"))
+
+    def test_a_shortcut_skipped_for_a_link_leaves_the_installation_incomplete(self):
+        link = "C:\\users\\%s\\Desktop\\Glimmerly.lnk" % USER
+        with Prefix("win7") as p:
+            p.put_file("C:\\windows\\foreign.dll", b"not the user's")
+            os.makedirs(os.path.dirname(p.host(link)), exist_ok=True)
+            os.symlink(p.host("C:\\windows\\foreign.dll"), p.host(link))
+            w = Wizard(p)
+            try:
+                w.set_text(FOLDER, APPS)
+                to_page(w, 4)
+                self.assertEqual((w.text(FINISH_TITLE), w.text(FINISH_TEXT)), (STRINGS[16], STRINGS[15] + ": " + link))
+                w.click(SHOW_FAQ)
+                w.click(START_VIEWER)
+                w.click(SHEET_CANCEL)
+                self.assertTrue(w.ended(30))
+                self.assertEqual(w.status(), 681)
+            finally:
+                w.close()
 
 
 if __name__ == "__main__":

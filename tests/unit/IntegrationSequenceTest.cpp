@@ -1,6 +1,7 @@
 #include "shell/IntegrationSequence.h"
 
 #include "install/PathHelpers.h"
+#include "install/SkippedFiles.h"
 #include "shell/DerivedText.h"
 #include "shell/ProgramRegistration.h"
 #include "shell/UninstallEntry.h"
@@ -161,11 +162,11 @@ TEST(ProgramRegistration, FolderAndDriveVerbs) {
 class RecordingShell : public ShellActions {
   public:
     explicit RecordingShell(std::vector<std::wstring>& log) : log_(log) {}
-    void CreateStartMenuGroup(const wchar_t* folder, int allUsers) override {
+    void CreateStartMenuGroup(const wchar_t* folder, int allUsers, SkippedFiles&) override {
         log_.push_back(L"group " + std::wstring(folder) + L" all users " + std::to_wstring(allUsers));
     }
     void CreateDesktopShortcut(const wchar_t* target, const wchar_t* linkName, const wchar_t*, const wchar_t*,
-                               const wchar_t*, int, int allUsers) override {
+                               const wchar_t*, int, int allUsers, SkippedFiles&) override {
         log_.push_back(L"desktop " + std::wstring(linkName) + L" -> " + target + L" all users " +
                        std::to_wstring(allUsers));
     }
@@ -197,8 +198,9 @@ class Sequence : public ::testing::Test {
             selection[row] = 1;
         RecordingShell shell(registry.log);
         SystemTraits system = {family, windows8, wow64};
+        SkippedFiles skipped = {};
         EXPECT_EQ(RunIntegrationSequence(registry, shell, system, kFolder.c_str(), confirmed,
-                                         rows.empty() ? 0 : 1, 1, 1, thumbnails, 0, selection, 0),
+                                         rows.empty() ? 0 : 1, 1, 1, thumbnails, 0, selection, 0, skipped),
                   1);
         std::vector<std::wstring> notifications;
         for (const auto& line : registry.log)

@@ -2,6 +2,7 @@
 
 #include "install/InstallOptions.h"
 #include "install/PathHelpers.h"
+#include "install/SkippedFiles.h"
 
 #include "TestFiles.h"
 
@@ -219,7 +220,8 @@ class InitialSettings : public SettingsFolder {
     std::wstring Run() {
         wchar_t active[kOptionsFolderChars + 32];
         wmemset(active, L'#', kOptionsFolderChars + 32);
-        WriteInitialSettings(options, active, kOptionsFolderChars + 32);
+        SkippedFiles skipped = {};
+        WriteInitialSettings(options, active, kOptionsFolderChars + 32, skipped);
         return active;
     }
     InstallOptions options;
