@@ -1,5 +1,6 @@
 #include "wizard/WizPropertyPage.h"
 
+#include "driver/InstallDriver.h"
 #include "install/PathHelpers.h"
 #include "res/resource.h"
 #include "shell/VersionChecks.h"
