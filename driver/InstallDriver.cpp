@@ -5,6 +5,7 @@
 #include "install/PathHelpers.h"
 #include "install/PayloadExtraction.h"
 #include "install/SettingsFile.h"
+#include "install/SwitchOver.h"
 #include "res/resource.h"
 #include "shell/IntegrationSequence.h"
 
@@ -47,11 +48,17 @@ int RunInstallation(InstallOptions& options) {
     }
     // The folder is formed once, before anything is created, and every later step names this one text.
     // A longer folder would leave no room for the paths and commands derived from it.
-    if (!NormaliseFolder(folder, kOptionsFolderChars) || !InstallFolderFits(folder) ||
-        !CreateDirectoryChain(folder)) {
+    // A first installation that fails removes the folders it made.
+    wchar_t created[kOptionsFolderChars] = L"";
+    int fits = NormaliseFolder(folder, kOptionsFolderChars) && InstallFolderFits(folder);
+    if (fits)
+        FindFirstMissingFolder(folder, created, kOptionsFolderChars);
+    if (!fits || !CreateDirectoryChain(folder)) {
         ReportFailure(options, IDS_CANNOT_CREATE_FOLDER, folder, false);
         return 0;
     }
+    // What a killed run left is undone first, so the icons library below is the installed one.
+    int repaired = RepairInterruptedInstallation(folder);
 
     wchar_t plugins[kOptionsFolderChars];
     _snwprintf(plugins, kPathChars - 1, L"%sPlugins", folder);
@@ -62,10 +69,19 @@ int RunInstallation(InstallOptions& options) {
     icons[kOptionsFolderChars - 1] = L'\0';
     int keepIcons = DecideKeepIcons(icons);
 
-    if (ExtractPayload(IDR_PAYLOAD, L"ZIP", L"glimg_x32.zip", folder, keepIcons, NULL) != 0) {
+    wchar_t restartFile[kOptionsFolderChars + kWideMemberChars] = L"";
+    InstallResult extracted = repaired
+                                  ? ExtractPayload(IDR_PAYLOAD, L"ZIP", L"glimg_x32.zip", folder, keepIcons,
+                                                   NULL, restartFile, kOptionsFolderChars + kWideMemberChars)
+                                  : kInstallFailed;
+    if (extracted == kInstallFailed) {
+        RemoveDirectoryW(plugins);
+        RemoveCreatedFolders(folder, created);
         ReportFailure(options, IDS_INSTALL_FAILED, folder, true);
         return 0;
     }
+    if (extracted == kInstallRestartNeeded && options.silent)
+        ReportFailure(options, IDS_RESTART_NEEDED, restartFile, true);
 
     // From here on the run completes: the caller's record names the folder that holds the files.
     CopyText(options.targetFolder, kOptionsFolderChars, folder);

@@ -49,6 +49,7 @@ STRINGS = {
     10: "Warnung: Glimmerly läuft!\nBeenden Sie bitte Glimmerly bevor Sie mit der Installation fortsetzen!",
     11: "Kann Zielverzeichnis nicht erstellen!\n\nBitte überprüfen Sie Ihre Schreibrechte und "
         "System-Policies!\n\nVersuchen Sie das Zielverzeichnis zuerst händisch zu erstellen.",
+    12: "Windows muss neu gestartet werden, um die Installation abzuschließen.",
 }
 
 LOGO = 113

@@ -3,6 +3,7 @@
 // was made for, so the run stops there.
 #include "install/ExistingInstallation.h"
 #include "install/MemberWriters.h"
+#include "install/SwitchOver.h"
 
 #include <windows.h>
 #include <stdio.h>
@@ -86,4 +87,20 @@ void EndMemberFile(MemberWriters*) {
 
 int FinishMemberWriters(MemberWriters*) {
     Unreached("FinishMemberWriters");
+}
+
+int FitsOnVolume(const wchar_t*, unsigned long long, unsigned long long) {
+    Unreached("FitsOnVolume");
+}
+
+int CreateWorkFolder() {
+    Unreached("CreateWorkFolder");
+}
+
+InstallResult SwitchOver(wchar_t*, size_t) {
+    Unreached("SwitchOver");
+}
+
+int RemoveWorkFolder() {
+    Unreached("RemoveWorkFolder");
 }

@@ -114,10 +114,10 @@ class Extraction : public ::testing::Test {
         SetCurrentDirectoryW(startDirectory.c_str());
         RemoveTree(root);
     }
-    int Extract(const std::vector<TestMember>& members, int keepIcons = 0,
-                const InstallProgress* progress = NULL) {
+    InstallResult Extract(const std::vector<TestMember>& members, int keepIcons = 0,
+                          const InstallProgress* progress = NULL) {
         WriteFile(archive, BuildTestZip(members));
-        return ExtractArchive(archive.c_str(), target.c_str(), keepIcons, progress);
+        return ExtractArchive(archive.c_str(), target.c_str(), keepIcons, progress, NULL, 0);
     }
     std::wstring InTarget(const std::string& name) {
         std::wstring path = target + Widen(name);
@@ -232,7 +232,7 @@ TEST_F(Extraction, WritesFoldersAndFilesAndStaysInTheTarget) {
     };
     progressCalls.clear();
     const InstallProgress progress = {RecordProgress, NULL, NULL};
-    ASSERT_EQ(Extract(members, 0, &progress), 0);
+    ASSERT_EQ(Extract(members, 0, &progress), kInstallComplete);
     // About one call per MiB, the last one at the end, never a step back.
     const unsigned long long total = big.size() + 9 + 13 + 4;
     ASSERT_EQ(progressCalls.size(), 3u);
@@ -259,7 +259,7 @@ TEST_F(Extraction, FilesCarryTheMemberDateAsLocalTime) {
         member.dosDateTime = TestMember::DosDateTime(d.year, d.month, d.day, d.hour, d.minute, d.second);
         members.push_back(member);
     }
-    ASSERT_EQ(Extract(members), 0);
+    ASSERT_EQ(Extract(members), kInstallComplete);
 
     for (size_t i = 0; i < 3; ++i) {
         std::wstring path = InTarget("dated" + std::to_string(i) + ".txt");
@@ -283,11 +283,16 @@ TEST_F(Extraction, FilesCarryTheMemberDateAsLocalTime) {
     }
 }
 
-TEST_F(Extraction, ExistingFilesAreOverwrittenWhole) {
+TEST_F(Extraction, ExistingFilesAreOverwrittenWholeAndOthersStay) {
     CreateDirectoryW(InTarget("Help").c_str(), NULL);
     WriteFile(InTarget("Help/readme.txt"), "an older and much longer text");
-    ASSERT_EQ(Extract({FileMember("Help/readme.txt", "new")}), 0);
+    WriteFile(InTarget("Help/notes.txt"), "the user's");
+    ASSERT_EQ(Extract({FileMember("Help/readme.txt", "new"), FileMember("Help/Deep/more.txt", "more")}),
+              kInstallComplete);
     EXPECT_EQ(ReadFile(InTarget("Help/readme.txt")), "new");
+    EXPECT_EQ(ReadFile(InTarget("Help/Deep/more.txt")), "more");
+    EXPECT_EQ(ReadFile(InTarget("Help/notes.txt")), "the user's");
+    EXPECT_EQ(FolderEntries(target), std::vector<std::wstring>{L"Help"});
 }
 
 TEST_F(Extraction, KeepIconsSkipsEveryNameContainingIconsDll) {
@@ -301,7 +306,7 @@ TEST_F(Extraction, KeepIconsSkipsEveryNameContainingIconsDll) {
             members.push_back(FileMember(name, "new"));
         CreateDirectoryW(InTarget("Plugins").c_str(), NULL);
         WriteFile(InTarget("Plugins/Icons.dll"), "installed");
-        ASSERT_EQ(Extract(members, flag), 0);
+        ASSERT_EQ(Extract(members, flag), kInstallComplete);
         for (size_t i = 0; i < sizeof names / sizeof names[0]; ++i) {
             bool skipped = flag == 1 && mentionsIcons[i];
             std::string expected = skipped ? "<missing>" : "new";
@@ -313,24 +318,6 @@ TEST_F(Extraction, KeepIconsSkipsEveryNameContainingIconsDll) {
         RemoveTree(target);
         CreateDirectoryW(target.c_str(), NULL);
     }
-}
-
-// Wine run as root writes read-only files regardless, so a file held open without sharing stands for
-// every file that cannot be created, with a folder in the way of a member as a second case.
-TEST_F(Extraction, FileThatCannotBeCreatedIsLeftOutAndTheRestExtracted) {
-    WriteFile(InTarget("locked.dll"), "held by the viewer");
-    CreateDirectoryW(InTarget("folder.txt").c_str(), NULL);
-    HANDLE held = CreateFileW(InTarget("locked.dll").c_str(), GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
-    ASSERT_NE(held, INVALID_HANDLE_VALUE);
-
-    int result = Extract({FileMember("first.txt", "1"), FileMember("locked.dll", "new"),
-                          FileMember("folder.txt", "new"), FileMember("last.txt", "2")});
-    CloseHandle(held);
-    EXPECT_EQ(result, 0);
-    EXPECT_EQ(ReadFile(InTarget("locked.dll")), "held by the viewer");
-    EXPECT_TRUE(IsFolder(InTarget("folder.txt")));
-    EXPECT_EQ(ReadFile(InTarget("first.txt")), "1");
-    EXPECT_EQ(ReadFile(InTarget("last.txt")), "2");
 }
 
 // An archive that cannot be walked fails before any member is written: the installed file keeps its
@@ -353,7 +340,8 @@ TEST_F(Extraction, UnreadableArchiveWritesNothing) {
     FILETIME installedTime = LastWriteTime(InTarget("a.txt"));
     for (const auto& c : cases) {
         WriteFile(archive, c.bytes);
-        EXPECT_EQ(ExtractArchive(archive.c_str(), target.c_str(), 0, NULL), -1) << c.what;
+        EXPECT_EQ(ExtractArchive(archive.c_str(), target.c_str(), 0, NULL, NULL, 0), kInstallFailed)
+            << c.what;
         EXPECT_EQ(ReadFile(InTarget("a.txt")), "installed") << c.what;
         EXPECT_EQ(Ticks(LastWriteTime(InTarget("a.txt"))), Ticks(installedTime)) << c.what;
         EXPECT_EQ(FolderEntries(target), std::vector<std::wstring>{L"a.txt"}) << c.what;
@@ -361,8 +349,9 @@ TEST_F(Extraction, UnreadableArchiveWritesNothing) {
     }
 }
 
-// Behind the payload's record, the library still checks each member as it is read: the walk stops there.
-TEST_F(Extraction, DamagedMemberStopsTheWalk) {
+// An upgrade that fails gives back the installation as it was: a damaged member (the library checks each
+// one as it is read, behind the payload's record) or a folder in the way of a member.
+TEST_F(Extraction, FailedUpgradeGivesBackTheInstallation) {
     TestMember badCrc = FileMember("b.dll", "second member");
     badCrc.crcDelta = 1;
     TestMember storedBadCrc = FileMember("b.dll", "second member", false);
@@ -373,18 +362,31 @@ TEST_F(Extraction, DamagedMemberStopsTheWalk) {
     shorter.sizeDelta = -3;
     const struct {
         const char* what;
-        TestMember damaged;
+        TestMember last;
     } cases[] = {
         {"deflated CRC", badCrc},
         {"stored CRC", storedBadCrc},
         {"recorded size too large", longer},
         {"recorded size too small", shorter},
+        {"folder in the way", FileMember("Folder.txt", "new")},
     };
+    CreateDirectoryW(InTarget("Plugins").c_str(), NULL);
+    CreateDirectoryW(InTarget("Folder.txt").c_str(), NULL);
+    const char* installed[] = {"a.txt", "Plugins/b.dll", "user.txt"};
+    for (const char* name : installed)
+        WriteFile(InTarget(name), std::string("installed ") + name);
+    FILETIME time = LastWriteTime(InTarget("a.txt"));
+    const std::vector<std::wstring> entries = FolderEntries(target);
     for (const auto& c : cases) {
-        EXPECT_EQ(Extract({FileMember("a.txt", "first"), c.damaged, FileMember("c.txt", "third")}), -1)
+        EXPECT_EQ(Extract({FileMember("a.txt", "first"), FileMember("Plugins/b.dll", "b"),
+                           FileMember("c.txt", "c"), c.last, FileMember("d.txt", "after")}),
+                  kInstallFailed)
             << c.what;
-        EXPECT_EQ(ReadFile(InTarget("a.txt")), "first") << c.what;
-        EXPECT_FALSE(Exists(InTarget("c.txt"))) << c.what;
+        for (const char* name : installed)
+            EXPECT_EQ(ReadFile(InTarget(name)), std::string("installed ") + name) << c.what;
+        EXPECT_EQ(Ticks(LastWriteTime(InTarget("a.txt"))), Ticks(time)) << c.what;
+        EXPECT_EQ(FolderEntries(target), entries) << c.what;
+        EXPECT_EQ(FolderEntries(InTarget("Plugins")), std::vector<std::wstring>{L"b.dll"}) << c.what;
         EXPECT_EQ(CurrentDirectory(), startDirectory) << c.what;
     }
 }
@@ -394,7 +396,7 @@ TEST_F(Extraction, NameThatClimbsOutFailsTheWholeArchive) {
                            "/evil.txt",   "\\evil.txt",          "C:/evil.txt",
                            "C:evil.txt",  "Plugins/../../evil/", "a/.../evil.txt"};
     for (const char* name : names) {
-        ASSERT_EQ(Extract({FileMember("first.txt", "1"), FileMember(name, "evil")}), -1) << name;
+        ASSERT_EQ(Extract({FileMember("first.txt", "1"), FileMember(name, "evil")}), kInstallFailed) << name;
         EXPECT_TRUE(FolderEntries(target).empty()) << name;
         EXPECT_EQ(FolderEntries(root), (std::vector<std::wstring>{L"payload.zip", L"target"})) << name;
         EXPECT_FALSE(Exists(L"C:\\evil.txt")) << name;
@@ -406,18 +408,20 @@ TEST_F(Extraction, NamesBeyondTheBuffersFail) {
     const size_t lengths[] = {330, 519, 520, 600};
     for (size_t length : lengths) {
         std::string name = "dir/" + std::string(length - 4, 'n');
-        EXPECT_EQ(Extract({FileMember(name, "x")}), -1) << length;
+        EXPECT_EQ(Extract({FileMember(name, "x")}), kInstallFailed) << length;
         EXPECT_TRUE(FolderEntries(target).empty()) << length;
     }
-    EXPECT_EQ(Extract({FileMember("dir/" + std::string(100, 'n'), "fits")}), 0);
+    EXPECT_EQ(Extract({FileMember("dir/" + std::string(100, 'n'), "fits")}), kInstallComplete);
 }
 
 TEST_F(Extraction, MissingArchiveOrTargetFails) {
-    EXPECT_EQ(ExtractArchive(NULL, target.c_str(), 0, NULL), -1);
-    EXPECT_EQ(ExtractArchive(L"", target.c_str(), 0, NULL), -1);
-    EXPECT_EQ(ExtractArchive((root + L"\\absent.zip").c_str(), target.c_str(), 0, NULL), -1);
+    EXPECT_EQ(ExtractArchive(NULL, target.c_str(), 0, NULL, NULL, 0), kInstallFailed);
+    EXPECT_EQ(ExtractArchive(L"", target.c_str(), 0, NULL, NULL, 0), kInstallFailed);
+    EXPECT_EQ(ExtractArchive((root + L"\\absent.zip").c_str(), target.c_str(), 0, NULL, NULL, 0),
+              kInstallFailed);
     WriteFile(archive, BuildTestZip({FileMember("a.txt", "a")}));
-    EXPECT_EQ(ExtractArchive(archive.c_str(), (root + L"\\absent\\").c_str(), 0, NULL), -1);
+    EXPECT_EQ(ExtractArchive(archive.c_str(), (root + L"\\absent\\").c_str(), 0, NULL, NULL, 0),
+              kInstallFailed);
     EXPECT_FALSE(Exists(root + L"\\absent"));
     EXPECT_EQ(CurrentDirectory(), startDirectory);
 }
@@ -469,14 +473,9 @@ TEST_F(Extraction, WritersPassEveryMemberThroughTheBoundedQueue) {
     for (int threads : {0, 1, (int)kWriterThreads}) {
         SCOPED_TRACE(threads);
         SetCurrentDirectoryW(target.c_str());
-        WriteFile(InTarget("held.dll"), "held by the viewer");
-        HANDLE held =
-            CreateFileW(InTarget("held.dll").c_str(), GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
         MemberWriters* writers = StartMemberWriters(threads);
         ASSERT_NE(writers, nullptr);
         ASSERT_TRUE(QueueMemberFolder(writers, L"Early"));
-        ASSERT_TRUE(QueueMemberFile(writers, L"held.dll", NULL, date));
-        queueData(writers, "new");
         for (int i = 0; i < count; ++i) {
             // Every other file lies in a folder that has no entry: the writer makes it.
             std::wstring folder = i % 2 ? L"Early" : L"Late\\" + std::to_wstring(i % 3);
@@ -485,9 +484,6 @@ TEST_F(Extraction, WritersPassEveryMemberThroughTheBoundedQueue) {
             queueData(writers, i == count / 2 ? large : std::string(i % 5, (char)('a' + i % 26)));
         }
         EXPECT_EQ(FinishMemberWriters(writers), 0);
-        CloseHandle(held);
-
-        EXPECT_EQ(ReadFile(InTarget("held.dll")), "held by the viewer");
         for (int i = 0; i < count; ++i) {
             std::string folder = i % 2 ? "Early" : "Late/" + std::to_string(i % 3);
             std::wstring path = InTarget(folder + "/m" + std::to_string(i));
@@ -500,6 +496,33 @@ TEST_F(Extraction, WritersPassEveryMemberThroughTheBoundedQueue) {
         SetCurrentDirectoryW(startDirectory.c_str());
         RemoveTree(target);
         CreateDirectoryW(target.c_str(), NULL);
+    }
+}
+
+// Wine writes Z:\\dev\\full to the host's /dev/full, where every write fails as on a full disk. The first
+// failed write stops the caller at once: no further block, no later member.
+TEST_F(Extraction, FailedWriteStopsTheWritersAtOnce) {
+    const uint32_t date = TestMember::DosDateTime(2021, 3, 4, 5, 6, 8);
+    for (int threads : {0, 1, (int)kWriterThreads}) {
+        SCOPED_TRACE(threads);
+        SetCurrentDirectoryW(target.c_str());
+        MemberWriters* writers = StartMemberWriters(threads);
+        ASSERT_TRUE(QueueMemberFile(writers, L"before.txt", NULL, date));
+        WriterBlock* block = TakeBlock(writers);
+        block->data[0] = 'b';
+        QueueBlock(writers, block, 1);
+        EndMemberFile(writers);
+        ASSERT_TRUE(QueueMemberFile(writers, L"Z:\\dev\\full", NULL, date));
+        int taken = 0;
+        for (; taken < 4 * kWriterBlocks && (block = TakeBlock(writers)) != NULL; ++taken)
+            QueueBlock(writers, block, kWriterBlockBytes);
+        EndMemberFile(writers);
+        EXPECT_LT(taken, 4 * kWriterBlocks);
+        EXPECT_FALSE(QueueMemberFile(writers, L"after.txt", NULL, date));
+        EXPECT_EQ(FinishMemberWriters(writers), -1);
+        EXPECT_EQ(ReadFile(InTarget("before.txt")), "b");
+        EXPECT_FALSE(Exists(InTarget("after.txt")));
+        SetCurrentDirectoryW(startDirectory.c_str());
     }
 }
 
@@ -556,7 +579,8 @@ class PayloadResource : public Extraction {
 };
 
 TEST_F(PayloadResource, ExtractsAndDeletesTheTemporaryArchive) {
-    ASSERT_EQ(ExtractPayload(1974, L"ZIP", L"glimg_x32.zip", target.c_str(), 0, NULL), 0);
+    ASSERT_EQ(ExtractPayload(1974, L"ZIP", L"glimg_x32.zip", target.c_str(), 0, NULL, NULL, 0),
+              kInstallComplete);
     EXPECT_EQ(ReadFile(InTarget("Docs/readme.txt")), "Glimmerly test payload\r\n");
     EXPECT_EQ(ReadFile(InTarget("top.txt")), "top");
     EXPECT_FALSE(Exists(TempArchive()));
@@ -567,12 +591,24 @@ TEST_F(PayloadResource, ExtractsAndDeletesTheTemporaryArchive) {
 TEST_F(PayloadResource, FailuresLeaveTheInstallationAndNoTemporaryArchive) {
     WriteFile(InTarget("top.txt"), "installed");
     FILETIME installedTime = LastWriteTime(InTarget("top.txt"));
-    EXPECT_EQ(ExtractPayload(1976, L"ZIP", L"glimg_x32.zip", target.c_str(), 0, NULL), -1) << "damaged";
-    EXPECT_EQ(ExtractPayload(1977, L"ZIP", L"glimg_x32.zip", target.c_str(), 0, NULL), -1) << "no record";
-    EXPECT_EQ(ExtractPayload(1975, L"ZIP", L"glimg_x32.zip", target.c_str(), 0, NULL), -1) << "absent";
-    EXPECT_EQ(ExtractPayload(1974, L"TXT", L"glimg_x32.zip", target.c_str(), 0, NULL), -1) << "other type";
-    EXPECT_EQ(ExtractPayload(1974, L"ZIP", L"no-such-folder\\glimg_x32.zip", target.c_str(), 0, NULL), -1);
-    EXPECT_EQ(ExtractPayload(1974, L"ZIP", L"glimg_x32.zip", (root + L"\\absent\\").c_str(), 0, NULL), -1);
+    EXPECT_EQ(ExtractPayload(1976, L"ZIP", L"glimg_x32.zip", target.c_str(), 0, NULL, NULL, 0),
+              kInstallFailed)
+        << "damaged";
+    EXPECT_EQ(ExtractPayload(1977, L"ZIP", L"glimg_x32.zip", target.c_str(), 0, NULL, NULL, 0),
+              kInstallFailed)
+        << "no record";
+    EXPECT_EQ(ExtractPayload(1975, L"ZIP", L"glimg_x32.zip", target.c_str(), 0, NULL, NULL, 0),
+              kInstallFailed)
+        << "absent";
+    EXPECT_EQ(ExtractPayload(1974, L"TXT", L"glimg_x32.zip", target.c_str(), 0, NULL, NULL, 0),
+              kInstallFailed)
+        << "other type";
+    EXPECT_EQ(
+        ExtractPayload(1974, L"ZIP", L"no-such-folder\\glimg_x32.zip", target.c_str(), 0, NULL, NULL, 0),
+        kInstallFailed);
+    EXPECT_EQ(
+        ExtractPayload(1974, L"ZIP", L"glimg_x32.zip", (root + L"\\absent\\").c_str(), 0, NULL, NULL, 0),
+        kInstallFailed);
     EXPECT_FALSE(Exists(TempArchive()));
     EXPECT_EQ(ReadFile(InTarget("top.txt")), "installed");
     EXPECT_EQ(Ticks(LastWriteTime(InTarget("top.txt"))), Ticks(installedTime));

@@ -1,0 +1,418 @@
+#include "install/SwitchOver.h"
+
+#include "install/PathHelpers.h"
+#include "install/PayloadExtraction.h"
+
+#include <windows.h>
+#include <stdlib.h>
+#include <wchar.h>
+
+namespace {
+
+// A path below the work folder; and a final path, which may be long.
+enum { kEntryChars = kWideMemberChars + 48, kFinalChars = 1024, kJournalBufferChars = 16384 };
+
+// One step of the switch-over. 'A': nothing is installed under that name; the member (a file, or a folder
+// with everything in it) is moved into place. 'R': an installed file is moved aside and replaced.
+struct PlanEntry {
+    wchar_t kind;
+    DWORD attributes; // of the installed file, given back with it
+    wchar_t path[kWideMemberChars];
+};
+
+struct Plan {
+    PlanEntry* entries;
+    size_t count, capacity;
+};
+
+int Add(Plan* plan, const PlanEntry& entry) {
+    if (plan->count == plan->capacity) {
+        size_t capacity = plan->capacity ? 2 * plan->capacity : 256;
+        PlanEntry* grown = (PlanEntry*)realloc(plan->entries, capacity * sizeof(PlanEntry));
+        if (grown == NULL)
+            return 0;
+        plan->entries = grown;
+        plan->capacity = capacity;
+    }
+    plan->entries[plan->count++] = entry;
+    return 1;
+}
+
+int Join(wchar_t* out, size_t capacity, const wchar_t* first, const wchar_t* second,
+         const wchar_t* third = L"") {
+    return CopyText(out, capacity, first) && AppendText(out, capacity, second) &&
+           AppendText(out, capacity, third);
+}
+
+int Exists(const wchar_t* path) {
+    return GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES;
+}
+
+int IsDots(const wchar_t* name) {
+    return name[0] == L'.' && (name[1] == L'\0' || (name[1] == L'.' && name[2] == L'\0'));
+}
+
+// The staged, aside and beside names of an entry.
+struct EntryPaths {
+    wchar_t staged[kEntryChars], aside[kEntryChars], beside[kEntryChars];
+
+    int Form(const wchar_t* path) {
+        return Join(staged, kEntryChars, kStagedFolder, L"\\", path) &&
+               Join(aside, kEntryChars, kAsideFolder, L"\\", path) &&
+               Join(beside, kEntryChars, path, kBesideSuffix);
+    }
+};
+
+// Plans the staged folder's entries below folder ("" or ending in a backslash) against the installed ones.
+int PlanFolder(Plan* plan, const wchar_t* folder, const wchar_t* finalBase) {
+    wchar_t pattern[kEntryChars];
+    if (!Join(pattern, kEntryChars, kStagedFolder, L"\\", folder) || !AppendText(pattern, kEntryChars, L"*"))
+        return 0;
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW(pattern, &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return 0;
+    int ok = 1;
+    do {
+        if (IsDots(found.cFileName))
+            continue;
+        PlanEntry entry = {L'A', INVALID_FILE_ATTRIBUTES, L""};
+        if (!Join(entry.path, kWideMemberChars, folder, found.cFileName)) {
+            ok = 0;
+            break;
+        }
+        int stagedFolder = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        entry.attributes = GetFileAttributesW(entry.path);
+        if (entry.attributes == INVALID_FILE_ATTRIBUTES) {
+            ok = Add(plan, entry);
+            continue;
+        }
+        // A folder where a file goes, or the reverse, cannot be switched; a link is never gone through.
+        int installedFolder = (entry.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        if (installedFolder != stagedFolder || !IsReachedWithoutLink(entry.path, finalBase)) {
+            ok = 0;
+        } else if (!stagedFolder) {
+            entry.kind = L'R';
+            ok = Add(plan, entry);
+        } else {
+            wchar_t aside[kEntryChars], inner[kWideMemberChars];
+            ok = Join(aside, kEntryChars, kAsideFolder, L"\\", entry.path) &&
+                 (CreateDirectoryW(aside, NULL) || GetLastError() == ERROR_ALREADY_EXISTS) &&
+                 Join(inner, kWideMemberChars, entry.path, L"\\") && PlanFolder(plan, inner, finalBase);
+        }
+    } while (ok && FindNextFileW(search, &found));
+    FindClose(search);
+    return ok;
+}
+
+// One line per entry: kind, the installed file's attributes in hex, path. Written through to the disk
+// before anything is moved.
+int WriteJournal(const Plan& plan) {
+    HANDLE file = CreateFileW(kJournal, GENERIC_WRITE, 0, NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file == INVALID_HANDLE_VALUE)
+        return 0;
+    wchar_t* buffer = (wchar_t*)malloc(kJournalBufferChars * sizeof(wchar_t));
+    int ok = buffer != NULL;
+    size_t used = 0;
+    for (size_t i = 0; ok && i <= plan.count; ++i) {
+        if (i == plan.count || used + kEntryChars > kJournalBufferChars) {
+            DWORD bytes = (DWORD)(used * sizeof(wchar_t)), written = 0;
+            ok = WriteFile(file, buffer, bytes, &written, NULL) && written == bytes;
+            used = 0;
+        }
+        if (i < plan.count) {
+            const PlanEntry& e = plan.entries[i];
+            int length =
+                _snwprintf(buffer + used, kEntryChars, L"%c %08lx %ls\n", e.kind, e.attributes, e.path);
+            ok = ok && length > 0 && length < kEntryChars;
+            used += ok ? (size_t)length : 0;
+        }
+    }
+    ok = ok && FlushFileBuffers(file);
+    CloseHandle(file);
+    free(buffer);
+    return ok;
+}
+
+// Reads back what WriteJournal wrote; any line that is not an entry with a safe path fails it.
+int ReadJournal(Plan* plan) {
+    HANDLE file = CreateFileW(kJournal, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    if (file == INVALID_HANDLE_VALUE)
+        return 0;
+    DWORD size = GetFileSize(file, NULL), read = 0;
+    wchar_t* text =
+        size != INVALID_FILE_SIZE && size < (64u << 20) ? (wchar_t*)malloc(size + sizeof(wchar_t)) : NULL;
+    int ok = text != NULL && ReadFile(file, text, size, &read, NULL) && read == size;
+    CloseHandle(file);
+    if (ok)
+        text[size / sizeof(wchar_t)] = L'\0';
+    for (wchar_t* line = text; ok && *line != L'\0';) {
+        wchar_t* end = wcschr(line, L'\n');
+        ok = end != NULL && end - line > 11 && line[1] == L' ' && line[10] == L' ';
+        if (!ok)
+            break;
+        *end = L'\0';
+        PlanEntry entry = {line[0], (DWORD)wcstoul(line + 2, NULL, 16), L""};
+        ok = (entry.kind == L'A' || entry.kind == L'R') &&
+             CopyText(entry.path, kWideMemberChars, line + 11) && IsSafeMemberName(entry.path) &&
+             Add(plan, entry);
+        line = end + 1;
+    }
+    free(text);
+    return ok;
+}
+
+// Gives back the installed files: every entry, whether the switch-over reached it or not, in reverse.
+int RollBack(const Plan& plan, const wchar_t* finalBase) {
+    int ok = 1;
+    for (size_t i = plan.count; i-- > 0;) {
+        const PlanEntry& e = plan.entries[i];
+        EntryPaths paths;
+        if (!paths.Form(e.path) || !IsReachedWithoutLink(e.path, finalBase) ||
+            !IsReachedWithoutLink(paths.beside, finalBase)) {
+            ok = 0;
+            continue;
+        }
+        int staged = Exists(paths.staged), aside = Exists(paths.aside);
+        if (e.kind == L'R' && !staged && !aside && Exists(paths.beside)) {
+            // Queued for the next start of Windows; without its file the queued step does nothing.
+            ok &= MoveFileExW(paths.beside, paths.staged, 0) != 0;
+            continue;
+        }
+        if (e.kind == L'R' && !aside)
+            continue; // never moved
+        if (!staged && Exists(e.path))
+            ok &= MoveFileExW(e.path, paths.staged, 0) != 0;
+        if (e.kind == L'R' && MoveFileExW(paths.aside, e.path, 0))
+            SetFileAttributesW(e.path, e.attributes);
+        else if (e.kind == L'R')
+            ok = 0;
+    }
+    return ok;
+}
+
+// Moves an installed file aside; a read-only one too.
+int MoveAside(const PlanEntry& e, const wchar_t* aside) {
+    if (MoveFileExW(e.path, aside, 0))
+        return 1;
+    DWORD error = GetLastError();
+    if (error == ERROR_ACCESS_DENIED && (e.attributes & FILE_ATTRIBUTE_READONLY) &&
+        SetFileAttributesW(e.path, e.attributes & ~FILE_ATTRIBUTE_READONLY)) {
+        if (MoveFileExW(e.path, aside, 0))
+            return 1;
+        error = GetLastError();
+        SetFileAttributesW(e.path, e.attributes);
+    }
+    SetLastError(error);
+    return 0;
+}
+
+// A file held open by another program: the new one waits beside it and replaces it when Windows starts
+// again. 0 where that cannot be queued (without the rights to).
+int QueueReplacement(const PlanEntry& e, const EntryPaths& paths, wchar_t* restartFile, size_t restartChars,
+                     int first) {
+    if (!MoveFileExW(paths.staged, paths.beside, MOVEFILE_REPLACE_EXISTING))
+        return 0;
+    if (!MoveFileExW(paths.beside, e.path, MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_REPLACE_EXISTING))
+        return 0;
+    if (first && restartFile != NULL) {
+        DWORD length = GetFullPathNameW(e.path, (DWORD)restartChars, restartFile, NULL);
+        if (length == 0 || length >= restartChars)
+            CopyText(restartFile, restartChars, e.path);
+    }
+    return 1;
+}
+
+// Carries out the plan in order; 0 at the first step that fails, the rest untouched. queued counts the
+// files replaced at the next start of Windows.
+int CarryOut(const Plan& plan, wchar_t* restartFile, size_t restartChars, int* queued) {
+    for (size_t i = 0; i < plan.count; ++i) {
+        const PlanEntry& e = plan.entries[i];
+        EntryPaths paths;
+        if (!paths.Form(e.path))
+            return 0;
+        if (e.kind == L'R' && !MoveAside(e, paths.aside)) {
+            if (GetLastError() != ERROR_SHARING_VIOLATION ||
+                !QueueReplacement(e, paths, restartFile, restartChars, *queued == 0))
+                return 0;
+            ++*queued;
+            continue;
+        }
+        if (!MoveFileExW(paths.staged, e.path, 0))
+            return 0;
+    }
+    return 1;
+}
+
+int RemoveTree(const wchar_t* folder, const wchar_t* finalBase) {
+    wchar_t pattern[kEntryChars];
+    if (!Join(pattern, kEntryChars, folder, L"\\*"))
+        return 0;
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW(pattern, &found);
+    int ok = 1;
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            wchar_t child[kEntryChars];
+            if (IsDots(found.cFileName))
+                continue;
+            if (!Join(child, kEntryChars, folder, L"\\", found.cFileName) ||
+                (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+                (finalBase[0] != L'\0' && !IsReachedWithoutLink(child, finalBase))) {
+                ok = 0;
+            } else if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                ok &= RemoveTree(child, finalBase);
+            } else if (!DeleteFileW(child)) {
+                SetFileAttributesW(child, FILE_ATTRIBUTE_NORMAL);
+                ok &= DeleteFileW(child) != 0;
+            }
+        } while (FindNextFileW(search, &found));
+        FindClose(search);
+    }
+    return RemoveDirectoryW(folder) && ok;
+}
+
+// finalBase empty: the work folder holds only what this run put there, so the attributes tell links.
+int RemoveWorkFolderChecked(const wchar_t* finalBase) {
+    if (!Exists(kWorkFolder))
+        return 1;
+    return IsReachedWithoutLink(kWorkFolder, finalBase) && RemoveTree(kWorkFolder, finalBase);
+}
+
+} // namespace
+
+int FitsOnVolume(const wchar_t* folder, unsigned long long bytes, unsigned long long files) {
+    ULARGE_INTEGER available;
+    if (!GetDiskFreeSpaceExW(folder, &available, NULL, NULL))
+        return 1;
+    return bytes + files * kFileSlackBytes <= available.QuadPart;
+}
+
+int CreateWorkFolder() {
+    if (!CreateDirectoryW(kWorkFolder, NULL))
+        return 0;
+    SetFileAttributesW(kWorkFolder, FILE_ATTRIBUTE_HIDDEN);
+    if (CreateDirectoryW(kStagedFolder, NULL))
+        return 1;
+    RemoveDirectoryW(kWorkFolder);
+    return 0;
+}
+
+InstallResult SwitchOver(wchar_t* restartFile, size_t restartChars) {
+    wchar_t finalBase[kFinalChars] = L"";
+    FinalPathOf(L".", finalBase, kFinalChars);
+    Plan plan = {NULL, 0, 0};
+    int queued = 0;
+    int planned =
+        CreateDirectoryW(kAsideFolder, NULL) && PlanFolder(&plan, L"", finalBase) && WriteJournal(plan);
+    int done = planned && CarryOut(plan, restartFile, restartChars, &queued) &&
+               MoveFileExW(kJournal, kJournalDone, MOVEFILE_WRITE_THROUGH);
+    // Where giving back fails, the work folder and its journal stay for the next run to finish the job.
+    if (!done && (!planned || RollBack(plan, finalBase)))
+        RemoveWorkFolder();
+    free(plan.entries);
+    if (!done)
+        return kInstallFailed;
+    // What is left behind now is the previous version; the next run removes it should this fail.
+    RemoveWorkFolder();
+    return queued > 0 ? kInstallRestartNeeded : kInstallComplete;
+}
+
+int RemoveWorkFolder() {
+    return RemoveWorkFolderChecked(L"");
+}
+
+int RepairInterruptedInstallation(const wchar_t* targetFolder) {
+    wchar_t previous[kPathChars];
+    DWORD length = GetCurrentDirectoryW(kPathChars, previous);
+    if (length == 0 || length >= kPathChars || !SetCurrentDirectoryW(targetFolder))
+        return 1;
+    int ok = 1;
+    if (Exists(kWorkFolder)) {
+        // Left by another run in a folder others may write: every path is checked before it is touched.
+        wchar_t finalBase[kFinalChars] = L"";
+        FinalPathOf(L".", finalBase, kFinalChars);
+        if (!Exists(kJournalDone) && Exists(kJournal)) {
+            Plan plan = {NULL, 0, 0};
+            ok = IsReachedWithoutLink(kWorkFolder, finalBase) && ReadJournal(&plan) &&
+                 RollBack(plan, finalBase);
+            free(plan.entries);
+        }
+        ok = ok && RemoveWorkFolderChecked(finalBase);
+    }
+    SetCurrentDirectoryW(previous);
+    return ok;
+}
+
+void FindFirstMissingFolder(const wchar_t* folder, wchar_t* first, size_t capacity) {
+    first[0] = L'\0';
+    if (Exists(folder))
+        return;
+    // Below the root: "C:\" or "\\server\share\".
+    size_t start = 3;
+    if (folder[0] == L'\\' && folder[1] == L'\\') {
+        int separators = 0;
+        for (start = 2; folder[start] != L'\0' && separators < 2; ++start)
+            separators += folder[start] == L'\\';
+    }
+    for (size_t i = start; folder[i] != L'\0' && i + 1 < capacity; ++i) {
+        if (folder[i] != L'\\')
+            continue;
+        wcsncpy(first, folder, i);
+        first[i] = L'\0';
+        if (!Exists(first))
+            return;
+    }
+    first[0] = L'\0';
+}
+
+void RemoveCreatedFolders(const wchar_t* folder, const wchar_t* first) {
+    size_t stop = wcslen(first);
+    wchar_t path[kFinalChars];
+    if (stop == 0 || !CopyText(path, kFinalChars, folder))
+        return;
+    size_t length = wcslen(path);
+    while (length > 0 && path[length - 1] == L'\\')
+        path[--length] = L'\0';
+    while (length >= stop && RemoveDirectoryW(path)) {
+        wchar_t* separator = wcsrchr(path, L'\\');
+        if (separator == NULL)
+            break;
+        *separator = L'\0';
+        length = wcslen(path);
+    }
+}
+
+int FinalPathOf(const wchar_t* path, wchar_t* out, size_t capacity) {
+    typedef DWORD(WINAPI * GetFinalPath)(HANDLE, LPWSTR, DWORD, DWORD);
+    // Windows Vista and later.
+    GetFinalPath getFinalPath =
+        (GetFinalPath)(void*)GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "GetFinalPathNameByHandleW");
+    if (getFinalPath == NULL)
+        return 0;
+    HANDLE handle =
+        CreateFileW(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL, OPEN_EXISTING,
+                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, NULL);
+    if (handle == INVALID_HANDLE_VALUE)
+        return 0;
+    DWORD length = getFinalPath(handle, out, (DWORD)capacity, 0);
+    CloseHandle(handle);
+    return length > 0 && length < capacity;
+}
+
+int IsReachedWithoutLink(const wchar_t* path, const wchar_t* finalBase) {
+    DWORD attributes = GetFileAttributesW(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return 1; // nothing there to go through
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
+        return 0;
+    if (finalBase[0] == L'\0')
+        return 1;
+    // Where a link does not show as a reparse point (Wine's stand-in for one), its final path tells.
+    wchar_t final[kFinalChars], expected[kFinalChars];
+    size_t base = wcslen(finalBase);
+    const wchar_t* separator = base > 0 && finalBase[base - 1] == L'\\' ? L"" : L"\\";
+    if (!FinalPathOf(path, final, kFinalChars) || !Join(expected, kFinalChars, finalBase, separator, path))
+        return 0;
+    return _wcsicmp(final, expected) == 0;
+}
