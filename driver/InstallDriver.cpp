@@ -69,6 +69,9 @@ int RunInstallation(InstallOptions& options) {
     icons[kOptionsFolderChars - 1] = L'\0';
     int keepIcons = DecideKeepIcons(icons);
 
+    // The log goes where the run started; a completed extraction leaves the target folder current.
+    wchar_t started[kPathChars] = L"";
+    GetCurrentDirectoryW(kPathChars, started);
     wchar_t restartFile[kOptionsFolderChars + kWideMemberChars] = L"";
     InstallResult extracted = repaired
                                   ? ExtractPayload(IDR_PAYLOAD, L"ZIP", L"glimg_x32.zip", folder, keepIcons,
@@ -80,8 +83,11 @@ int RunInstallation(InstallOptions& options) {
         ReportFailure(options, IDS_INSTALL_FAILED, folder, true);
         return 0;
     }
-    if (extracted == kInstallRestartNeeded && options.silent)
+    if (extracted == kInstallRestartNeeded && options.silent) {
+        SetCurrentDirectoryW(started);
         ReportFailure(options, IDS_RESTART_NEEDED, restartFile, true);
+        SetCurrentDirectoryW(folder);
+    }
 
     // From here on the run completes: the caller's record names the folder that holds the files.
     CopyText(options.targetFolder, kOptionsFolderChars, folder);

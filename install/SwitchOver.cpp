@@ -162,31 +162,31 @@ int ReadJournal(Plan* plan) {
     return ok;
 }
 
-// Gives back the installed files: every entry, whether the switch-over reached it or not, in reverse.
+// Gives back the installed files: every entry, whether the switch-over reached it or not, in reverse. What
+// the run had moved into place goes into the work folder, which is removed afterwards.
 int RollBack(const Plan& plan, const wchar_t* finalBase) {
     int ok = 1;
     for (size_t i = plan.count; i-- > 0;) {
         const PlanEntry& e = plan.entries[i];
         EntryPaths paths;
-        if (!paths.Form(e.path) || !IsReachedWithoutLink(e.path, finalBase) ||
-            !IsReachedWithoutLink(paths.beside, finalBase)) {
+        wchar_t undone[kEntryChars];
+        if (!paths.Form(e.path) ||
+            _snwprintf(undone, kEntryChars, L"%ls\\undone%u", kWorkFolder, (unsigned)i) <= 0 ||
+            !IsReachedWithoutLink(e.path, finalBase) || !IsReachedWithoutLink(paths.beside, finalBase)) {
             ok = 0;
             continue;
         }
+        undone[kEntryChars - 1] = L'\0';
         int staged = Exists(paths.staged), aside = Exists(paths.aside);
-        if (e.kind == L'R' && !staged && !aside && Exists(paths.beside)) {
-            // Queued for the next start of Windows; without its file the queued step does nothing.
-            ok &= MoveFileExW(paths.beside, paths.staged, 0) != 0;
-            continue;
-        }
-        if (e.kind == L'R' && !aside)
-            continue; // never moved
-        if (!staged && Exists(e.path))
-            ok &= MoveFileExW(e.path, paths.staged, 0) != 0;
-        if (e.kind == L'R' && MoveFileExW(paths.aside, e.path, 0))
+        if (e.kind == L'A' && !staged && Exists(e.path)) {
+            ok &= MoveFileExW(e.path, undone, 0) != 0;
+        } else if (e.kind == L'R' && aside) {
+            ok &= MoveFileExW(paths.aside, e.path, MOVEFILE_REPLACE_EXISTING) != 0;
             SetFileAttributesW(e.path, e.attributes);
-        else if (e.kind == L'R')
-            ok = 0;
+        } else if (e.kind == L'R' && !staged && Exists(paths.beside)) {
+            // Queued for the next start of Windows; without its file the queued step does nothing.
+            ok &= MoveFileExW(paths.beside, undone, 0) != 0;
+        }
     }
     return ok;
 }

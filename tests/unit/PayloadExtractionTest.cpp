@@ -3,12 +3,14 @@
 #include "install/ArchiveFile.h"
 #include "install/InstallProgress.h"
 #include "install/MemberWriters.h"
+#include "install/SwitchOver.h"
 
 #include "TestFiles.h"
 #include "TestZip.h"
 
 #include <gtest/gtest.h>
 #include <algorithm>
+#include <map>
 #include <windows.h>
 #include <iowin32.h>
 #include <stdio.h>
@@ -94,6 +96,24 @@ std::vector<std::wstring> FolderEntries(const std::wstring& folder) {
     FindClose(search);
     std::sort(names.begin(), names.end());
     return names;
+}
+
+// Every file below a folder (path with '/' -> bytes) and every empty folder (path ending in '/').
+std::map<std::string, std::string> Tree(const std::wstring& folder, const std::string& prefix = "") {
+    std::map<std::string, std::string> files;
+    std::vector<std::wstring> names = FolderEntries(folder);
+    if (names.empty() && !prefix.empty())
+        files[prefix] = "";
+    for (const std::wstring& name : names) {
+        std::string narrow = prefix + std::string(name.begin(), name.end());
+        if (IsFolder(folder + L"\\" + name)) {
+            std::map<std::string, std::string> inner = Tree(folder + L"\\" + name, narrow + "/");
+            files.insert(inner.begin(), inner.end());
+        } else {
+            files[narrow] = ReadFile(folder + L"\\" + name);
+        }
+    }
+    return files;
 }
 
 // A scratch folder with an empty target folder in it; the current directory is put back afterwards.
@@ -388,6 +408,96 @@ TEST_F(Extraction, FailedUpgradeGivesBackTheInstallation) {
         EXPECT_EQ(FolderEntries(target), entries) << c.what;
         EXPECT_EQ(FolderEntries(InTarget("Plugins")), std::vector<std::wstring>{L"b.dll"}) << c.what;
         EXPECT_EQ(CurrentDirectory(), startDirectory) << c.what;
+    }
+}
+
+// Where a killed upgrade leaves its files, at each point of its work: the next run gives back the earlier
+// installation, or keeps the new one once the switch-over was marked done; no work file stays.
+TEST_F(Extraction, RepairUndoesOrFinishesAKilledRun) {
+    typedef std::map<std::string, std::string> Files;
+    const Files earlier = {{"a.txt", "old a"}, {"sub/b.txt", "old b"}, {"user.txt", "u"}};
+    const Files later = {{"a.txt", "new a"},
+                         {"sub/b.txt", "new b"},
+                         {"c.txt", "new c"},
+                         {"New/d.txt", "new d"},
+                         {"user.txt", "u"}};
+    const std::string journal = "R 00000020 a.txt\nR 00000020 sub\\b.txt\nA ffffffff c.txt\nA ffffffff New\n";
+    const std::string staged = "~glimmerly-setup/new/", aside = "~glimmerly-setup/old/";
+    const struct {
+        const char* when;
+        const char* journal;
+        Files files;
+        const Files& expected;
+    } cases[] = {
+        {"while staging",
+         "",
+         {{"a.txt", "old a"}, {"sub/b.txt", "old b"}, {staged + "a.txt", "new a"}},
+         earlier},
+        {"before the first move",
+         "switch.log",
+         {{"a.txt", "old a"},
+          {"sub/b.txt", "old b"},
+          {staged + "a.txt", "new a"},
+          {staged + "sub/b.txt", "new b"},
+          {staged + "c.txt", "new c"},
+          {staged + "New/d.txt", "new d"}},
+         earlier},
+        {"between moving aside and into place",
+         "switch.log",
+         {{aside + "a.txt", "old a"},
+          {"sub/b.txt", "old b"},
+          {staged + "a.txt", "new a"},
+          {staged + "sub/b.txt", "new b"},
+          {staged + "c.txt", "new c"},
+          {staged + "New/d.txt", "new d"}},
+         earlier},
+        {"halfway",
+         "switch.log",
+         {{"a.txt", "new a"},
+          {"sub/", ""},
+          {aside + "a.txt", "old a"},
+          {aside + "sub/b.txt", "old b"},
+          {staged + "sub/b.txt", "new b"},
+          {staged + "c.txt", "new c"},
+          {staged + "New/d.txt", "new d"}},
+         earlier},
+        {"after the last move",
+         "switch.log",
+         {{"a.txt", "new a"},
+          {"sub/b.txt", "new b"},
+          {"c.txt", "new c"},
+          {"New/d.txt", "new d"},
+          {aside + "a.txt", "old a"},
+          {aside + "sub/b.txt", "old b"}},
+         earlier},
+        {"after the switch-over was marked done",
+         "switch.done",
+         {{"a.txt", "new a"},
+          {"sub/b.txt", "new b"},
+          {"c.txt", "new c"},
+          {"New/d.txt", "new d"},
+          {aside + "a.txt", "old a"}},
+         later},
+    };
+    for (const auto& c : cases) {
+        RemoveTree(target);
+        CreateDirectoryW(target.c_str(), NULL);
+        Files files = c.files;
+        files["user.txt"] = "u";
+        files[staged] = "";
+        if (c.journal[0] != '\0')
+            files["~glimmerly-setup/" + std::string(c.journal)] =
+                std::string((const char*)Widen(journal).c_str(), 2 * journal.size());
+        for (const auto& file : files) {
+            for (size_t slash = file.first.find('/'); slash != std::string::npos;
+                 slash = file.first.find('/', slash + 1))
+                CreateDirectoryW(InTarget(file.first.substr(0, slash)).c_str(), NULL);
+            if (file.first.back() != '/')
+                WriteFile(InTarget(file.first), file.second);
+        }
+        EXPECT_EQ(RepairInterruptedInstallation(target.c_str()), 1) << c.when;
+        EXPECT_EQ(Tree(target), c.expected) << c.when;
+        EXPECT_EQ(CurrentDirectory(), startDirectory) << c.when;
     }
 }
 
