@@ -296,24 +296,30 @@ class FailedUpgrade(unittest.TestCase):
             ("too little space", "size=320k", None),
             # Room enough, but too few files: the staging fails in the middle.
             ("too few files", "nr_inodes=%d" % (earlier_entries + 12), None),
-            ("plug-ins folder a link", "size=16m", link_plugins),
-            ("member a link", "size=16m", link_member),
+            # On drive C:, so that a move through the link would reach the protected files.
+            ("plug-ins folder a link", None, link_plugins),
+            ("member a link", None, link_member),
         ]
         with Prefix("win7") as p:
             p.put_file(protected + "\\system.dll", b"protected")
             for what, options, plant in cases:
-                with self.subTest(what), small_disk(self, p, options) as disk:
+                with self.subTest(what), (small_disk(self, p, options) if options else
+                                          contextlib.nullcontext(p.host("C:\\"))) as disk:
                     top = os.path.join(disk, "Glimmerly")
+                    shutil.rmtree(top, ignore_errors=True)
                     put_earlier_installation(top)
                     if plant:
                         plant(top, p.host(protected))
                     before, kept = tree_state(top), snapshot(p, protected)
                     if p.exists(LOG):
                         os.unlink(p.host(LOG))
-                    p.run("/silent /folder=T:\\Glimmerly", cwd=WORK)
-                    self.assertEqual(log_messages(p.read_bytes(LOG)), [failure_message("T:\\Glimmerly\\")])
+                    folder = ("T:" if options else "C:") + "\\Glimmerly\\"
+                    p.run("/silent /folder=" + folder, cwd=WORK)
+                    self.assertEqual(log_messages(p.read_bytes(LOG)), [failure_message(folder)])
                     self.assertEqual(tree_state(top), before)
                     self.assertEqual(snapshot(p, protected), kept)
+                    if not options:
+                        os.unlink(os.path.join(top, "Plugins" if plant is link_plugins else "gl_about.txt"))
 
 
 class InterruptedUpgrade(unittest.TestCase):
