@@ -1,0 +1,250 @@
+#include "install/SafePath.h"
+
+#include <winternl.h>
+#include <stddef.h>
+#include <string.h>
+#include <wchar.h>
+
+namespace {
+
+// Long enough for a settings folder of 519 characters with a file name, or a target folder's member.
+enum { kSafePathChars = 1040 };
+
+const DWORD kNameSurrogateBit = 0x20000000;
+const DWORD kShareNoDelete = FILE_SHARE_READ | FILE_SHARE_WRITE;
+
+typedef DWORD(WINAPI* FinalPathFunction)(HANDLE, LPWSTR, DWORD, DWORD);
+typedef BOOL(WINAPI* InfoByHandleFunction)(HANDLE, int, LPVOID, DWORD);
+typedef LONG(NTAPI* SetInformationFunction)(HANDLE, IO_STATUS_BLOCK*, PVOID, ULONG, int);
+
+// Newer systems have these; the program still runs where they are missing.
+template <class Function> Function Entry(const wchar_t* module, const char* name) {
+    HMODULE loaded = GetModuleHandleW(module);
+    return loaded != NULL ? (Function)(void*)GetProcAddress(loaded, name) : NULL;
+}
+
+DWORD Refuse(DWORD error) {
+    SetLastError(error);
+    return 0;
+}
+
+// A reparse point that stands for another name (link, junction, mount point); Wine marks a folder
+// link with the attribute and no tag.
+int LeadsElsewhere(DWORD attributes, DWORD tag) {
+    return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 && (tag == 0 || (tag & kNameSurrogateBit) != 0);
+}
+
+// Strips the "\\?\" form and a trailing backslash after the root, so two spellings of one path compare.
+const wchar_t* Plain(wchar_t* path) {
+    if (wcsncmp(path, L"\\\\?\\UNC\\", 8) == 0) {
+        path += 6;
+        path[0] = L'\\';
+    } else if (wcsncmp(path, L"\\\\?\\", 4) == 0) {
+        path += 4;
+    }
+    size_t length = wcslen(path);
+    if (length > 3 && path[length - 1] == L'\\')
+        path[length - 1] = L'\0';
+    return path;
+}
+
+// The full path with long names; 0 when it does not fit.
+int LongFullPath(const wchar_t* path, wchar_t* out) {
+    wchar_t full[kSafePathChars];
+    DWORD length = GetFullPathNameW(path, kSafePathChars, full, NULL);
+    if (length == 0 || length >= kSafePathChars)
+        return 0;
+    length = GetLongPathNameW(full, out, kSafePathChars);
+    if (length == 0 || length >= kSafePathChars)
+        wcscpy(out, full);
+    return 1;
+}
+
+// Walks every folder on the way and the last component by name (all that older systems offer).
+int AnyComponentLeadsElsewhere(const wchar_t* fullPath) {
+    wchar_t prefix[kSafePathChars];
+    wcscpy(prefix, fullPath);
+    size_t length = wcslen(prefix);
+    size_t start = prefix[0] == L'\\' && prefix[1] == L'\\' ? 2 : 3;
+    for (size_t i = start; i <= length; ++i) {
+        if (i < length && prefix[i] != L'\\')
+            continue;
+        wchar_t kept = prefix[i];
+        prefix[i] = L'\0';
+        WIN32_FIND_DATAW found;
+        HANDLE search = FindFirstFileW(prefix, &found);
+        prefix[i] = kept;
+        if (search == INVALID_HANDLE_VALUE)
+            continue;
+        FindClose(search);
+        if (LeadsElsewhere(found.dwFileAttributes, found.dwReserved0))
+            return 1;
+    }
+    return 0;
+}
+
+int HandleIsLink(HANDLE handle) {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(handle, &info))
+        return 1;
+    if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0)
+        return 0;
+    struct {
+        DWORD attributes;
+        DWORD tag;
+    } tagInfo = {0, 0};
+    InfoByHandleFunction query = Entry<InfoByHandleFunction>(L"kernel32.dll", "GetFileInformationByHandleEx");
+    const int kAttributeTagInfo = 9;
+    if (query == NULL || !query(handle, kAttributeTagInfo, &tagInfo, sizeof tagInfo))
+        return 1;
+    return LeadsElsewhere(info.dwFileAttributes, tagInfo.tag);
+}
+
+HANDLE Checked(HANDLE handle, const wchar_t* path) {
+    if (handle == INVALID_HANDLE_VALUE || HandleIsAt(handle, path))
+        return handle;
+    CloseHandle(handle);
+    SetLastError(kLinkMetError);
+    return INVALID_HANDLE_VALUE;
+}
+
+// The folder that holds path, opened so it cannot be renamed or replaced while the handle lives.
+HANDLE HoldParent(const wchar_t* path) {
+    wchar_t parent[kSafePathChars];
+    if (!LongFullPath(path, parent)) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return INVALID_HANDLE_VALUE;
+    }
+    wchar_t* last = wcsrchr(parent, L'\\');
+    if (last == NULL) {
+        SetLastError(ERROR_INVALID_NAME);
+        return INVALID_HANDLE_VALUE;
+    }
+    last[last - parent == 2 ? 1 : 0] = L'\0';
+    return OpenWithoutLink(parent, FILE_LIST_DIRECTORY, kShareNoDelete, OPEN_EXISTING,
+                           FILE_FLAG_BACKUP_SEMANTICS);
+}
+
+HANDLE CreateNew(const wchar_t* path, DWORD access, DWORD share, DWORD flags) {
+    HANDLE parent = HoldParent(path);
+    if (parent == INVALID_HANDLE_VALUE)
+        return INVALID_HANDLE_VALUE;
+    HANDLE handle = CreateFileW(path, access, share, NULL, CREATE_NEW, flags, NULL);
+    DWORD error = GetLastError();
+    CloseHandle(parent);
+    SetLastError(error);
+    return Checked(handle, path);
+}
+
+int SetInformation(HANDLE handle, void* info, ULONG size, int infoClass) {
+    SetInformationFunction set = Entry<SetInformationFunction>(L"ntdll.dll", "NtSetInformationFile");
+    IO_STATUS_BLOCK status;
+    return set != NULL && set(handle, &status, info, size, infoClass) >= 0;
+}
+
+} // namespace
+
+int HandleIsAt(HANDLE handle, const wchar_t* path) {
+    wchar_t expected[kSafePathChars];
+    if (!LongFullPath(path, expected))
+        return Refuse(ERROR_FILENAME_EXCED_RANGE);
+    if (HandleIsLink(handle) || AnyComponentLeadsElsewhere(expected))
+        return Refuse(kLinkMetError);
+    FinalPathFunction finalPath = Entry<FinalPathFunction>(L"kernel32.dll", "GetFinalPathNameByHandleW");
+    if (finalPath == NULL)
+        return 1;
+    wchar_t reached[kSafePathChars];
+    DWORD length = finalPath(handle, reached, kSafePathChars, 0);
+    if (length == 0 || length >= kSafePathChars)
+        return Refuse(kLinkMetError);
+    return _wcsicmp(Plain(reached), Plain(expected)) == 0 ? 1 : Refuse(kLinkMetError);
+}
+
+HANDLE OpenWithoutLink(const wchar_t* path, DWORD access, DWORD share, DWORD disposition, DWORD flags) {
+    flags |= FILE_FLAG_OPEN_REPARSE_POINT;
+    if (disposition == CREATE_NEW)
+        return CreateNew(path, access, share, flags);
+    HANDLE handle = Checked(CreateFileW(path, access, share, NULL, OPEN_EXISTING, flags, NULL), path);
+    if (handle == INVALID_HANDLE_VALUE) {
+        DWORD error = GetLastError();
+        if (error != ERROR_FILE_NOT_FOUND || (disposition != OPEN_ALWAYS && disposition != CREATE_ALWAYS))
+            return INVALID_HANDLE_VALUE;
+        handle = CreateNew(path, access, share, flags);
+        // Missing a moment ago and there now: a link to nowhere, or one put there meanwhile.
+        if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS)
+            SetLastError(kLinkMetError);
+        return handle;
+    }
+    if (disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING) {
+        if (!SetEndOfFile(handle)) {
+            DWORD error = GetLastError();
+            CloseHandle(handle);
+            SetLastError(error);
+            return INVALID_HANDLE_VALUE;
+        }
+    }
+    return handle;
+}
+
+int CreateFoldersWithoutLink(const wchar_t* path) {
+    wchar_t full[kSafePathChars];
+    DWORD length = GetFullPathNameW(path, kSafePathChars, full, NULL);
+    if (length == 0 || length >= kSafePathChars)
+        return Refuse(ERROR_FILENAME_EXCED_RANGE);
+    size_t start = full[0] == L'\\' && full[1] == L'\\' ? 2 : 3;
+    for (size_t i = start; i <= length; ++i) {
+        if (i < length && full[i] != L'\\' && full[i] != L'/')
+            continue;
+        if (i == length && full[i - 1] == L'\\')
+            break;
+        wchar_t kept = full[i];
+        full[i] = L'\0';
+        HANDLE parent = HoldParent(full);
+        int made = parent != INVALID_HANDLE_VALUE &&
+                   (CreateDirectoryW(full, NULL) || GetLastError() == ERROR_ALREADY_EXISTS);
+        if (parent != INVALID_HANDLE_VALUE)
+            CloseHandle(parent);
+        HANDLE folder = made ? OpenWithoutLink(full, FILE_LIST_DIRECTORY, kShareNoDelete, OPEN_EXISTING,
+                                               FILE_FLAG_BACKUP_SEMANTICS)
+                             : INVALID_HANDLE_VALUE;
+        full[i] = kept;
+        if (folder == INVALID_HANDLE_VALUE)
+            return 0;
+        CloseHandle(folder);
+    }
+    return 1;
+}
+
+int DeleteWithoutLink(const wchar_t* path) {
+    HANDLE file = OpenWithoutLink(path, DELETE, kShareNoDelete, OPEN_EXISTING, 0);
+    if (file == INVALID_HANDLE_VALUE)
+        return GetLastError() == ERROR_FILE_NOT_FOUND || GetLastError() == ERROR_PATH_NOT_FOUND;
+    FILE_DISPOSITION_INFORMATION disposition = {TRUE};
+    const int kDispositionInformation = 13;
+    int marked = SetInformation(file, &disposition, sizeof disposition, kDispositionInformation);
+    CloseHandle(file);
+    return marked && GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES;
+}
+
+int RenameOpenFile(HANDLE file, const wchar_t* path) {
+    wchar_t full[kSafePathChars];
+    DWORD length = GetFullPathNameW(path, kSafePathChars, full, NULL);
+    if (length == 0 || length >= kSafePathChars)
+        return Refuse(ERROR_FILENAME_EXCED_RANGE);
+    // The information carries the NT form of the new name after its fixed fields.
+    union {
+        FILE_RENAME_INFORMATION info;
+        unsigned char bytes[sizeof(FILE_RENAME_INFORMATION) + (kSafePathChars + 8) * sizeof(wchar_t)];
+    } rename;
+    memset(&rename, 0, sizeof rename);
+    rename.info.ReplaceIfExists = TRUE;
+    rename.info.RootDirectory = NULL;
+    wchar_t* name = rename.info.FileName;
+    int unc = full[0] == L'\\' && full[1] == L'\\';
+    wcscpy(name, unc ? L"\\??\\UNC" : L"\\??\\");
+    wcscat(name, unc ? full + 1 : full);
+    rename.info.FileNameLength = (ULONG)(wcslen(name) * sizeof(wchar_t));
+    const int kRenameInformation = 10;
+    ULONG size = (ULONG)(offsetof(FILE_RENAME_INFORMATION, FileName) + rename.info.FileNameLength);
+    return SetInformation(file, &rename, size, kRenameInformation);
+}

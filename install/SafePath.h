@@ -1,0 +1,28 @@
+#pragma once
+#include <windows.h>
+
+// Reaching files and folders in places another program of the user can prepare: a link, junction or
+// mount point anywhere on the way is refused, never followed. A refusal leaves kLinkMetError as the last
+// error (ERROR_STOPPED_ON_SYMLINK).
+enum : DWORD { kLinkMetError = 681 };
+
+// CreateFileW for such a place (FILE_FLAG_BACKUP_SEMANTICS for a folder). The handle is given only
+// after the file it opens proved to be the one path names: CREATE_ALWAYS and TRUNCATE_EXISTING empty it
+// after that check, CREATE_NEW and OPEN_ALWAYS create it while its folder is held open, so the folder
+// cannot be swapped for a link in between.
+HANDLE OpenWithoutLink(const wchar_t* path, DWORD access, DWORD share, DWORD disposition, DWORD flags);
+
+// 1 when the open handle is the file or folder path names, reached without a link; else 0 with
+// kLinkMetError as the last error.
+int HandleIsAt(HANDLE handle, const wchar_t* path);
+
+// Creates the folder path and any missing parent; 1 when every folder on the way is there and none is
+// a link.
+int CreateFoldersWithoutLink(const wchar_t* path);
+
+// Deletes the file path through a checked handle; 1 when it is gone (also when it was not there).
+int DeleteWithoutLink(const wchar_t* path);
+
+// Renames the open file (opened with DELETE access) to path, replacing a file there; the handle, not a
+// name, says what moves, so a link put in its place meanwhile is not followed. 1 when done.
+int RenameOpenFile(HANDLE file, const wchar_t* path);
