@@ -162,6 +162,8 @@ int HandleIsAt(HANDLE handle, const wchar_t* path) {
 
 HANDLE OpenWithoutLink(const wchar_t* path, DWORD access, DWORD share, DWORD disposition, DWORD flags) {
     flags |= FILE_FLAG_OPEN_REPARSE_POINT;
+    // The check reads the attributes, which an append-only handle could not.
+    access |= FILE_READ_ATTRIBUTES;
     if (disposition == CREATE_NEW)
         return CreateNew(path, access, share, flags);
     HANDLE handle = Checked(CreateFileW(path, access, share, NULL, OPEN_EXISTING, flags, NULL), path);
