@@ -2,6 +2,7 @@
 
 #include "install/PathHelpers.h"
 #include "install/PayloadExtraction.h"
+#include "install/SafePath.h"
 
 #include <windows.h>
 #include <stdlib.h>
@@ -10,7 +11,7 @@
 namespace {
 
 // A path below the work folder; and a final path, which may be long.
-enum { kEntryChars = kWideMemberChars + 48, kFinalChars = 1024, kJournalBufferChars = 16384 };
+enum { kEntryChars = kWideMemberChars + 48, kFolderChars = 1024, kJournalBufferChars = 16384 };
 
 // One step of the switch-over. 'A': nothing is installed under that name; the member (a file, or a folder
 // with everything in it) is moved into place. 'R': an installed file is moved aside and replaced.
@@ -64,7 +65,7 @@ struct EntryPaths {
 };
 
 // Plans the staged folder's entries below folder ("" or ending in a backslash) against the installed ones.
-int PlanFolder(Plan* plan, const wchar_t* folder, const wchar_t* finalBase) {
+int PlanFolder(Plan* plan, const wchar_t* folder) {
     wchar_t pattern[kEntryChars];
     if (!Join(pattern, kEntryChars, kStagedFolder, L"\\", folder) || !AppendText(pattern, kEntryChars, L"*"))
         return 0;
@@ -89,7 +90,7 @@ int PlanFolder(Plan* plan, const wchar_t* folder, const wchar_t* finalBase) {
         }
         // A folder where a file goes, or the reverse, cannot be switched; a link is never gone through.
         int installedFolder = (entry.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-        if (installedFolder != stagedFolder || !IsReachedWithoutLink(entry.path, finalBase)) {
+        if (installedFolder != stagedFolder || !IsReachedWithoutLink(entry.path)) {
             ok = 0;
         } else if (!stagedFolder) {
             entry.kind = L'R';
@@ -98,7 +99,7 @@ int PlanFolder(Plan* plan, const wchar_t* folder, const wchar_t* finalBase) {
             wchar_t aside[kEntryChars], inner[kWideMemberChars];
             ok = Join(aside, kEntryChars, kAsideFolder, L"\\", entry.path) &&
                  (CreateDirectoryW(aside, NULL) || GetLastError() == ERROR_ALREADY_EXISTS) &&
-                 Join(inner, kWideMemberChars, entry.path, L"\\") && PlanFolder(plan, inner, finalBase);
+                 Join(inner, kWideMemberChars, entry.path, L"\\") && PlanFolder(plan, inner);
         }
     } while (ok && FindNextFileW(search, &found));
     FindClose(search);
@@ -164,7 +165,7 @@ int ReadJournal(Plan* plan) {
 
 // Gives back the installed files: every entry, whether the switch-over reached it or not, in reverse. What
 // the run had moved into place goes into the work folder, which is removed afterwards.
-int RollBack(const Plan& plan, const wchar_t* finalBase) {
+int RollBack(const Plan& plan) {
     int ok = 1;
     for (size_t i = plan.count; i-- > 0;) {
         const PlanEntry& e = plan.entries[i];
@@ -172,7 +173,7 @@ int RollBack(const Plan& plan, const wchar_t* finalBase) {
         wchar_t undone[kEntryChars];
         if (!paths.Form(e.path) ||
             _snwprintf(undone, kEntryChars, L"%ls\\undone%u", kWorkFolder, (unsigned)i) <= 0 ||
-            !IsReachedWithoutLink(e.path, finalBase) || !IsReachedWithoutLink(paths.beside, finalBase)) {
+            !IsReachedWithoutLink(e.path) || !IsReachedWithoutLink(paths.beside)) {
             ok = 0;
             continue;
         }
@@ -244,7 +245,8 @@ int CarryOut(const Plan& plan, wchar_t* restartFile, size_t restartChars, int* q
     return 1;
 }
 
-int RemoveTree(const wchar_t* folder, const wchar_t* finalBase) {
+// checkEach: every entry is checked for a link; else only by the attributes the search gives.
+int RemoveTree(const wchar_t* folder, int checkEach) {
     wchar_t pattern[kEntryChars];
     if (!Join(pattern, kEntryChars, folder, L"\\*"))
         return 0;
@@ -258,10 +260,10 @@ int RemoveTree(const wchar_t* folder, const wchar_t* finalBase) {
                 continue;
             if (!Join(child, kEntryChars, folder, L"\\", found.cFileName) ||
                 (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
-                (finalBase[0] != L'\0' && !IsReachedWithoutLink(child, finalBase))) {
+                (checkEach && !IsReachedWithoutLink(child))) {
                 ok = 0;
             } else if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                ok &= RemoveTree(child, finalBase);
+                ok &= RemoveTree(child, checkEach);
             } else if (!DeleteFileW(child)) {
                 SetFileAttributesW(child, FILE_ATTRIBUTE_NORMAL);
                 ok &= DeleteFileW(child) != 0;
@@ -272,11 +274,11 @@ int RemoveTree(const wchar_t* folder, const wchar_t* finalBase) {
     return RemoveDirectoryW(folder) && ok;
 }
 
-// finalBase empty: the work folder holds only what this run put there, so the attributes tell links.
-int RemoveWorkFolderChecked(const wchar_t* finalBase) {
+// Where the work folder holds only what this run put there, the attributes tell links.
+int RemoveWorkFolderChecked(int checkEach) {
     if (!Exists(kWorkFolder))
         return 1;
-    return IsReachedWithoutLink(kWorkFolder, finalBase) && RemoveTree(kWorkFolder, finalBase);
+    return IsReachedWithoutLink(kWorkFolder) && RemoveTree(kWorkFolder, checkEach);
 }
 
 } // namespace
@@ -299,16 +301,13 @@ int CreateWorkFolder() {
 }
 
 InstallResult SwitchOver(wchar_t* restartFile, size_t restartChars) {
-    wchar_t finalBase[kFinalChars] = L"";
-    FinalPathOf(L".", finalBase, kFinalChars);
     Plan plan = {NULL, 0, 0};
     int queued = 0;
-    int planned =
-        CreateDirectoryW(kAsideFolder, NULL) && PlanFolder(&plan, L"", finalBase) && WriteJournal(plan);
+    int planned = CreateDirectoryW(kAsideFolder, NULL) && PlanFolder(&plan, L"") && WriteJournal(plan);
     int done = planned && CarryOut(plan, restartFile, restartChars, &queued) &&
                MoveFileExW(kJournal, kJournalDone, MOVEFILE_WRITE_THROUGH);
     // Where giving back fails, the work folder and its journal stay for the next run to finish the job.
-    if (!done && (!planned || RollBack(plan, finalBase)))
+    if (!done && (!planned || RollBack(plan)))
         RemoveWorkFolder();
     free(plan.entries);
     if (!done)
@@ -319,7 +318,7 @@ InstallResult SwitchOver(wchar_t* restartFile, size_t restartChars) {
 }
 
 int RemoveWorkFolder() {
-    return RemoveWorkFolderChecked(L"");
+    return RemoveWorkFolderChecked(0);
 }
 
 int RepairInterruptedInstallation(const wchar_t* targetFolder) {
@@ -330,15 +329,12 @@ int RepairInterruptedInstallation(const wchar_t* targetFolder) {
     int ok = 1;
     if (Exists(kWorkFolder)) {
         // Left by another run in a folder others may write: every path is checked before it is touched.
-        wchar_t finalBase[kFinalChars] = L"";
-        FinalPathOf(L".", finalBase, kFinalChars);
         if (!Exists(kJournalDone) && Exists(kJournal)) {
             Plan plan = {NULL, 0, 0};
-            ok = IsReachedWithoutLink(kWorkFolder, finalBase) && ReadJournal(&plan) &&
-                 RollBack(plan, finalBase);
+            ok = IsReachedWithoutLink(kWorkFolder) && ReadJournal(&plan) && RollBack(plan);
             free(plan.entries);
         }
-        ok = ok && RemoveWorkFolderChecked(finalBase);
+        ok = ok && RemoveWorkFolderChecked(1);
     }
     SetCurrentDirectoryW(previous);
     return ok;
@@ -368,8 +364,8 @@ void FindFirstMissingFolder(const wchar_t* folder, wchar_t* first, size_t capaci
 
 void RemoveCreatedFolders(const wchar_t* folder, const wchar_t* first) {
     size_t stop = wcslen(first);
-    wchar_t path[kFinalChars];
-    if (stop == 0 || !CopyText(path, kFinalChars, folder))
+    wchar_t path[kFolderChars];
+    if (stop == 0 || !CopyText(path, kFolderChars, folder))
         return;
     size_t length = wcslen(path);
     while (length > 0 && path[length - 1] == L'\\')
@@ -383,36 +379,13 @@ void RemoveCreatedFolders(const wchar_t* folder, const wchar_t* first) {
     }
 }
 
-int FinalPathOf(const wchar_t* path, wchar_t* out, size_t capacity) {
-    typedef DWORD(WINAPI * GetFinalPath)(HANDLE, LPWSTR, DWORD, DWORD);
-    // Windows Vista and later.
-    GetFinalPath getFinalPath =
-        (GetFinalPath)(void*)GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "GetFinalPathNameByHandleW");
-    if (getFinalPath == NULL)
-        return 0;
-    HANDLE handle =
-        CreateFileW(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL, OPEN_EXISTING,
-                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, NULL);
+int IsReachedWithoutLink(const wchar_t* path) {
+    if (!Exists(path))
+        return 1; // nothing there to go through
+    HANDLE handle = OpenWithoutLink(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
     if (handle == INVALID_HANDLE_VALUE)
         return 0;
-    DWORD length = getFinalPath(handle, out, (DWORD)capacity, 0);
     CloseHandle(handle);
-    return length > 0 && length < capacity;
-}
-
-int IsReachedWithoutLink(const wchar_t* path, const wchar_t* finalBase) {
-    DWORD attributes = GetFileAttributesW(path);
-    if (attributes == INVALID_FILE_ATTRIBUTES)
-        return 1; // nothing there to go through
-    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
-        return 0;
-    if (finalBase[0] == L'\0')
-        return 1;
-    // Where a link does not show as a reparse point (Wine's stand-in for one), its final path tells.
-    wchar_t final[kFinalChars], expected[kFinalChars];
-    size_t base = wcslen(finalBase);
-    const wchar_t* separator = base > 0 && finalBase[base - 1] == L'\\' ? L"" : L"\\";
-    if (!FinalPathOf(path, final, kFinalChars) || !Join(expected, kFinalChars, finalBase, separator, path))
-        return 0;
-    return _wcsicmp(final, expected) == 0;
+    return 1;
 }

@@ -52,8 +52,5 @@ int RepairInterruptedInstallation(const wchar_t* targetFolder);
 void FindFirstMissingFolder(const wchar_t* folder, wchar_t* first, size_t capacity);
 void RemoveCreatedFolders(const wchar_t* folder, const wchar_t* first);
 
-// 1 when path is reached without a link, junction or mount point of its own, 0 otherwise; finalBase is
-// the final path of the current directory (FinalPathOf "."), or empty where the system cannot tell.
-int IsReachedWithoutLink(const wchar_t* path, const wchar_t* finalBase);
-// The path a handle to path really names ("\\?\C:\..."); 0 where the system cannot tell.
-int FinalPathOf(const wchar_t* path, wchar_t* out, size_t capacity);
+// 1 when nothing is at path or it is reached without a link, junction or mount point (install/SafePath.h).
+int IsReachedWithoutLink(const wchar_t* path);
