@@ -46,10 +46,10 @@ int RunInstallation(InstallOptions& options) {
         ReportFailure(options, IDS_INVALID_FOLDER, folder, false);
         return 0;
     }
+    // A first installation that fails removes the folders it made, the plug-ins folder below too.
+    wchar_t created[kOptionsFolderChars] = L"", createdPlugins[kOptionsFolderChars] = L"";
     // The folder is formed once, before anything is created, and every later step names this one text.
     // A longer folder would leave no room for the paths and commands derived from it.
-    // A first installation that fails removes the folders it made.
-    wchar_t created[kOptionsFolderChars] = L"";
     int fits = NormaliseFolder(folder, kOptionsFolderChars) && InstallFolderFits(folder);
     if (fits)
         FindFirstMissingFolder(folder, created, kOptionsFolderChars);
@@ -63,6 +63,7 @@ int RunInstallation(InstallOptions& options) {
     wchar_t plugins[kOptionsFolderChars];
     _snwprintf(plugins, kPathChars - 1, L"%sPlugins", folder);
     plugins[kPathChars - 1] = L'\0';
+    FindFirstMissingFolder(plugins, createdPlugins, kOptionsFolderChars);
     CreateDirectoryChain(plugins);
     wchar_t icons[kOptionsFolderChars];
     _snwprintf(icons, kOptionsFolderChars - 1, L"%sIcons.dll", plugins);
@@ -78,7 +79,7 @@ int RunInstallation(InstallOptions& options) {
                                                    NULL, restartFile, kOptionsFolderChars + kWideMemberChars)
                                   : kInstallFailed;
     if (extracted == kInstallFailed) {
-        RemoveDirectoryW(plugins);
+        RemoveCreatedFolders(plugins, createdPlugins);
         RemoveCreatedFolders(folder, created);
         ReportFailure(options, IDS_INSTALL_FAILED, folder, true);
         return 0;

@@ -351,8 +351,9 @@ void FindFirstMissingFolder(const wchar_t* folder, wchar_t* first, size_t capaci
         for (start = 2; folder[start] != L'\0' && separators < 2; ++start)
             separators += folder[start] == L'\\';
     }
-    for (size_t i = start; folder[i] != L'\0' && i + 1 < capacity; ++i) {
-        if (folder[i] != L'\\')
+    size_t length = wcslen(folder);
+    for (size_t i = start; i <= length && i < capacity; ++i) {
+        if (i < length && folder[i] != L'\\')
             continue;
         wcsncpy(first, folder, i);
         first[i] = L'\0';

@@ -33,10 +33,13 @@ int FitsOnVolume(const wchar_t* folder, unsigned long long bytes, unsigned long 
 int CreateWorkFolder();
 
 // Moves every staged member into place, the installed files aside, and removes the work folder.
-// kInstallComplete; kInstallRestartNeeded when an installed file was held open and its replacement is
-// queued for the next start of Windows (restartFile, when not NULL, gets the first such file's full
-// path); kInstallFailed when anything could not be done, after everything was moved back. A link or
-// junction met in the target folder fails it before anything moved.
+// An installed file that another program holds open (a sharing violation when it is moved aside) stays:
+// the new one is put beside it (kBesideSuffix) and queued to replace it at the next start of Windows;
+// a read-only one loses the attribute and is replaced. kInstallComplete; kInstallRestartNeeded when
+// something was queued (restartFile, when not NULL, gets the first such file's full path);
+// kInstallFailed when anything else could not be moved, or the queueing was refused, after everything
+// was moved back. A link or junction in the target folder, or a folder where a file goes (or the reverse),
+// fails it before anything moved.
 InstallResult SwitchOver(wchar_t* restartFile, size_t restartChars);
 
 // Removes the work folder and everything in it, never through a link. 1 when it is gone.
@@ -46,9 +49,9 @@ int RemoveWorkFolder();
 // 1 when nothing is left (or nothing was there), 0 when the work folder could not be dealt with.
 int RepairInterruptedInstallation(const wchar_t* targetFolder);
 
-// The outermost folder of folder (absolute, ending in a backslash) that does not exist yet, into first
-// (capacity chars); empty when folder exists. After a failed first installation RemoveCreatedFolders
-// removes those of them that are empty again, and the plug-ins folder made for the icons library.
+// The outermost folder of folder (absolute) that does not exist yet, into first (capacity chars); empty
+// when folder exists. After a failed first installation RemoveCreatedFolders removes those of them that
+// are empty again, from folder up to first.
 void FindFirstMissingFolder(const wchar_t* folder, wchar_t* first, size_t capacity);
 void RemoveCreatedFolders(const wchar_t* folder, const wchar_t* first);
 
