@@ -291,7 +291,12 @@ class FailedUpgrade(unittest.TestCase):
             os.unlink(os.path.join(top, "gl_about.txt"))
             os.symlink(os.path.join(target, "system.dll"), os.path.join(top, "gl_about.txt"))
 
+        def read_only(top, _):
+            subprocess.run(["mount", "-o", "remount,ro", os.path.dirname(top)], check=True)
+
         cases = [
+            # Nothing can be written in the folder: never reported complete.
+            ("nothing can be written", "size=16m", read_only),
             # The members do not fit beside the installed ones: refused before anything is written.
             ("too little space", "size=320k", None),
             # Room enough, but too few files: the staging fails in the middle.

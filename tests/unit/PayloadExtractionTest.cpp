@@ -422,69 +422,33 @@ TEST_F(Extraction, RepairUndoesOrFinishesAKilledRun) {
                          {"New/d.txt", "new d"},
                          {"user.txt", "u"}};
     const std::string journal = "R 00000020 a.txt\nR 00000020 sub\\b.txt\nA ffffffff c.txt\nA ffffffff New\n";
-    const std::string staged = "~glimmerly-setup/new/", aside = "~glimmerly-setup/old/";
+    // Where each of old a, old b, new a, new b, new c, new d stands: in the target folder (T), staged (S),
+    // moved aside (A) or gone (-).
+    const char* names[] = {"a.txt", "sub/b.txt", "a.txt", "sub/b.txt", "c.txt", "New/d.txt"};
+    const char* contents[] = {"old a", "old b", "new a", "new b", "new c", "new d"};
+    const std::map<char, std::string> places = {
+        {'T', ""}, {'S', "~glimmerly-setup/new/"}, {'A', "~glimmerly-setup/old/"}};
     const struct {
         const char* when;
         const char* journal;
-        Files files;
+        const char* where;
         const Files& expected;
     } cases[] = {
-        {"while staging",
-         "",
-         {{"a.txt", "old a"}, {"sub/b.txt", "old b"}, {staged + "a.txt", "new a"}},
-         earlier},
-        {"before the first move",
-         "switch.log",
-         {{"a.txt", "old a"},
-          {"sub/b.txt", "old b"},
-          {staged + "a.txt", "new a"},
-          {staged + "sub/b.txt", "new b"},
-          {staged + "c.txt", "new c"},
-          {staged + "New/d.txt", "new d"}},
-         earlier},
-        {"between moving aside and into place",
-         "switch.log",
-         {{aside + "a.txt", "old a"},
-          {"sub/b.txt", "old b"},
-          {staged + "a.txt", "new a"},
-          {staged + "sub/b.txt", "new b"},
-          {staged + "c.txt", "new c"},
-          {staged + "New/d.txt", "new d"}},
-         earlier},
-        {"halfway",
-         "switch.log",
-         {{"a.txt", "new a"},
-          {"sub/", ""},
-          {aside + "a.txt", "old a"},
-          {aside + "sub/b.txt", "old b"},
-          {staged + "sub/b.txt", "new b"},
-          {staged + "c.txt", "new c"},
-          {staged + "New/d.txt", "new d"}},
-         earlier},
-        {"after the last move",
-         "switch.log",
-         {{"a.txt", "new a"},
-          {"sub/b.txt", "new b"},
-          {"c.txt", "new c"},
-          {"New/d.txt", "new d"},
-          {aside + "a.txt", "old a"},
-          {aside + "sub/b.txt", "old b"}},
-         earlier},
-        {"after the switch-over was marked done",
-         "switch.done",
-         {{"a.txt", "new a"},
-          {"sub/b.txt", "new b"},
-          {"c.txt", "new c"},
-          {"New/d.txt", "new d"},
-          {aside + "a.txt", "old a"}},
-         later},
+        {"while staging", "", "TTS---", earlier},
+        {"before the first move", "switch.log", "TTSSSS", earlier},
+        {"between moving aside and into place", "switch.log", "ATSSSS", earlier},
+        {"halfway", "switch.log", "AATSSS", earlier},
+        {"after the last move", "switch.log", "AATTTT", earlier},
+        {"after the switch-over was marked done", "switch.done", "A-TTTT", later},
     };
     for (const auto& c : cases) {
         RemoveTree(target);
         CreateDirectoryW(target.c_str(), NULL);
-        Files files = c.files;
-        files["user.txt"] = "u";
-        files[staged] = "";
+        Files files = {{"user.txt", "u"}, {"sub/", ""}, {places.at('S'), ""}};
+        for (int i = 0; i < 6; ++i) {
+            if (c.where[i] != '-')
+                files[places.at(c.where[i]) + names[i]] = contents[i];
+        }
         if (c.journal[0] != '\0')
             files["~glimmerly-setup/" + std::string(c.journal)] =
                 std::string((const char*)Widen(journal).c_str(), 2 * journal.size());
