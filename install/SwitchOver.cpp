@@ -18,6 +18,7 @@ enum { kEntryChars = kWideMemberChars + 48, kFolderChars = 1024, kJournalBufferC
 struct PlanEntry {
     wchar_t kind;
     DWORD attributes; // of the installed file, given back with it
+    HANDLE aside;     // the installed file moved aside, held until it is deleted through this handle
     wchar_t path[kWideMemberChars];
 };
 
@@ -77,7 +78,7 @@ int PlanFolder(Plan* plan, const wchar_t* folder) {
     do {
         if (IsDots(found.cFileName))
             continue;
-        PlanEntry entry = {L'A', INVALID_FILE_ATTRIBUTES, L""};
+        PlanEntry entry = {L'A', INVALID_FILE_ATTRIBUTES, INVALID_HANDLE_VALUE, L""};
         if (!Join(entry.path, kWideMemberChars, folder, found.cFileName)) {
             ok = 0;
             break;
@@ -88,9 +89,10 @@ int PlanFolder(Plan* plan, const wchar_t* folder) {
             ok = Add(plan, entry);
             continue;
         }
-        // A folder where a file goes, or the reverse, cannot be switched; a link is never gone through.
+        // A folder where a file goes, or the reverse, cannot be switched; a link is never gone through (an
+        // installed file is checked through the handle that moves it aside).
         int installedFolder = (entry.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-        if (installedFolder != stagedFolder || !IsReachedWithoutLink(entry.path)) {
+        if (installedFolder != stagedFolder || (installedFolder && !IsReachedWithoutLink(entry.path))) {
             ok = 0;
         } else if (!stagedFolder) {
             entry.kind = L'R';
@@ -153,7 +155,7 @@ int ReadJournal(Plan* plan) {
         if (!ok)
             break;
         *end = L'\0';
-        PlanEntry entry = {line[0], (DWORD)wcstoul(line + 2, NULL, 16), L""};
+        PlanEntry entry = {line[0], (DWORD)wcstoul(line + 2, NULL, 16), INVALID_HANDLE_VALUE, L""};
         ok = (entry.kind == L'A' || entry.kind == L'R') &&
              CopyText(entry.path, kWideMemberChars, line + 11) && IsSafeMemberName(entry.path) &&
              Add(plan, entry);
@@ -172,40 +174,96 @@ int RollBack(const Plan& plan) {
         EntryPaths paths;
         wchar_t undone[kEntryChars];
         if (!paths.Form(e.path) ||
-            _snwprintf(undone, kEntryChars, L"%ls\\undone%u", kWorkFolder, (unsigned)i) <= 0 ||
-            !IsReachedWithoutLink(e.path) || !IsReachedWithoutLink(paths.beside)) {
+            _snwprintf(undone, kEntryChars, L"%ls\\undone%u", kWorkFolder, (unsigned)i) <= 0) {
             ok = 0;
             continue;
         }
         undone[kEntryChars - 1] = L'\0';
-        int staged = Exists(paths.staged), aside = Exists(paths.aside);
+        // Only what is moved is checked: an installed link the switch-over refused stays where it is.
+        const wchar_t* from = NULL;
+        const wchar_t* to = undone;
+        int staged = Exists(paths.staged);
         if (e.kind == L'A' && !staged && Exists(e.path)) {
-            ok &= MoveFileExW(e.path, undone, 0) != 0;
-        } else if (e.kind == L'R' && aside) {
-            ok &= MoveFileExW(paths.aside, e.path, MOVEFILE_REPLACE_EXISTING) != 0;
-            SetFileAttributesW(e.path, e.attributes);
+            from = e.path;
+        } else if (e.kind == L'R' && Exists(paths.aside)) {
+            from = paths.aside;
+            to = e.path;
         } else if (e.kind == L'R' && !staged && Exists(paths.beside)) {
             // Queued for the next start of Windows; without its file the queued step does nothing.
-            ok &= MoveFileExW(paths.beside, undone, 0) != 0;
+            from = paths.beside;
         }
+        if (from != NULL &&
+            (!IsReachedWithoutLink(from) || !MoveFileExW(from, to, MOVEFILE_REPLACE_EXISTING)))
+            ok = 0;
+        else if (from == paths.aside)
+            SetFileAttributesW(e.path, e.attributes);
     }
     return ok;
 }
 
-// Moves an installed file aside; a read-only one too.
-int MoveAside(const PlanEntry& e, const wchar_t* aside) {
-    if (MoveFileExW(e.path, aside, 0))
-        return 1;
-    DWORD error = GetLastError();
-    if (error == ERROR_ACCESS_DENIED && (e.attributes & FILE_ATTRIBUTE_READONLY) &&
-        SetFileAttributesW(e.path, e.attributes & ~FILE_ATTRIBUTE_READONLY)) {
-        if (MoveFileExW(e.path, aside, 0))
-            return 1;
-        error = GetLastError();
-        SetFileAttributesW(e.path, e.attributes);
+// The final path of an open file or folder ("\\?\C:\..."); 0 where the system cannot tell (before Vista).
+int FinalPathOf(HANDLE handle, wchar_t* out) {
+    typedef DWORD(WINAPI * GetFinalPath)(HANDLE, LPWSTR, DWORD, DWORD);
+    GetFinalPath get =
+        (GetFinalPath)(void*)GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "GetFinalPathNameByHandleW");
+    DWORD length = get != NULL ? get(handle, out, kFolderChars, 0) : 0;
+    return length > 0 && length < kFolderChars;
+}
+
+// Whether the open file is the installed file at path below the target folder, whose final path is
+// finalBase (empty where the system cannot tell): not a link, nor reached through one. Wine's stand-in for
+// a link does not show as a reparse point, so the final path tells there.
+int IsInstalledFile(HANDLE file, const wchar_t* path, const wchar_t* finalBase) {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(file, &info) ||
+        (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)))
+        return 0;
+    wchar_t final[kFolderChars], expected[kFolderChars];
+    return finalBase[0] == L'\0' ||
+           (FinalPathOf(file, final) && Join(expected, kFolderChars, finalBase, L"\\", path) &&
+            _wcsicmp(final, expected) == 0);
+}
+
+// Moves an installed file aside through one handle, which proves it is the file the plan names and stays
+// open until the old file is deleted through it; a read-only one loses the attribute. A file another
+// program holds open fails with ERROR_SHARING_VIOLATION.
+int MoveAside(PlanEntry& e, const wchar_t* aside, const wchar_t* finalBase) {
+    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    HANDLE file = CreateFileW(e.path, DELETE | FILE_READ_ATTRIBUTES, share, NULL, OPEN_EXISTING,
+                              FILE_FLAG_OPEN_REPARSE_POINT, NULL);
+    if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED &&
+        (e.attributes & FILE_ATTRIBUTE_READONLY) &&
+        SetFileAttributesW(e.path, e.attributes & ~FILE_ATTRIBUTE_READONLY))
+        file = CreateFileW(e.path, DELETE | FILE_READ_ATTRIBUTES, share, NULL, OPEN_EXISTING,
+                           FILE_FLAG_OPEN_REPARSE_POINT, NULL);
+    if (file == INVALID_HANDLE_VALUE)
+        return 0;
+    if (!IsInstalledFile(file, e.path, finalBase) || !RenameOpenFile(file, aside)) {
+        CloseHandle(file);
+        SetLastError(kLinkMetError);
+        return 0;
     }
-    SetLastError(error);
-    return 0;
+    e.aside = file;
+    return 1;
+}
+
+// Closes the handles of the files moved aside; after a completed switch-over the files go with them.
+void ReleaseAside(Plan* plan, int deleteFiles) {
+    typedef BOOL(WINAPI * SetInformation)(HANDLE, int, void*, DWORD);
+    // Windows Vista and later; before, the work folder's removal deletes them by name.
+    SetInformation set = (SetInformation)(void*)GetProcAddress(GetModuleHandleW(L"kernel32.dll"),
+                                                               "SetFileInformationByHandle");
+    const int kFileDispositionInfo = 4;
+    BOOLEAN disposition = TRUE;
+    for (size_t i = 0; i < plan->count; ++i) {
+        HANDLE& file = plan->entries[i].aside;
+        if (file == INVALID_HANDLE_VALUE)
+            continue;
+        if (deleteFiles && set != NULL)
+            set(file, kFileDispositionInfo, &disposition, sizeof disposition);
+        CloseHandle(file);
+        file = INVALID_HANDLE_VALUE;
+    }
 }
 
 // A file held open by another program: the new one waits beside it and replaces it when Windows starts
@@ -226,13 +284,13 @@ int QueueReplacement(const PlanEntry& e, const EntryPaths& paths, wchar_t* resta
 
 // Carries out the plan in order; 0 at the first step that fails, the rest untouched. queued counts the
 // files replaced at the next start of Windows.
-int CarryOut(const Plan& plan, wchar_t* restartFile, size_t restartChars, int* queued) {
-    for (size_t i = 0; i < plan.count; ++i) {
-        const PlanEntry& e = plan.entries[i];
+int CarryOut(Plan* plan, const wchar_t* finalBase, wchar_t* restartFile, size_t restartChars, int* queued) {
+    for (size_t i = 0; i < plan->count; ++i) {
+        PlanEntry& e = plan->entries[i];
         EntryPaths paths;
         if (!paths.Form(e.path))
             return 0;
-        if (e.kind == L'R' && !MoveAside(e, paths.aside)) {
+        if (e.kind == L'R' && !MoveAside(e, paths.aside, finalBase)) {
             if (GetLastError() != ERROR_SHARING_VIOLATION ||
                 !QueueReplacement(e, paths, restartFile, restartChars, *queued == 0))
                 return 0;
@@ -301,11 +359,23 @@ int CreateWorkFolder() {
 }
 
 InstallResult SwitchOver(wchar_t* restartFile, size_t restartChars) {
+    wchar_t finalBase[kFolderChars] = L"";
+    HANDLE here = CreateFileW(L".", 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
+    if (here != INVALID_HANDLE_VALUE && !FinalPathOf(here, finalBase))
+        finalBase[0] = L'\0';
+    if (here != INVALID_HANDLE_VALUE)
+        CloseHandle(here);
+    size_t base = wcslen(finalBase);
+    if (base > 0 && finalBase[base - 1] == L'\\')
+        finalBase[base - 1] = L'\0';
+
     Plan plan = {NULL, 0, 0};
     int queued = 0;
     int planned = CreateDirectoryW(kAsideFolder, NULL) && PlanFolder(&plan, L"") && WriteJournal(plan);
-    int done = planned && CarryOut(plan, restartFile, restartChars, &queued) &&
+    int done = planned && CarryOut(&plan, finalBase, restartFile, restartChars, &queued) &&
                MoveFileExW(kJournal, kJournalDone, MOVEFILE_WRITE_THROUGH);
+    ReleaseAside(&plan, done);
     // Where giving back fails, the work folder and its journal stay for the next run to finish the job.
     if (!done && (!planned || RollBack(plan)))
         RemoveWorkFolder();
