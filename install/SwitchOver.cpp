@@ -210,17 +210,16 @@ int FinalPathOf(HANDLE handle, wchar_t* out) {
     return length > 0 && length < kFolderChars;
 }
 
-// Whether the open file is the installed file at path below the target folder, whose final path is
-// finalBase (empty where the system cannot tell): not a link, nor reached through one. Wine's stand-in for
-// a link does not show as a reparse point, so the final path tells there.
-int IsInstalledFile(HANDLE file, const wchar_t* path, const wchar_t* finalBase) {
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!GetFileInformationByHandle(file, &info) ||
-        (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)))
+// Whether the open file is the installed file e names below the target folder, whose final path is
+// finalBase (empty where the system cannot tell): not a link, nor reached through one. The attributes
+// come from the plan (asking the handle costs Wine an open of the file); Wine's stand-in for a link does
+// not show as a reparse point, so the final path tells there.
+int IsInstalledFile(HANDLE file, const PlanEntry& e, const wchar_t* finalBase) {
+    if (e.attributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY))
         return 0;
     wchar_t final[kFolderChars], expected[kFolderChars];
     return finalBase[0] == L'\0' ||
-           (FinalPathOf(file, final) && Join(expected, kFolderChars, finalBase, L"\\", path) &&
+           (FinalPathOf(file, final) && Join(expected, kFolderChars, finalBase, L"\\", e.path) &&
             _wcsicmp(final, expected) == 0);
 }
 
@@ -238,7 +237,7 @@ int MoveAside(PlanEntry& e, const wchar_t* aside, const wchar_t* finalBase) {
                            FILE_FLAG_OPEN_REPARSE_POINT, NULL);
     if (file == INVALID_HANDLE_VALUE)
         return 0;
-    if (!IsInstalledFile(file, e.path, finalBase) || !RenameOpenFile(file, aside)) {
+    if (!IsInstalledFile(file, e, finalBase) || !RenameOpenFile(file, aside)) {
         CloseHandle(file);
         SetLastError(kLinkMetError);
         return 0;
