@@ -3,6 +3,7 @@
 #include "app/CommandLine.h"
 #include "app/StartUp.h"
 #include "driver/InstallDriver.h"
+#include "framework/Interaction.h"
 #include "install/ExistingInstallation.h"
 #include "install/InstallLog.h"
 #include "install/PathHelpers.h"
@@ -21,7 +22,7 @@ TheApp::TheApp() {
 
 TheApp::~TheApp() {}
 
-void TheApp::RunWizard() {
+InstallResult TheApp::RunWizard() {
     memset(&titleLogFont, 0, sizeof titleLogFont);
     int dpi = 96;
     if (HDC screen = GetDC(NULL)) {
@@ -45,6 +46,7 @@ void TheApp::RunWizard() {
     InitThemeSupport();
     wizardSheet.DoModal();
     m_pMainWnd = NULL;
+    return wizardSheet.result;
 }
 
 BOOL TheApp::InitInstance() {
@@ -54,22 +56,39 @@ BOOL TheApp::InitInstance() {
     InitCommonControlsEx(&controls);
 
     const wchar_t* commandLine = GetCommandLineW();
-    if (!HasSilentSwitch(commandLine)) {
-        RunWizard();
+    int silent = HasSilentSwitch(commandLine);
+    wchar_t warning[kPathChars] = L"";
+    InstallOptions options;
+    ResetInstallOptions(options);
+    if (!ClaimSetupLock()) {
+        LoadStringW(m_hInstance, IDS_SETUP_ALREADY_RUNNING, warning, kPathChars);
+        if (silent)
+            AppendInstallLog(warning);
+        else
+            ShowMessageBox(NULL, warning, options.caption, MB_OK | MB_ICONEXCLAMATION);
+        result_ = kInstallAlreadyRunning;
+        return FALSE;
+    }
+
+    if (!silent) {
+        result_ = RunWizard();
         return FALSE;
     }
 
     if (FindWindowW(L"Glimmerly", NULL) != NULL) {
-        wchar_t warning[kPathChars] = L"";
         LoadStringW(m_hInstance, IDS_VIEWER_RUNNING, warning, kPathChars);
         AppendInstallLog(warning);
+        result_ = kInstallViewerRunning;
         return FALSE;
     }
 
-    InstallOptions options;
     FillSilentDefaults(options);
     ReadSwitches(commandLine, options);
     options.silent = 1;
-    RunInstallation(options);
+    result_ = RunInstallation(options);
     return FALSE;
+}
+
+int TheApp::ExitInstance() {
+    return result_;
 }

@@ -12,6 +12,13 @@ endfunction()
 # A statically linked GUI program that declares Windows 5.1 (XP) as its minimum.
 function(glimmerly_gui_program target)
   glimmerly_warnings(${target})
+  target_sources(${target} PRIVATE ${CMAKE_SOURCE_DIR}/framework/LoadConfig.c)
+  # The linker leaves the header's load-configuration entry empty; the link map says where it lies.
+  set(link_map ${CMAKE_CURRENT_BINARY_DIR}/${target}.map)
+  target_link_options(${target} PRIVATE -Wl,-Map=${link_map})
+  add_custom_command(TARGET ${target} POST_BUILD
+    COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tools/set_load_config.py $<TARGET_FILE:${target}> ${link_map}
+    VERBATIM)
   target_compile_definitions(${target} PRIVATE UNICODE _UNICODE)
   target_link_options(${target} PRIVATE -municode -mwindows -static -static-libgcc -static-libstdc++
     -Wl,--major-subsystem-version,5,--minor-subsystem-version,1

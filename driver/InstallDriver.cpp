@@ -39,12 +39,12 @@ void ReportFailure(const InstallOptions& options, int id, const wchar_t* folder,
 
 } // namespace
 
-int RunInstallation(InstallOptions& options) {
+InstallResult RunInstallation(InstallOptions& options) {
     wchar_t folder[kOptionsFolderChars];
     CopyText(folder, kOptionsFolderChars, options.targetFolder);
     if (folder[0] == L'\0') {
         ReportFailure(options, IDS_INVALID_FOLDER, folder, false);
-        return 0;
+        return kInstallInvalidFolder;
     }
     // A first installation that fails removes the folders it made, the plug-ins folder below too.
     wchar_t created[kOptionsFolderChars] = L"", createdPlugins[kOptionsFolderChars] = L"";
@@ -55,7 +55,7 @@ int RunInstallation(InstallOptions& options) {
         FindFirstMissingFolder(folder, created, kOptionsFolderChars);
     if (!fits || !CreateDirectoryChain(folder)) {
         ReportFailure(options, IDS_CANNOT_CREATE_FOLDER, folder, false);
-        return 0;
+        return kInstallFolderNotCreated;
     }
     // What a killed run left is undone first, so the icons library below is the installed one.
     int repaired = RepairInterruptedInstallation(folder);
@@ -74,15 +74,14 @@ int RunInstallation(InstallOptions& options) {
     wchar_t started[kPathChars] = L"";
     GetCurrentDirectoryW(kPathChars, started);
     wchar_t restartFile[kOptionsFolderChars + kWideMemberChars] = L"";
-    InstallResult extracted = repaired
-                                  ? ExtractPayload(IDR_PAYLOAD, L"ZIP", L"glimg_x32.zip", folder, keepIcons,
-                                                   NULL, restartFile, kOptionsFolderChars + kWideMemberChars)
-                                  : kInstallFailed;
-    if (extracted == kInstallFailed) {
+    InstallResult extracted = repaired ? ExtractPayload(IDR_PAYLOAD, L"ZIP", folder, keepIcons, NULL,
+                                                        restartFile, kOptionsFolderChars + kWideMemberChars)
+                                       : kInstallFailed;
+    if (extracted != kInstallComplete && extracted != kInstallRestartNeeded) {
         RemoveCreatedFolders(plugins, createdPlugins);
         RemoveCreatedFolders(folder, created);
         ReportFailure(options, IDS_INSTALL_FAILED, folder, true);
-        return 0;
+        return kInstallFailed;
     }
     if (extracted == kInstallRestartNeeded && options.silent) {
         SetCurrentDirectoryW(started);
@@ -109,5 +108,5 @@ int RunInstallation(InstallOptions& options) {
                       options.shortcutsForAllUsers, options.associationSelection,
                       options.associationsForAllUsers);
     ConvertSettingsToUnicode(settingsFile);
-    return 1;
+    return extracted == kInstallRestartNeeded ? kInstallRestartNeeded : kInstallComplete;
 }

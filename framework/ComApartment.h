@@ -25,3 +25,22 @@ class ComApartment {
     CoUninitializeFunction uninitialize_ = NULL;
     bool initialized_ = false;
 };
+
+// Owns one interface pointer and releases it.
+template <class Interface> class ComPointer {
+  public:
+    ComPointer() = default;
+    ~ComPointer() {
+        if (pointer_ != NULL)
+            pointer_->Release();
+    }
+    ComPointer(const ComPointer&) = delete;
+    ComPointer& operator=(const ComPointer&) = delete;
+    void** Receive() { return (void**)&pointer_; }
+    Interface* operator->() const { return pointer_; }
+    Interface* Get() const { return pointer_; }
+    explicit operator bool() const { return pointer_ != NULL; }
+
+  private:
+    Interface* pointer_ = NULL;
+};

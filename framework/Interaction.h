@@ -26,3 +26,12 @@ INT_PTR ShellOpen(HWND owner, const wchar_t* file, const wchar_t* parameters, co
                   int show);
 UINT RunCommand(const char* commandLine, UINT show);
 void WarningBeep(UINT type);
+
+// The shell's "open" as the real one does it: asked of the desktop's shell, which runs as the signed-in
+// user and not elevated; where no desktop shell answers (older systems, Wine), the program's own call.
+typedef int (*DesktopOpenFunction)(const wchar_t* file, const wchar_t* parameters, const wchar_t* folder,
+                                   int show);
+typedef INT_PTR (*ShellOpenFunction)(HWND owner, const wchar_t* file, const wchar_t* parameters,
+                                     const wchar_t* folder, int show);
+INT_PTR OpenAsUser(DesktopOpenFunction desktopOpen, ShellOpenFunction ownOpen, HWND owner,
+                   const wchar_t* file, const wchar_t* parameters, const wchar_t* folder, int show);

@@ -15,6 +15,10 @@ BOOL CWinApp::InitInstance() {
     return TRUE;
 }
 
+int CWinApp::ExitInstance() {
+    return 0;
+}
+
 int CWinApp::Run() {
     MSG message;
     while (GetMessageW(&message, NULL, 0, 0) > 0) {
@@ -30,6 +34,6 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int) {
         return 1;
     app->m_hInstance = instance;
     if (!app->InitInstance())
-        return 0;
+        return app->ExitInstance();
     return app->Run();
 }

@@ -8,6 +8,7 @@ namespace {
 
 struct ArchiveFile {
     HANDLE handle;
+    const unsigned char* memory;
     ZPOS64_T size;
     ZPOS64_T handlePosition;
     ZPOS64_T position;
@@ -22,6 +23,12 @@ struct ArchiveFile {
 DWORD ReadAt(ArchiveFile* file, ZPOS64_T offset, void* into, DWORD count) {
     if (offset >= file->size)
         return 0;
+    if (file->memory != NULL) {
+        if (count > file->size - offset)
+            count = (DWORD)(file->size - offset);
+        memcpy(into, file->memory + offset, count);
+        return count;
+    }
     if (offset != file->handlePosition) {
         LARGE_INTEGER to;
         to.QuadPart = (LONGLONG)offset;
@@ -38,6 +45,19 @@ DWORD ReadAt(ArchiveFile* file, ZPOS64_T offset, void* into, DWORD count) {
     return got;
 }
 
+ArchiveFile* NewArchiveFile(HANDLE handle, const void* memory, ZPOS64_T size) {
+    ArchiveFile* file = (ArchiveFile*)malloc(sizeof(ArchiveFile));
+    if (file == NULL)
+        return NULL;
+    file->handle = handle;
+    file->memory = (const unsigned char*)memory;
+    file->size = size;
+    file->handlePosition = file->position = file->bufferStart = 0;
+    file->bufferLength = 0;
+    file->error = 0;
+    return file;
+}
+
 voidpf OpenArchive(voidpf, const void* name, int mode) {
     if ((mode & ZLIB_FILEFUNC_MODE_READWRITEFILTER) != ZLIB_FILEFUNC_MODE_READ)
         return NULL;
@@ -46,17 +66,18 @@ voidpf OpenArchive(voidpf, const void* name, int mode) {
     if (handle == INVALID_HANDLE_VALUE)
         return NULL;
     LARGE_INTEGER size;
-    ArchiveFile* file = GetFileSizeEx(handle, &size) ? (ArchiveFile*)malloc(sizeof(ArchiveFile)) : NULL;
-    if (file == NULL) {
+    ArchiveFile* file =
+        GetFileSizeEx(handle, &size) ? NewArchiveFile(handle, NULL, (ZPOS64_T)size.QuadPart) : NULL;
+    if (file == NULL)
         CloseHandle(handle);
-        return NULL;
-    }
-    file->handle = handle;
-    file->size = (ZPOS64_T)size.QuadPart;
-    file->handlePosition = file->position = file->bufferStart = 0;
-    file->bufferLength = 0;
-    file->error = 0;
     return file;
+}
+
+voidpf OpenMemoryArchive(voidpf, const void* name, int mode) {
+    const MemoryArchive* archive = (const MemoryArchive*)name;
+    if ((mode & ZLIB_FILEFUNC_MODE_READWRITEFILTER) != ZLIB_FILEFUNC_MODE_READ || archive->bytes == NULL)
+        return NULL;
+    return NewArchiveFile(NULL, archive->bytes, archive->size);
 }
 
 uLong ReadArchive(voidpf, voidpf stream, void* into, uLong count) {
@@ -113,7 +134,7 @@ long SeekArchive(voidpf, voidpf stream, ZPOS64_T offset, int origin) {
 
 int CloseArchive(voidpf, voidpf stream) {
     ArchiveFile* file = (ArchiveFile*)stream;
-    int closed = CloseHandle(file->handle) ? 0 : -1;
+    int closed = file->handle == NULL || CloseHandle(file->handle) ? 0 : -1;
     free(file);
     return closed;
 }
@@ -133,4 +154,17 @@ void FillArchiveFileFunctions(zlib_filefunc64_def* functions) {
     functions->zclose_file = CloseArchive;
     functions->zerror_file = ArchiveError;
     functions->opaque = NULL;
+}
+
+void FillMemoryArchiveFunctions(zlib_filefunc64_def* functions) {
+    FillArchiveFileFunctions(functions);
+    functions->zopen64_file = OpenMemoryArchive;
+}
+
+const void* OwnResource(int id, const wchar_t* type, unsigned long* size) {
+    HRSRC found = FindResourceW(NULL, MAKEINTRESOURCEW(id), type);
+    HGLOBAL loaded = found != NULL ? LoadResource(NULL, found) : NULL;
+    const void* bytes = loaded != NULL ? LockResource(loaded) : NULL;
+    *size = found != NULL ? SizeofResource(NULL, found) : 0;
+    return *size > 0 ? bytes : NULL;
 }

@@ -1,5 +1,7 @@
 #include "install/InstallLog.h"
 
+#include "install/SafePath.h"
+
 #include <windows.h>
 #include <stdio.h>
 #include <string.h>
@@ -16,6 +18,11 @@ int Put(char* out, unsigned capacity, unsigned* used, const char* bytes, unsigne
     *used += count;
     out[*used] = '\0';
     return 1;
+}
+
+void Write(HANDLE file, const char* bytes, unsigned count) {
+    DWORD written;
+    WriteFile(file, bytes, count, &written, NULL);
 }
 
 } // namespace
@@ -48,8 +55,10 @@ unsigned EncodeLogText(const wchar_t* message, char* out, unsigned capacity) {
 }
 
 void AppendInstallLog(const wchar_t* message) {
-    FILE* log = fopen("Glimmerly_Install.log", "ab");
-    if (log == NULL)
+    // The current folder is one the user can write: a link planted at the log's name costs the entry,
+    // never a write elsewhere.
+    HANDLE log = OpenWithoutLink(L"Glimmerly_Install.log", FILE_APPEND_DATA, FILE_SHARE_READ, OPEN_ALWAYS, 0);
+    if (log == INVALID_HANDLE_VALUE)
         return;
 
     wchar_t date[256] = L"";
@@ -63,10 +72,10 @@ void AppendInstallLog(const wchar_t* message) {
     // A message holds at most a few folder names and a string-table text; a longer one is cut.
     static char bytes[8192];
     unsigned count = EncodeLogText(head, bytes, sizeof bytes);
-    fwrite(bytes, 1, count, log);
+    Write(log, bytes, count);
     count = EncodeLogText(message, bytes, sizeof bytes);
-    fwrite(bytes, 1, count, log);
-    fwrite("\r\n", 1, 2, log);
-    fwrite(kHyphenLine, 1, sizeof kHyphenLine - 1, log);
-    fclose(log);
+    Write(log, bytes, count);
+    Write(log, "\r\n", 2);
+    Write(log, kHyphenLine, sizeof kHyphenLine - 1);
+    CloseHandle(log);
 }

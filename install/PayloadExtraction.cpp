@@ -10,7 +10,6 @@
 #include <windows.h>
 #include <direct.h>
 #include <errno.h>
-#include <limits.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -154,28 +153,6 @@ int ExtractCurrentMember(unzFile archive, MemberWriters* writers, int keepPaths,
     return WriteCurrentMember(archive, info, name, writers, keepPaths, password, count);
 }
 
-// The bytes of resource (id, type) of the program's own module; NULL when it is missing or empty.
-const void* OwnResource(int id, const wchar_t* type, DWORD* size) {
-    HRSRC found = FindResourceW(NULL, MAKEINTRESOURCEW(id), type);
-    HGLOBAL loaded = found != NULL ? LoadResource(NULL, found) : NULL;
-    const void* bytes = loaded != NULL ? LockResource(loaded) : NULL;
-    *size = found != NULL ? SizeofResource(NULL, found) : 0;
-    return *size > 0 ? bytes : NULL;
-}
-
-int VersionThousandths(const wchar_t* version) {
-    char text[kPathChars];
-    if (WideCharToMultiByte(CP_ACP, 0, version, -1, text, (int)sizeof text, NULL, NULL) == 0)
-        text[0] = '\0';
-    // volatile keeps the x87 unit from carrying extra precision past each single-precision step.
-    volatile float value = (float)atof(text);
-    volatile float scaled = value * 1000.0f;
-    float result = scaled;
-    if (!(result > (float)INT_MIN && result < (float)INT_MAX))
-        return result > 0 ? INT_MAX : INT_MIN;
-    return (int)result;
-}
-
 } // namespace
 
 int IsSafeMemberName(const wchar_t* name) {
@@ -274,7 +251,15 @@ InstallResult ExtractArchive(const wchar_t* archivePath, const wchar_t* targetFo
         return kInstallFailed;
     zlib_filefunc64_def functions;
     FillArchiveFileFunctions(&functions);
-    unzFile archive = unzOpen2_64(archivePath, &functions);
+    return ExtractArchiveThrough(&functions, archivePath, targetFolder, keepIcons, progress, restartFile,
+                                 restartChars);
+}
+
+InstallResult ExtractArchiveThrough(zlib_filefunc64_def* functions, const void* archiveName,
+                                    const wchar_t* targetFolder, int keepIcons,
+                                    const InstallProgress* progress, wchar_t* restartFile,
+                                    size_t restartChars) {
+    unzFile archive = unzOpen2_64(archiveName, functions);
     if (archive == NULL)
         return kInstallFailed;
     // A name that would leave the target folder, or members that cannot fit, fail the archive before
@@ -305,52 +290,21 @@ InstallResult ExtractArchive(const wchar_t* archivePath, const wchar_t* targetFo
     return result;
 }
 
-InstallResult ExtractPayload(int resourceId, const wchar_t* resourceType, const wchar_t* tempFileName,
-                             const wchar_t* targetFolder, int keepIcons, const InstallProgress* progress,
-                             wchar_t* restartFile, size_t restartChars) {
-    DWORD size = 0, recordSize = 0;
+InstallResult ExtractPayload(int resourceId, const wchar_t* resourceType, const wchar_t* targetFolder,
+                             int keepIcons, const InstallProgress* progress, wchar_t* restartFile,
+                             size_t restartChars) {
+    unsigned long size = 0, recordSize = 0;
     const void* bytes = OwnResource(resourceId, resourceType, &size);
     const void* record = OwnResource(resourceId, kPayloadRecordType, &recordSize);
     // A program damaged after it was built (a broken download) changes no file of an installation: the
     // build checked every member, so matching its record stands for checking them all again.
     if (!PayloadMatchesRecord(bytes, size, record, recordSize))
         return kInstallFailed;
-
-    wchar_t tempPath[kTempPathChars] = L"";
-    DWORD length = GetTempPathW(kTempPathChars - 1, tempPath);
-    if (length == 0 || length >= kTempPathChars - 1)
-        return kInstallFailed;
-    if (tempPath[length - 1] != L'\\' && !AppendText(tempPath, kTempPathChars, L"\\"))
-        return kInstallFailed;
-    if (!AppendText(tempPath, kTempPathChars, tempFileName))
-        return kInstallFailed;
-
-    FILE* file = _wfopen(tempPath, L"wb");
-    if (file == NULL)
-        return kInstallFailed;
-    size_t written = fwrite(bytes, 1, size, file);
-    int closed = fclose(file);
-    InstallResult result = kInstallFailed;
-    if (written == size && closed == 0)
-        result = ExtractArchive(tempPath, targetFolder, keepIcons, progress, restartFile, restartChars);
-    _wremove(tempPath);
-    return result;
-}
-
-int DecideKeepIcons(const wchar_t* iconsPath) {
-    wchar_t version[kPathChars];
-    wchar_t company[kPathChars];
-    if (!ReadFileVersionInfo(iconsPath, version, company, kPathChars))
-        return 0;
-    return KeepIconsForVersion(version, GetFileSizeBytes(iconsPath), company);
-}
-
-int KeepIconsForVersion(const wchar_t* version, unsigned long long sizeBytes, const wchar_t* company) {
-    int installed = VersionThousandths(version);
-    int threshold = VersionThousandths(L"4.30");
-    if (installed > threshold)
-        return 1;
-    if (installed == threshold && sizeBytes != kIconsLibraryBytes)
-        return 1;
-    return _wcsicmp(company, L"Glimmerly Works") != 0 ? 1 : 0;
+    // Read where it is mapped: a file in the temporary folder could be swapped or linked elsewhere by
+    // another program of the user between the check and the extraction.
+    MemoryArchive payload = {bytes, size};
+    zlib_filefunc64_def functions;
+    FillMemoryArchiveFunctions(&functions);
+    return ExtractArchiveThrough(&functions, &payload, targetFolder, keepIcons, progress, restartFile,
+                                 restartChars);
 }

@@ -7,7 +7,7 @@
 struct InstallProgress;
 
 // Sizes of the extraction's buffers: a member name with its terminator, the member name as UTF-16 with
-// its terminator, and the temporary path.
+// its terminator, and a folder path.
 enum { kMemberNameBytes = 520, kWideMemberChars = 324, kTempPathChars = 520 };
 
 // The build stores a record beside the payload, under the same id with this resource type: the archive's
@@ -18,13 +18,13 @@ enum { kPayloadRecordBytes = 8 };
 // Size in bytes of the icons library that this setup would install as version 4.30.
 constexpr unsigned long long kIconsLibraryBytes = 226816;
 
-// Writes the payload resource to tempFileName in the temporary folder, extracts it into targetFolder
-// (absolute, ending in a backslash) and deletes the temporary file again. A payload that differs from its
-// record fails before anything is written. progress (may be NULL) hears of the member bytes extracted;
-// restartFile (may be NULL) gets the file replaced at the next start of Windows.
-InstallResult ExtractPayload(int resourceId, const wchar_t* resourceType, const wchar_t* tempFileName,
-                             const wchar_t* targetFolder, int keepIcons, const InstallProgress* progress,
-                             wchar_t* restartFile, size_t restartChars);
+// Extracts the payload resource straight from the program's mapped image into targetFolder (absolute,
+// ending in a backslash), as ExtractArchive does; no archive file is written. A payload that differs from
+// its record fails before anything is written. progress (may be NULL) hears of the member bytes
+// extracted; restartFile (may be NULL) gets the file replaced at the next start of Windows.
+InstallResult ExtractPayload(int resourceId, const wchar_t* resourceType, const wchar_t* targetFolder,
+                             int keepIcons, const InstallProgress* progress, wchar_t* restartFile,
+                             size_t restartChars);
 
 // 1 when size bytes are the archive that the record describes; the record has kPayloadRecordBytes.
 int PayloadMatchesRecord(const void* bytes, unsigned long size, const void* record, unsigned long recordSize);
@@ -36,6 +36,12 @@ int PayloadMatchesRecord(const void* bytes, unsigned long size, const void* reco
 // is restored, so the caller's log lands there.
 InstallResult ExtractArchive(const wchar_t* archivePath, const wchar_t* targetFolder, int keepIcons,
                              const InstallProgress* progress, wchar_t* restartFile, size_t restartChars);
+
+// The same for an archive minizip opens through functions, with archiveName handed to their open.
+InstallResult ExtractArchiveThrough(zlib_filefunc64_def* functions, const void* archiveName,
+                                    const wchar_t* targetFolder, int keepIcons,
+                                    const InstallProgress* progress, wchar_t* restartFile,
+                                    size_t restartChars);
 
 // Walks the central directory only: every name readable, within bounds and safe. 0 when all are, -1
 // otherwise. Inflates and writes nothing. total (may be NULL) gets the bytes of the members that keepIcons

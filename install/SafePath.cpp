@@ -87,6 +87,9 @@ int HandleIsLink(HANDLE handle) {
     BY_HANDLE_FILE_INFORMATION info;
     if (!GetFileInformationByHandle(handle, &info))
         return 1;
+    // A file's second name (a hard link) reaches the file elsewhere as a link would.
+    if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 && info.nNumberOfLinks > 1)
+        return 1;
     if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0)
         return 0;
     struct {

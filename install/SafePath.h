@@ -2,8 +2,8 @@
 #include <windows.h>
 
 // Reaching files and folders in places another program of the user can prepare: a link, junction or
-// mount point anywhere on the way is refused, never followed. A refusal leaves kLinkMetError as the last
-// error (ERROR_STOPPED_ON_SYMLINK).
+// mount point anywhere on the way, or a file's second name (hard link), is refused, never followed. A refusal
+// leaves kLinkMetError as the last error (ERROR_STOPPED_ON_SYMLINK).
 enum : DWORD { kLinkMetError = 681 };
 
 // CreateFileW for such a place (FILE_FLAG_BACKUP_SEMANTICS for a folder). The handle is given only

@@ -3,6 +3,7 @@
 #include "install/ExistingInstallation.h"
 #include "install/InstallOptions.h"
 #include "install/PathHelpers.h"
+#include "install/SafePath.h"
 
 #include <windows.h>
 #include <stdio.h>
@@ -21,8 +22,16 @@ const wchar_t kPortableFolders[][16] = {L"Glimmerly32_App", L"Glimmerly64_App"};
 
 DisplayReadingFunction readDisplay = ReadDisplayReadings;
 
+// The profile functions write by name, in folders the user can write: the file is first reached without
+// a link and held open, so it cannot be renamed or swapped for a link until the write is done. A file
+// reached only through a link keeps its settings unwritten.
 void WriteSetting(const wchar_t* file, const wchar_t* section, const wchar_t* key, const wchar_t* value) {
+    HANDLE held = OpenWithoutLink(file, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  value != NULL ? OPEN_ALWAYS : OPEN_EXISTING, 0);
+    if (held == INVALID_HANDLE_VALUE)
+        return;
     WritePrivateProfileStringW(section, key, value, file);
+    CloseHandle(held);
 }
 
 int IsPortable(const wchar_t* activeFile) {
@@ -44,7 +53,9 @@ void PrepareSettingsFolder(const wchar_t* iniFolder, wchar_t* activeFile) {
     }
     if (folder[0] == L'\0' || wcslen(folder) >= kPathChars - 1)
         return;
-    CreateDirectoryChain(folder);
+    // A settings folder that is a link (or lies below one) gets no settings file.
+    if (!NormaliseFolder(folder, kExpandedFolderChars) || !CreateFoldersWithoutLink(folder))
+        return;
     _snwprintf(activeFile, kSettingsPathChars - 1, L"%sgl_main32.ini", folder);
     activeFile[kSettingsPathChars - 1] = L'\0';
 }
@@ -94,16 +105,38 @@ void WriteSkin(const wchar_t* activeFile, const wchar_t* programFile, int portab
     WriteSetting(programFile, L"Toolbar", L"Size", L"24");
 }
 
-int WriteWide(FILE* file, const wchar_t* text, size_t chars) {
-    return fwrite(text, sizeof(wchar_t), chars, file) == chars;
+int WriteWide(HANDLE file, const wchar_t* text, size_t chars) {
+    DWORD written = 0;
+    DWORD bytes = (DWORD)(chars * sizeof(wchar_t));
+    return WriteFile(file, text, bytes, &written, NULL) && written == bytes;
+}
+
+// The settings file read byte by byte through its checked handle.
+struct Reader {
+    HANDLE file;
+    DWORD used;
+    DWORD length;
+    int failed;
+    unsigned char bytes[4096];
+};
+
+int NextByte(Reader* source) {
+    if (source->used == source->length) {
+        source->used = source->length = 0;
+        if (!ReadFile(source->file, source->bytes, sizeof source->bytes, &source->length, NULL))
+            source->failed = 1;
+        if (source->failed || source->length == 0)
+            return EOF;
+    }
+    return source->bytes[source->used++];
 }
 
 // One piece of a line: up to the line end (kept) or kConversionPieceBytes bytes, after the
 // `start` bytes already in the buffer.
-size_t ReadPiece(FILE* source, unsigned char* piece, size_t start) {
+size_t ReadPiece(Reader* source, unsigned char* piece, size_t start) {
     size_t used = start;
     while (used < kConversionPieceBytes) {
-        int c = getc(source);
+        int c = NextByte(source);
         if (c == EOF)
             break;
         piece[used++] = (unsigned char)c;
@@ -127,7 +160,7 @@ size_t CompleteCharacters(const unsigned char* piece, size_t used) {
 }
 
 // Copies the pieces into the conversion file; the number of pieces, or -1 when a read or write failed.
-int ConvertPieces(FILE* source, FILE* target) {
+int ConvertPieces(Reader* source, HANDLE target) {
     unsigned char piece[kConversionPieceBytes];
     wchar_t wide[kConversionWideChars];
     int pieces = 0;
@@ -148,7 +181,7 @@ int ConvertPieces(FILE* source, FILE* target) {
         if (carried > 0)
             piece[0] = piece[complete];
     }
-    return ferror(source) ? -1 : pieces;
+    return source->failed ? -1 : pieces;
 }
 
 } // namespace
@@ -252,43 +285,39 @@ int ConvertSettingsToUnicode(const wchar_t* settingsFile) {
     // A path the folder buffer cannot hold would put the conversion file elsewhere.
     if (settingsFile == NULL || settingsFile[0] == L'\0' || wcslen(settingsFile) >= kPathChars)
         return 1;
-    FILE* source = _wfopen(settingsFile, L"rb");
-    if (source == NULL)
-        return 1;
-    unsigned char mark[2] = {0, 0};
-    if (fread(mark, 1, 2, source) == 2 && mark[0] == 0xFF && mark[1] == 0xFE) {
-        fclose(source);
+    Reader source;
+    source.used = source.length = 0;
+    source.failed = 0;
+    source.file = OpenWithoutLink(settingsFile, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, 0);
+    if (source.file == INVALID_HANDLE_VALUE)
+        return GetLastError() == kLinkMetError ? 0 : 1;
+    if (NextByte(&source) == 0xFF && source.length >= 2 && source.bytes[1] == 0xFE) {
+        CloseHandle(source.file);
         return 1;
     }
-    fseek(source, 0, SEEK_SET);
+    source.used = 0;
 
     wchar_t conversion[kPathChars];
     GetPathPart(settingsFile, conversion, kPathDrive | kPathFolder);
-    if (!AppendText(conversion, kPathChars, kConversionName)) {
-        fclose(source);
-        return 1;
-    }
-    FILE* target = _wfopen(conversion, L"wb");
-    if (target == NULL) {
-        fclose(source);
+    HANDLE target = INVALID_HANDLE_VALUE;
+    // A conversion file left by an earlier run goes first; a link in its place stops the conversion.
+    if (AppendText(conversion, kPathChars, kConversionName) && DeleteWithoutLink(conversion))
+        target = OpenWithoutLink(conversion, GENERIC_WRITE | DELETE, 0, CREATE_NEW, 0);
+    if (target == INVALID_HANDLE_VALUE) {
+        CloseHandle(source.file);
         return 1;
     }
     const wchar_t byteOrderMark = 0xFEFF;
     int written = WriteWide(target, &byteOrderMark, 1) &&
                   WriteWide(target, kUnicodeHeader, sizeof kUnicodeHeader / sizeof kUnicodeHeader[0] - 1);
-    int pieces = written ? ConvertPieces(source, target) : -1;
-    fclose(source);
-    if (fclose(target) != 0)
-        pieces = -1;
+    int pieces = written ? ConvertPieces(&source, target) : -1;
+    CloseHandle(source.file);
 
     // An empty settings file stays as it is, and so does one whose conversion broke off: the
-    // conversion file is not left next to it.
-    if (pieces <= 0) {
-        DeleteFileW(conversion);
-        return pieces == 0 ? 1 : 0;
-    }
-    if (MoveFileExW(conversion, settingsFile, MOVEFILE_REPLACE_EXISTING))
-        return 1;
-    DeleteFileW(conversion);
-    return 0;
+    // conversion file is not left next to it. The handle, not the name, is what replaces the settings.
+    int replaced = pieces > 0 && RenameOpenFile(target, settingsFile);
+    CloseHandle(target);
+    if (!replaced)
+        DeleteWithoutLink(conversion);
+    return replaced || pieces == 0 ? 1 : 0;
 }

@@ -21,7 +21,9 @@ void WriteInitialSettings(InstallOptions& options, wchar_t* activeFile, size_t a
 // then empty and the return value 0. 1 when it fit.
 int ExpandSettingsFolder(const wchar_t* text, wchar_t* expanded, size_t expandedChars);
 
-// Rewrites a settings file as UTF-16LE. 1 when there was nothing to do or the file was replaced.
+// Rewrites a settings file as UTF-16LE. 1 when there was nothing to do or the file was replaced; 0 when
+// it could not be replaced or is reached only through a link. The conversion file is made new beside it
+// and replaces it by its handle, never by following a name.
 int ConvertSettingsToUnicode(const wchar_t* settingsFile);
 
 // The toolbar skin the viewer starts with, and its button size.

@@ -2,6 +2,7 @@
 
 #include "install/PathHelpers.h"
 #include "shell/DerivedText.h"
+#include "shell/EarlierDefaults.h"
 #include "shell/FileTypeCatalogue.h"
 #include "shell/PackagedAppClasses.h"
 
@@ -40,6 +41,21 @@ int FormIconValue(FileTypeIcon icon, const wchar_t* executable, wchar_t* value) 
     return JoinText(value, kPathChars, {executable, L",0"});
 }
 
+// Keeps what an extension's value names before it is made to name our class, for the uninstaller. A
+// value that names one of our classes already was kept by an earlier installation, with what was there
+// before it.
+void RecordEarlier(RegistryWriter& registry, RegistryRoot root, const wchar_t* key, const wchar_t* name,
+                   RegistryRoot recordRoot, const wchar_t* recordKey, const wchar_t* extension) {
+    wchar_t earlier[kPathChars];
+    wchar_t valueName[kPathChars];
+    if (registry.ReadText(root, key, name, earlier, kPathChars) != ERROR_SUCCESS || earlier[0] == L'\0' ||
+        _wcsnicmp(earlier, L"Glimmerly.", 10) == 0 || !JoinText(valueName, kPathChars, {L".", extension}))
+        return;
+    RegistryKey record(registry);
+    if (record.Create(recordRoot, recordKey))
+        record.SetText(valueName, earlier);
+}
+
 } // namespace
 
 void RegisterFileType(RegistryWriter& registry, const wchar_t* extension, const wchar_t* classSuffix,
@@ -55,6 +71,8 @@ void RegisterFileType(RegistryWriter& registry, const wchar_t* extension, const 
         return;
 
     if (xpFamily && JoinText(key, kPathChars, {kFileExtsKey, extension})) {
+        RecordEarlier(registry, HKEY_CURRENT_USER, key, L"ProgID", HKEY_CURRENT_USER, kEarlierChoicesKey,
+                      extension);
         registry.SetDefaultValue(HKEY_CURRENT_USER, key, L"");
         RegistryKey fileExts(registry);
         if (fileExts.Open(HKEY_CURRENT_USER, key, KEY_ALL_ACCESS))
@@ -62,8 +80,11 @@ void RegisterFileType(RegistryWriter& registry, const wchar_t* extension, const 
     }
     bool machineDefault =
         xpFamily ? associationsForAllUsers != 0 : (selected || MadeDefaultEverywhere(extension));
-    if (machineDefault && JoinText(key, kPathChars, {kClassesKey, L".", extension}))
+    if (machineDefault && JoinText(key, kPathChars, {kClassesKey, L".", extension})) {
+        RecordEarlier(registry, HKEY_LOCAL_MACHINE, key, NULL, applicationRoot, kEarlierDefaultsKey,
+                      extension);
         registry.SetDefaultValue(HKEY_LOCAL_MACHINE, key, className);
+    }
 
     if (JoinText(key, kPathChars, {kClassesKey, className}))
         registry.SetDefaultValue(HKEY_LOCAL_MACHINE, key, description);
@@ -78,6 +99,8 @@ void RegisterFileType(RegistryWriter& registry, const wchar_t* extension, const 
     if (!selected || !JoinText(key, kPathChars, {kFileExtsKey, extension, L"\\UserChoice"}))
         return;
     // The user's earlier choice is dropped with its key; the new key carries ours alone.
+    RecordEarlier(registry, HKEY_CURRENT_USER, key, L"Progid", HKEY_CURRENT_USER, kEarlierChoicesKey,
+                  extension);
     registry.DeleteKey(HKEY_CURRENT_USER, key);
     RegistryKey userChoice(registry);
     if (userChoice.Create(HKEY_CURRENT_USER, key))

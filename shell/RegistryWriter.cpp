@@ -17,6 +17,25 @@ class SystemRegistryWriter : public RegistryWriter {
         RegCloseKey(key);
         return result;
     }
+    LONG ReadText(RegistryRoot root, const wchar_t* subKey, const wchar_t* name, wchar_t* text,
+                  size_t chars) override {
+        text[0] = L'\0';
+        HKEY key;
+        LONG result = RegOpenKeyExW(root.key, subKey, 0, KEY_QUERY_VALUE | root.view, &key);
+        if (result != ERROR_SUCCESS)
+            return result;
+        DWORD type = 0;
+        DWORD bytes = (DWORD)((chars - 1) * sizeof(wchar_t));
+        result = RegQueryValueExW(key, name, NULL, &type, (BYTE*)text, &bytes);
+        RegCloseKey(key);
+        if (result != ERROR_SUCCESS || type != REG_SZ) {
+            text[0] = L'\0';
+            return result != ERROR_SUCCESS ? result : ERROR_INVALID_DATA;
+        }
+        // The stored text need not be terminated.
+        text[bytes / sizeof(wchar_t)] = L'\0';
+        return ERROR_SUCCESS;
+    }
     LONG OpenKey(RegistryRoot root, const wchar_t* subKey, REGSAM access, HKEY* key) override {
         return RegOpenKeyExW(root.key, subKey, 0, access | root.view, key);
     }

@@ -18,6 +18,10 @@ class RegistryWriter {
     virtual ~RegistryWriter() {}
     // As RegSetValueW: creates the key with its parents and sets its default value.
     virtual LONG SetDefaultValue(RegistryRoot root, const wchar_t* subKey, const wchar_t* text) = 0;
+    // A REG_SZ value (name null: the default value) into text of chars characters; a value that does not
+    // fit counts as absent.
+    virtual LONG ReadText(RegistryRoot root, const wchar_t* subKey, const wchar_t* name, wchar_t* text,
+                          size_t chars) = 0;
     virtual LONG OpenKey(RegistryRoot root, const wchar_t* subKey, REGSAM access, HKEY* key) = 0;
     virtual LONG CreateKey(RegistryRoot root, const wchar_t* subKey, HKEY* key) = 0;
     // RegSetValueExW with REG_SZ and the terminating zero counted, or with a 4-byte REG_DWORD.

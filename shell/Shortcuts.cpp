@@ -3,6 +3,7 @@
 #include "framework/ComApartment.h"
 #include "framework/SystemLibrary.h"
 #include "install/PathHelpers.h"
+#include "install/SafePath.h"
 #include "shell/DerivedText.h"
 #include "shell/ProductVersion.h"
 #include "shell/VersionChecks.h"
@@ -16,30 +17,43 @@ namespace {
 // The shell link class and its interfaces, spelled out so nothing binds the uuid library's symbols.
 const CLSID kShellLinkClass = {0x00021401, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 const IID kShellLinkInterface = {0x000214F9, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
-const IID kPersistFileInterface = {0x0000010B, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+const IID kPersistStreamInterface = {0x00000109, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 
 typedef HRESULT(WINAPI* CoCreateInstanceFunction)(REFCLSID, LPUNKNOWN, DWORD, REFIID, LPVOID*);
 typedef void(WINAPI* CoTaskMemFreeFunction)(LPVOID);
 typedef HRESULT(WINAPI* GetFolderLocationFunction)(HWND, int, LPITEMIDLIST*);
 typedef BOOL(WINAPI* PathFromIdListFunction)(LPCITEMIDLIST, LPWSTR);
+typedef HRESULT(WINAPI* CreateStreamFunction)(HGLOBAL, BOOL, LPSTREAM*);
+typedef HRESULT(WINAPI* StreamMemoryFunction)(LPSTREAM, HGLOBAL*);
 
-// Owns one interface pointer and releases it.
-template <class Interface> class ComPointer {
-  public:
-    ComPointer() = default;
-    ~ComPointer() {
-        if (pointer_ != NULL)
-            pointer_->Release();
-    }
-    ComPointer(const ComPointer&) = delete;
-    ComPointer& operator=(const ComPointer&) = delete;
-    void** Receive() { return (void**)&pointer_; }
-    Interface* operator->() const { return pointer_; }
-    explicit operator bool() const { return pointer_ != NULL; }
-
-  private:
-    Interface* pointer_ = NULL;
-};
+// The link's bytes are made in memory and written through a handle that reached the link file without
+// following a link planted at its name, where a save by name would write wherever that one points.
+int WriteLinkFile(IShellLinkW* link, const wchar_t* linkPath) {
+    CreateStreamFunction createStream =
+        SystemFunction<CreateStreamFunction>(L"ole32.dll", "CreateStreamOnHGlobal");
+    StreamMemoryFunction streamMemory =
+        SystemFunction<StreamMemoryFunction>(L"ole32.dll", "GetHGlobalFromStream");
+    ComPointer<IPersistStream> persist;
+    ComPointer<IStream> stream;
+    HGLOBAL memory = NULL;
+    STATSTG made;
+    if (createStream == NULL || streamMemory == NULL ||
+        FAILED(link->QueryInterface(kPersistStreamInterface, persist.Receive())) || !persist ||
+        FAILED(createStream(NULL, TRUE, (LPSTREAM*)stream.Receive())) || !stream ||
+        FAILED(persist->Save(stream.Get(), TRUE)) || FAILED(streamMemory(stream.Get(), &memory)) ||
+        FAILED(stream->Stat(&made, STATFLAG_NONAME)) || made.cbSize.QuadPart > 0x100000)
+        return 0;
+    HANDLE file = OpenWithoutLink(linkPath, GENERIC_WRITE, 0, CREATE_ALWAYS, 0);
+    if (file == INVALID_HANDLE_VALUE)
+        return 0;
+    DWORD size = (DWORD)made.cbSize.QuadPart;
+    const void* bytes = GlobalLock(memory);
+    DWORD written = 0;
+    int saved = bytes != NULL && WriteFile(file, bytes, size, &written, NULL) && written == size;
+    GlobalUnlock(memory);
+    CloseHandle(file);
+    return saved;
+}
 
 // The one way every link is made; the description only for desktop links.
 int SaveLink(const wchar_t* folder, const wchar_t* linkName, const wchar_t* target, const wchar_t* arguments,
@@ -57,9 +71,6 @@ int SaveLink(const wchar_t* folder, const wchar_t* linkName, const wchar_t* targ
                               link.Receive())) ||
         !link)
         return 0;
-    ComPointer<IPersistFile> file;
-    if (FAILED(link->QueryInterface(kPersistFileInterface, file.Receive())) || !file)
-        return 0;
 
     if (iconPath != NULL)
         link->SetIconLocation(iconPath, iconIndex);
@@ -68,7 +79,7 @@ int SaveLink(const wchar_t* folder, const wchar_t* linkName, const wchar_t* targ
         link->SetArguments(arguments);
     if (description != NULL)
         link->SetDescription(description);
-    return SUCCEEDED(file->Save(linkPath, TRUE)) ? 1 : 0;
+    return WriteLinkFile(link.Get(), linkPath);
 }
 
 struct TextFileLink {
@@ -89,7 +100,7 @@ const TextFileLink kTextFileLinks[] = {
 void DeleteVersionLink(const wchar_t* group, const wchar_t* version) {
     wchar_t path[kPathChars];
     if (JoinText(path, kPathChars, {group, L"Glimmerly ", version, L".lnk"}))
-        DeleteFileW(path);
+        DeleteWithoutLink(path);
 }
 
 } // namespace
@@ -133,9 +144,9 @@ int CreateDesktopShortcut(const wchar_t* target, const wchar_t* linkName, const 
 int CreateStartMenuGroup(const wchar_t* folder, int allUsers) {
     wchar_t group[kPathChars];
     GetSpecialFolder(group, allUsers ? CSIDL_COMMON_PROGRAMS : CSIDL_PROGRAMS);
-    if (!AppendText(group, kPathChars, L"Glimmerly"))
+    // A group folder that is a link gets no links at all.
+    if (!AppendText(group, kPathChars, L"Glimmerly\\") || !CreateFoldersWithoutLink(group))
         return 0;
-    CreateDirectoryChain(group);
 
     wchar_t executable[kPathChars];
     if (!JoinText(executable, kPathChars, {folder, L"gl_main32.exe"}))

@@ -29,6 +29,7 @@ void CWizPropertyPage::SetUpReadyPage() {
 LRESULT CWizPropertyPage::RunInstallationStep() {
     if (FindWindowW(L"Glimmerly", NULL) != NULL) {
         ShowMessage(IDS_VIEWER_RUNNING, MB_OK | MB_ICONEXCLAMATION);
+        sheet->result = kInstallViewerRunning;
         return -1;
     }
 
@@ -58,11 +59,11 @@ LRESULT CWizPropertyPage::RunInstallationStep() {
                            CPropertySheet::kCancelButton};
     for (int button : buttons)
         EnableSheetButton(button, FALSE);
-    int installed = RunInstallation(options);
+    sheet->result = RunInstallation(options);
     for (int button : buttons)
         EnableSheetButton(button, TRUE);
 
-    if (!installed)
+    if (sheet->result != kInstallComplete && sheet->result != kInstallRestartNeeded)
         return PageAt(kWelcomePosition)->GetTemplateId();
     // The finish page starts the viewer from where the files went, not from the field as typed.
     CopyText(sheet->installedFolder, kPathChars, options.targetFolder);

@@ -3,6 +3,7 @@
 #include "controls/XColorStatic.h"
 #include "framework/Font.h"
 #include "framework/PropertySheet.h"
+#include "install/InstallResult.h"
 #include "install/PathHelpers.h"
 
 // Positions of the five pages in the sheet.
@@ -27,6 +28,9 @@ class CWizPropertySheet : public CPropertySheet {
     wchar_t captionText[kPathChars] = L"";
     // The folder the last successful installation went to, with its trailing backslash.
     wchar_t installedFolder[kPathChars] = L"";
+    // What the wizard ends with: the outcome of the last installation the ready page started, or
+    // kInstallCancelled when the user leaves before any.
+    InstallResult result = kInstallCancelled;
 
   protected:
     BOOL OnInitDialog() override;

@@ -68,6 +68,17 @@ class PeFile:
             entry += 20
         return result
 
+    def load_configuration(self):
+        """(size, DependentLoadFlags) of the load configuration, or None without one; the flags are 0 when
+        the structure ends before them."""
+        rva, size = self.directories[10]
+        if not rva:
+            return None
+        at = self.offset(rva)
+        length = struct.unpack_from("<I", self.data, at)[0]
+        flags_at = 0x36 if self.pe32 else 0x4E
+        return length, struct.unpack_from("<H", self.data, at + flags_at)[0] if length >= flags_at + 2 else 0
+
     def resources(self):
         """{(type, id): (language, bytes)}; type and id are int or str."""
         rva, _ = self.directories[2]

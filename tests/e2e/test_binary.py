@@ -50,6 +50,8 @@ STRINGS = {
     11: "Kann Zielverzeichnis nicht erstellen!\n\nBitte überprüfen Sie Ihre Schreibrechte und "
         "System-Policies!\n\nVersuchen Sie das Zielverzeichnis zuerst händisch zu erstellen.",
     12: "Windows muss neu gestartet werden, um die Installation abzuschließen.",
+    13: "Neustart erforderlich!",
+    14: "Warnung: Eine andere Glimmerly Installation läuft bereits!\nWarten Sie bitte, bis sie beendet ist!",
 }
 
 LOGO = 113
@@ -94,7 +96,7 @@ DIALOGS = {
           (-1, "Drücken Sie den \"Weiter\" Knopf um die Installation zu starten ...", (9, 189, 235, 12))],
     110: [(1015, "Einrichtung abgeschlossen!", (5, 11, 186, 18)),
           (-1, LOGO, (235, 8, 59, 19)),
-          (-1, "Die Installation dieses Programms auf Ihrem Computer ist abgeschlossen.", (5, 35, 270, 8)),
+          (1023, "Die Installation dieses Programms auf Ihrem Computer ist abgeschlossen.", (5, 35, 270, 8)),
           (-1, "Anschließend ...", (5, 144, 265, 9)),
           (1022, "Glimmerly &FAQs (Häufig gestellte Fragen) Webseite anzeigen", (5, 159, 265, 10)),
           (1020, "Glimmerly &starten", (5, 173, 265, 10)),
@@ -153,14 +155,24 @@ class ShippedProgram(unittest.TestCase):
         overhead = len(self.pe.data) - len(payload)
         self.assertLess(overhead, 400 * 1024, "installer without its payload archive")
 
-    def test_installer_and_payload_programs_carry_no_debug_information(self):
+    def shipped_binaries(self):
         _, payload = self.resources[("ZIP", 1974)]
         with zipfile.ZipFile(io.BytesIO(payload)) as archive:
             shipped = {name: archive.read(name) for name in archive.namelist()
                        if name.lower().endswith((".exe", ".dll"))}
         shipped["glimmerly-setup.exe"] = self.pe.data
         self.assertGreaterEqual(len(shipped), 14)
-        for name, data in shipped.items():
+        return shipped
+
+    def test_programs_search_their_dependents_libraries_in_the_system_folder_only(self):
+        programs = {name: data for name, data in self.shipped_binaries().items() if name.endswith(".exe")}
+        self.assertGreaterEqual(len(programs), 4)
+        for name, data in programs.items():
+            # 64 bytes on 32-bit programs: what Windows XP reads; LOAD_LIBRARY_SEARCH_SYSTEM32.
+            self.assertEqual(PeFile(name, data).load_configuration(), (0x40, 0x800), name)
+
+    def test_installer_and_payload_programs_carry_no_debug_information(self):
+        for name, data in self.shipped_binaries().items():
             pe = PeFile(name, data)
             self.assertEqual(pe.symbol_count, 0, name)
             self.assertEqual([s[0] for s in pe.sections if s[0].startswith((".debug", ".zdebug", "/"))], [], name)

@@ -2,9 +2,11 @@
 both registry hives are compared with their state before the installation. Only the user's settings
 folder may stay, and what Wine itself rewrites on its own (listed below, narrowly)."""
 import os
+import shutil
+import time
 import unittest
 
-from winetest import ARCH, SETUP_EXE, Prefix
+from winetest import ARCH, FIXTURES, SETUP_EXE, Prefix
 
 # Wine's console host keeps its settings here for the launcher, a console program; seen once appearing
 # between the snapshots. Wine's debugger records its settings when one of Wine's own background processes
@@ -25,8 +27,13 @@ UNINSTALL_KEY = r"Software\Microsoft\Windows\CurrentVersion\Uninstall\Glimmerly"
 UNINSTALL_KEY_WOW64 = r"Software\Wow6432Node\Microsoft\Windows\CurrentVersion\Uninstall\Glimmerly"
 
 # What belongs to others and must outlive the uninstallation: another installation's class and the
-# extension pointing at it, values beside the ones the setup program writes, the user's own files.
+# extension pointing at it, values beside the ones the setup program writes, the user's own files. The
+# defaults and choices of another viewer that the installation replaces come back.
 FOREIGN_VALUES = [
+    ("system", r"Software\Classes\.png", "", "OtherViewer.png"),
+    ("user", r"Software\Microsoft\Windows\CurrentVersion\Explorer\FileExts\.jpg\UserChoice", "Progid",
+     "OtherViewer.jpg"),
+    ("user", r"Software\Microsoft\Windows\CurrentVersion\Explorer\FileExts\.gif", "ProgID", "OtherViewer.gif"),
     ("system", r"Software\Classes\Glimmerly.xyz\shell\open\command", "", '"C:\\Other\\gl_main32.exe" "%1"'),
     ("system", r"Software\Classes\.xyz", "", "Glimmerly.xyz"),
     ("system", r"Software\Classes\.jpg", "Content Type", "image/jpeg"),
@@ -35,6 +42,16 @@ FOREIGN_VALUES = [
     ("user", r"Software\Microsoft\Windows\CurrentVersion\Explorer\FileExts\.xyz\UserChoice", "Progid",
      "Glimmerly.xyz"),
 ]
+
+
+# Another program's folder, named by payload members: a link inside the installation leads to it, and an
+# uninstaller started against it must find it is no installation.
+FOREIGN_FOLDER = {"C:\\Fremd\\Deutsch.dll": b"MZ foreign", "C:\\Fremd\\gl_main32.exe": b"MZ foreign"}
+
+
+def kept_icons_library():
+    with open(os.path.join(FIXTURES, "icons", "icons_431.dll"), "rb") as handle:
+        return handle.read()
 
 
 def files(p):
@@ -86,8 +103,10 @@ def differences(before, after):
 class UninstallRestoresThePrefix(unittest.TestCase):
     PREFIX_ARCH = ARCH
     CASES = [
-        # Windows 10: classes, capabilities, user choices, hidden app entries; links for all users.
-        ("win10", "/allusers=1", {"C:\\Program Files\\Glimmerly\\Plugins\\Fremd.dll": b"MZ foreign"}),
+        # Windows 10: classes, capabilities, user choices, hidden app entries; links for all users; a newer
+        # icons library that the setup program keeps.
+        ("win10", "/allusers=1", {"C:\\Program Files\\Glimmerly\\Plugins\\Fremd.dll": b"MZ foreign",
+                                  "C:\\Program Files\\Glimmerly\\Plugins\\Icons.dll": kept_icons_library()}),
         # Windows XP: per-user "ProgID" values and machine-wide extensions; the user's links.
         ("winxp", "/allusers=0", {}),
     ]
@@ -97,7 +116,7 @@ class UninstallRestoresThePrefix(unittest.TestCase):
             with self.subTest(version=version), Prefix(version, arch=self.PREFIX_ARCH) as p:
                 for which, key, name, value in FOREIGN_VALUES:
                     p.set_value(which, key, name, value)
-                for path, data in foreign_files.items():
+                for path, data in {**FOREIGN_FOLDER, **foreign_files}.items():
                     p.put_file(path, data)
                 with open(SETUP_EXE, "rb") as setup:
                     p.put_file("C:\\setup\\" + os.path.basename(SETUP_EXE), setup.read())
@@ -114,6 +133,12 @@ class UninstallRestoresThePrefix(unittest.TestCase):
                 uninstaller = entry["UninstallString"].strip('"')
                 settings = p.host(p.profile + "\\AppData\\Roaming\\Glimmerly\\gl_main32.ini")
                 self.assertTrue(os.path.exists(settings))
+                # A link (Wine's stand-in for a junction) in place of one of the installation's folders.
+                linked = p.host(entry["InstallLocation"] + "Languages")
+                shutil.rmtree(linked)
+                os.symlink(p.host("C:\\Fremd"), linked)
+                refused = p.run_program(uninstaller, "/silent /after=0 /copy=0 /folder=C:\\Fremd\\")
+                self.assertEqual(refused.returncode, 1)
                 uninstalled = p.run_program(uninstaller, "/silent", cwd="C:\\work")
                 # The removal finishes in a copy of the uninstaller after the program itself has ended.
                 p.wait_for_programs()
@@ -123,6 +148,11 @@ class UninstallRestoresThePrefix(unittest.TestCase):
                 self.assertEqual(after["files"].pop(os.path.join(settings_folder, "gl_main32.ini"))[0],
                                  os.path.getsize(settings))
                 self.assertIsNone(after["files"].pop(settings_folder))
+                # The link keeps the installation's folder.
+                folder = os.path.relpath(p.host(entry["InstallLocation"]), p.host("C:\\"))
+                self.assertIsNone(after["files"].pop(os.path.join(folder, "Languages")))
+                if folder not in before["files"]:
+                    self.assertIsNone(after["files"].pop(folder))
                 self.assertEqual(differences(before, after), [])
                 for result in (installed, uninstalled):
                     self.assertNotIn(b"Unhandled", result.stderr)
@@ -137,6 +167,22 @@ class RunningViewer(unittest.TestCase):
             self.assertEqual(p.run_program(uninstaller, "/silent").returncode, 2)
             self.assertTrue(p.exists(uninstaller))
             self.assertIsNotNone(p.key("system", UNINSTALL_KEY))
+
+
+class FileInUse(unittest.TestCase):
+    def test_a_file_in_use_keeps_the_entry_and_the_uninstaller_for_a_retry(self):
+        with Prefix("win7") as p:
+            p.run("/silent", cwd="C:\\work")
+            folder = p.key("system", UNINSTALL_KEY)["InstallLocation"]
+            p.start('"%sPlugins\\Formats.dll" 20 C:\\held' % folder, exe=os.path.join(FIXTURES, "hold_file.exe"))
+            deadline = time.time() + 30
+            while not p.exists("C:\\held") and time.time() < deadline:
+                time.sleep(0.3)
+            p.run_program(folder + "gl_uninstall.exe", "/silent")
+            p.wait_for_programs()
+            self.assertIsNotNone(p.key("system", UNINSTALL_KEY))
+            for name, stays in (("gl_uninstall.exe", True), ("Plugins\\Formats.dll", True), ("gl_main32.exe", False)):
+                self.assertEqual(p.exists(folder + name), stays, name)
 
 
 if __name__ == "__main__":

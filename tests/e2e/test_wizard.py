@@ -220,21 +220,24 @@ class Installation(unittest.TestCase):
 
 
 class FinishActions(unittest.TestCase):
-    def finish(self, p, keep_faq, keep_viewer):
+    def finish(self, p, keep_faq, keep_viewer, viewer_found=True, after_install=None):
         """Installs through the wizard and presses "&Fertig stellen" with the boxes as given."""
         w = Wizard(p)
         try:
             # Installed into C:\Apps\Glimmerly; the viewer is started from there, not from the text.
             w.set_text(FOLDER, "C:\\Apps \\Glimmerly  ")
             to_page(w, 4)
+            if after_install:
+                after_install()
             if not keep_faq:
                 w.click(SHOW_FAQ)
             if not keep_viewer:
                 w.click(START_VIEWER)
             w.click(SHEET_CANCEL)
             self.assertTrue(w.no_box(), "no question on the finish page")
-            foreground = w.ok("foreground") if keep_viewer else None
+            foreground = w.ok("foreground") if keep_viewer and viewer_found else None
             self.assertTrue(w.ended(30))
+            self.assertEqual(w.status(), 0)
             return foreground
         finally:
             w.close()
@@ -259,6 +262,16 @@ class FinishActions(unittest.TestCase):
                 time.sleep(0.2)
             with open(record) as opened:
                 self.assertEqual(opened.read().split(), ["https://www.glimmerly.example/deutsch/faq.html"])
+
+    def test_viewer_is_started_only_as_this_installation_wrote_it(self):
+        viewer = "C:\\Apps\\Glimmerly\\gl_main32.exe"
+        with Prefix("win7") as p:
+            # Another program of the user swaps the installed viewer before "&Fertig stellen".
+            def swap():
+                p.put_file(viewer, p.read_bytes(viewer) + b"planted")
+            self.finish(p, keep_faq=False, keep_viewer=True, viewer_found=False, after_install=swap)
+            time.sleep(3)
+            self.assertFalse(p.window_exists("Glimmerly"))
 
 
 if __name__ == "__main__":

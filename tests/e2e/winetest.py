@@ -237,9 +237,18 @@ def set_reg_value(hive, key, name, value):
         handle.write(text)
 
 
+def exit_status(launcher_output):
+    """The whole exit status of a program the launcher waited for (Wine's own keeps its low byte)."""
+    return int(re.findall(rb"^exit status (\d+)", launcher_output, re.M)[-1])
+
+
 class Result:
     def __init__(self, returncode, stdout, stderr):
         self.returncode, self.stdout, self.stderr = returncode, stdout, stderr
+
+    @property
+    def status(self):
+        return exit_status(self.stdout)
 
 
 class Prefix:
@@ -359,10 +368,11 @@ class Prefix:
         return Result(proc.returncode, proc.stdout, proc.stderr)
 
     def start(self, command_line="", cwd="C:\\", exe=None, extra_env=None):
-        """Starts the setup program like run, in the background; the process ends with the program."""
+        """Starts the setup program like run, in the background; the process ends with the program, and
+        its standard output names the program's exit status."""
         env, host_cwd = self._launch_env(self._setup_copy(exe), command_line, cwd, extra_env)
         proc = subprocess.Popen([WINE, launcher()], env=_env(self.path, env, self.arch), cwd=host_cwd,
-                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                                stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
         self._background.append(proc)
         return proc
 
@@ -405,7 +415,7 @@ class Prefix:
         stop_server(self.path, self.arch)
         for proc in self._background:
             with contextlib.suppress(Exception):
-                proc.wait(timeout=10)
+                proc.communicate(timeout=10)
         shutil.rmtree(self.root, ignore_errors=True)
 
     def __enter__(self):

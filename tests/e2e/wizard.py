@@ -124,6 +124,10 @@ class Wizard:
         except subprocess.TimeoutExpired:
             return False
 
+    def status(self):
+        """The setup program's exit status, once it has ended."""
+        return winetest.exit_status(self.process.communicate(timeout=30)[0])
+
     def close(self):
         if self.driver.poll() is None:
             self.driver.stdin.close()

@@ -6,11 +6,9 @@
 
 #include "install/InstallLog.h"
 
-#include <unistd.h>
-
 namespace {
 
-const char kLogName[] = "Glimmerly_Install.log";
+const wchar_t kLogName[] = L"Glimmerly_Install.log";
 const char kHyphenLine[] = "------------------------------------------------\r\n";
 
 // The encoding of one character (a surrogate pair counts as one), written from the log's description:
@@ -42,14 +40,7 @@ std::string Encode(const wchar_t* message, size_t capacity) {
 
 std::string ReadLog() {
     std::string bytes;
-    FILE* log = fopen(kLogName, "rb");
-    if (log == NULL)
-        return bytes;
-    char buffer[4096];
-    size_t count;
-    while ((count = fread(buffer, 1, sizeof buffer, log)) > 0)
-        bytes.append(buffer, count);
-    fclose(log);
+    ShimReadFile(kLogName, &bytes);
     return bytes;
 }
 
@@ -74,12 +65,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!appendEntry)
         return 0;
     ShimSetDate(date.get());
-    unlink(kLogName);
     AppendInstallLog(message.get());
     // A date the caller's buffer cannot hold is left out; the head has room for the longest that fits.
     std::string head = Length(date.get()) < 255 ? Encode(date.get(), 8192) : "";
     std::string entry = head + " - 13:05:09: " + Encode(message.get(), 8192) + "\r\n" + kHyphenLine;
     FUZZ_CHECK(ReadLog() == entry);
-    unlink(kLogName);
     return 0;
 }

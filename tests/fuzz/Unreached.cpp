@@ -3,6 +3,7 @@
 // was made for, so the run stops there.
 #include "install/ExistingInstallation.h"
 #include "install/MemberWriters.h"
+#include "install/SafePath.h"
 #include "install/SwitchOver.h"
 
 #include <windows.h>
@@ -27,7 +28,6 @@ extern "C" {
 
 GLIMMERLY_UNREACHED(int, WideCharToMultiByte, (UINT, DWORD, LPCWSTR, int, LPSTR, int, LPCSTR, BOOL*))
 GLIMMERLY_UNREACHED(DWORD, GetTempPathW, (DWORD, LPWSTR))
-GLIMMERLY_UNREACHED(BOOL, WriteFile, (HANDLE, const void*, DWORD, DWORD*, void*))
 GLIMMERLY_UNREACHED(BOOL, GetFileTime, (HANDLE, FILETIME*, FILETIME*, FILETIME*))
 GLIMMERLY_UNREACHED(BOOL, SetFileTime, (HANDLE, const FILETIME*, const FILETIME*, const FILETIME*))
 GLIMMERLY_UNREACHED(BOOL, DosDateTimeToFileTime, (WORD, WORD, FILETIME*))
@@ -103,4 +103,8 @@ InstallResult SwitchOver(wchar_t*, size_t) {
 
 int RemoveWorkFolder() {
     Unreached("RemoveWorkFolder");
+}
+
+int CreateFoldersWithoutLink(const wchar_t*) {
+    Unreached("CreateFoldersWithoutLink");
 }

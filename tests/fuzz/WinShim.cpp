@@ -3,6 +3,8 @@
 // size it is given). Unreached.cpp has the rest.
 #include "WinShim.h"
 
+#include "install/SafePath.h"
+
 #include <windows.h>
 
 #include <errno.h>
@@ -204,6 +206,7 @@ int IsFolder(const Path& path) {
 struct OpenFile {
     std::shared_ptr<std::string> bytes;
     size_t position;
+    Text key;
 };
 
 ssize_t ReadOpenFile(void* cookie, char* buffer, size_t size) {
@@ -444,11 +447,16 @@ HANDLE WINAPI CreateFileW(LPCWSTR path, DWORD access, DWORD, LPSECURITY_ATTRIBUT
         lastError = error != 0 ? error : node == nullptr ? ERROR_FILE_NOT_FOUND : ERROR_ACCESS_DENIED;
         return INVALID_HANDLE_VALUE;
     }
-    return new OpenFile{node->bytes, 0};
+    return new OpenFile{node->bytes, 0, file.Key()};
 }
 
 BOOL WINAPI ReadFile(HANDLE handle, void* bytes, DWORD count, DWORD* read, void*) {
     *read = (DWORD)ReadOpenFile(handle, (char*)bytes, count);
+    return TRUE;
+}
+
+BOOL WINAPI WriteFile(HANDLE handle, const void* bytes, DWORD count, DWORD* written, void*) {
+    *written = (DWORD)WriteOpenFile(handle, (const char*)bytes, count);
     return TRUE;
 }
 
@@ -491,7 +499,7 @@ FILE* _wfopen(const wchar_t* path, const wchar_t* mode) {
         abort();
     if (how == u"wb" || node == nullptr)
         nodes[file.Key()] = Node{false, std::make_shared<std::string>()};
-    OpenFile* open = new OpenFile{nodes[file.Key()].bytes, 0};
+    OpenFile* open = new OpenFile{nodes[file.Key()].bytes, 0, file.Key()};
     if (how == u"ab")
         open->position = open->bytes->size();
     cookie_io_functions_t functions = {ReadOpenFile, WriteOpenFile, SeekOpenFile, CloseOpenFile};
@@ -520,3 +528,46 @@ int _wchdir(const wchar_t* path) {
 }
 
 } // extern "C"
+
+// ---- Reaching files without links: the memory file system has none ---------------------------------
+
+HANDLE OpenWithoutLink(const wchar_t* path, DWORD access, DWORD, DWORD disposition, DWORD) {
+    Path file;
+    DWORD error = Resolve(path, MAX_PATH, &file);
+    const Node* node = error == 0 ? Find(file) : nullptr;
+    if (error == 0 && (file.parts.empty() || (node != nullptr && node->folder)))
+        error = ERROR_ACCESS_DENIED;
+    else if (error == 0 && node == nullptr && disposition != CREATE_NEW && disposition != OPEN_ALWAYS &&
+             disposition != CREATE_ALWAYS)
+        error = ERROR_FILE_NOT_FOUND;
+    else if (error == 0 && node != nullptr && disposition == CREATE_NEW)
+        error = ERROR_FILE_EXISTS;
+    else if (error == 0 && node == nullptr && !IsFolder(file.Parent()))
+        error = ERROR_PATH_NOT_FOUND;
+    if (error != 0) {
+        lastError = error;
+        return INVALID_HANDLE_VALUE;
+    }
+    if (node == nullptr || disposition == CREATE_ALWAYS)
+        nodes[file.Key()] = Node{false, std::make_shared<std::string>()};
+    OpenFile* open = new OpenFile{nodes[file.Key()].bytes, 0, file.Key()};
+    if (access == FILE_APPEND_DATA)
+        open->position = open->bytes->size();
+    return open;
+}
+
+int RenameOpenFile(HANDLE handle, const wchar_t* path) {
+    OpenFile* open = (OpenFile*)handle;
+    Path target;
+    if (Resolve(path, MAX_PATH, &target) != 0 || IsFolder(target) || !IsFolder(target.Parent()))
+        return 0;
+    Node moved = nodes[open->key];
+    nodes.erase(open->key);
+    open->key = target.Key();
+    nodes[open->key] = moved;
+    return 1;
+}
+
+int DeleteWithoutLink(const wchar_t* path) {
+    return DeleteFileW(path) || lastError == ERROR_FILE_NOT_FOUND || lastError == ERROR_PATH_NOT_FOUND;
+}

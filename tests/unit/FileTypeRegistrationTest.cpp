@@ -185,6 +185,39 @@ TEST_F(FileTypePassTest, MediaRowsUseTheirOwnIcons) {
     EXPECT_EQ(registry.Value(kMachineClasses + L".mpeg", L""), L"Glimmerly.mpg");
 }
 
+// Before an extension is pointed at a class of ours, what it named is kept for the uninstaller; a name of
+// ours was kept by an earlier installation already, with what was there before it.
+TEST_F(FileTypePassTest, KeepsWhatItReplacesForTheUninstaller) {
+    const std::wstring defaults = L"HKLM\\SOFTWARE\\Glimmerly\\EarlierDefaults";
+    const std::wstring choices = L"HKCU\\Software\\Glimmerly\\EarlierChoices";
+    struct {
+        WindowsFamily family;
+        std::vector<int> rows;
+        std::wstring key, name, before, record, extension, recorded;
+    } cases[] = {
+        {Vista, {}, kMachineClasses + L".png", L"", L"pngfile", defaults, L".png", L"pngfile"},
+        {Vista, {}, kMachineClasses + L".png", L"", L"Glimmerly.png", defaults, L".png", L"<missing>"},
+        {Vista,
+         {23},
+         kFileExts + L"jpeg\\UserChoice",
+         L"Progid",
+         L"Other.jpg",
+         choices,
+         L".jpeg",
+         L"Other.jpg"},
+        {Xp, {2}, kFileExts + L"dib", L"ProgID", L"Paint.Picture", choices, L".dib", L"Paint.Picture"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.key + L" " + c.before);
+        registry = RecordingRegistry();
+        std::fill(std::begin(selection), std::end(selection), 0);
+        registry.keys[RecordingRegistry::Lower(c.key)][c.name] = c.before;
+        Run(c.family, c.rows);
+        EXPECT_EQ(registry.Value(c.record, c.extension), c.recorded);
+        EXPECT_EQ(registry.Value(c.key, c.name).rfind(L"Glimmerly.", 0), 0u);
+    }
+}
+
 TEST_F(FileTypePassTest, AFailedOpenSkipsOnlyItsOwnWrites) {
     registry.failing = {RecordingRegistry::Lower(kFileExts + L"bmp")};
     Run(Xp, {2});

@@ -63,7 +63,7 @@ class Driver : public ::testing::Test {
 TEST_F(Driver, EmptyFolderInTheWizardShowsStringFive) {
     options.silent = 0;
     options.caption = L"Glimmerly Setup";
-    EXPECT_EQ(RunInstallation(options), 0);
+    EXPECT_EQ(RunInstallation(options), kInstallInvalidFolder);
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_EQ(shown[0].text, LoadText(5));
     EXPECT_EQ(shown[0].caption, L"Glimmerly Setup");
@@ -73,7 +73,7 @@ TEST_F(Driver, EmptyFolderInTheWizardShowsStringFive) {
 
 TEST_F(Driver, FolderOfBlanksIsStringElevenNotFive) {
     wcscpy(options.targetFolder, L"    ");
-    EXPECT_EQ(RunInstallation(options), 0);
+    EXPECT_EQ(RunInstallation(options), kInstallFolderNotCreated);
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_EQ(shown[0].text, LoadText(11));
 }
@@ -81,9 +81,9 @@ TEST_F(Driver, FolderOfBlanksIsStringElevenNotFive) {
 TEST_F(Driver, SilentFailuresAreLoggedNeverShown) {
     options.silent = 1;
     wcscpy(options.targetFolder, L"    ");
-    EXPECT_EQ(RunInstallation(options), 0);
+    EXPECT_EQ(RunInstallation(options), kInstallFolderNotCreated);
     wcscpy(options.targetFolder, L"Q:\\Missing\\Glimmerly");
-    EXPECT_EQ(RunInstallation(options), 0);
+    EXPECT_EQ(RunInstallation(options), kInstallFolderNotCreated);
     EXPECT_TRUE(shown.empty());
     std::string log = Log();
     EXPECT_NE(log.find("h\xE4ndisch zu erstellen.: \r\n------"), std::string::npos) << log;

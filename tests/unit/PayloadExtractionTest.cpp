@@ -643,47 +643,24 @@ TEST_F(Extraction, ArchiveFileReadsWhatIsThereWhereverItSeeks) {
 }
 
 // The test program carries payloads as resources "ZIP" (see tests/fixtures/extraction_payloads.rc.in).
-class PayloadResource : public Extraction {
-  protected:
-    std::wstring TempArchive() {
-        wchar_t temp[kTempPathChars];
-        GetTempPathW(kTempPathChars, temp);
-        return std::wstring(temp) + L"glimg_x32.zip";
-    }
-};
+class PayloadResource : public Extraction {};
 
-TEST_F(PayloadResource, ExtractsAndDeletesTheTemporaryArchive) {
-    ASSERT_EQ(ExtractPayload(1974, L"ZIP", L"glimg_x32.zip", target.c_str(), 0, NULL, NULL, 0),
-              kInstallComplete);
+TEST_F(PayloadResource, ExtractsFromTheProgramsOwnResource) {
+    ASSERT_EQ(ExtractPayload(1974, L"ZIP", target.c_str(), 0, NULL, NULL, 0), kInstallComplete);
     EXPECT_EQ(ReadFile(InTarget("Docs/readme.txt")), "Glimmerly test payload\r\n");
     EXPECT_EQ(ReadFile(InTarget("top.txt")), "top");
-    EXPECT_FALSE(Exists(TempArchive()));
     EXPECT_EQ(CurrentDirectory() + L"\\", target);
 }
 
 // 1976 is the sound archive with one byte flipped after its record was made; 1977 has no record.
-TEST_F(PayloadResource, FailuresLeaveTheInstallationAndNoTemporaryArchive) {
+TEST_F(PayloadResource, FailuresLeaveTheInstallation) {
     WriteFile(InTarget("top.txt"), "installed");
     FILETIME installedTime = LastWriteTime(InTarget("top.txt"));
-    EXPECT_EQ(ExtractPayload(1976, L"ZIP", L"glimg_x32.zip", target.c_str(), 0, NULL, NULL, 0),
-              kInstallFailed)
-        << "damaged";
-    EXPECT_EQ(ExtractPayload(1977, L"ZIP", L"glimg_x32.zip", target.c_str(), 0, NULL, NULL, 0),
-              kInstallFailed)
-        << "no record";
-    EXPECT_EQ(ExtractPayload(1975, L"ZIP", L"glimg_x32.zip", target.c_str(), 0, NULL, NULL, 0),
-              kInstallFailed)
-        << "absent";
-    EXPECT_EQ(ExtractPayload(1974, L"TXT", L"glimg_x32.zip", target.c_str(), 0, NULL, NULL, 0),
-              kInstallFailed)
-        << "other type";
-    EXPECT_EQ(
-        ExtractPayload(1974, L"ZIP", L"no-such-folder\\glimg_x32.zip", target.c_str(), 0, NULL, NULL, 0),
-        kInstallFailed);
-    EXPECT_EQ(
-        ExtractPayload(1974, L"ZIP", L"glimg_x32.zip", (root + L"\\absent\\").c_str(), 0, NULL, NULL, 0),
-        kInstallFailed);
-    EXPECT_FALSE(Exists(TempArchive()));
+    EXPECT_EQ(ExtractPayload(1976, L"ZIP", target.c_str(), 0, NULL, NULL, 0), kInstallFailed) << "damaged";
+    EXPECT_EQ(ExtractPayload(1977, L"ZIP", target.c_str(), 0, NULL, NULL, 0), kInstallFailed) << "no record";
+    EXPECT_EQ(ExtractPayload(1975, L"ZIP", target.c_str(), 0, NULL, NULL, 0), kInstallFailed) << "absent";
+    EXPECT_EQ(ExtractPayload(1974, L"TXT", target.c_str(), 0, NULL, NULL, 0), kInstallFailed) << "other type";
+    EXPECT_EQ(ExtractPayload(1974, L"ZIP", (root + L"\\absent\\").c_str(), 0, NULL, NULL, 0), kInstallFailed);
     EXPECT_EQ(ReadFile(InTarget("top.txt")), "installed");
     EXPECT_EQ(Ticks(LastWriteTime(InTarget("top.txt"))), Ticks(installedTime));
     EXPECT_EQ(FolderEntries(target), std::vector<std::wstring>{L"top.txt"});

@@ -25,6 +25,17 @@ class RecordingRegistry : public RegistryWriter {
         Make(path)[L""] = text;
         return ERROR_SUCCESS;
     }
+    // Reads are not logged: the log is of what the registration changes.
+    LONG ReadText(RegistryRoot root, const wchar_t* subKey, const wchar_t* name, wchar_t* text,
+                  size_t chars) override {
+        std::wstring value = Value(Path(root, subKey), name != nullptr ? name : L"");
+        text[0] = L'\0';
+        if (value == L"<missing>" || value.size() >= chars)
+            return ERROR_FILE_NOT_FOUND;
+        value.copy(text, value.size());
+        text[value.size()] = L'\0';
+        return ERROR_SUCCESS;
+    }
     LONG OpenKey(RegistryRoot root, const wchar_t* subKey, REGSAM access, HKEY* key) override {
         std::wstring path = Path(root, subKey);
         log.push_back(L"open " + path + (access == KEY_SET_VALUE ? L" (set value)" : L" (all access)"));

@@ -5,9 +5,9 @@
 #include <gtest/gtest.h>
 #include <string>
 
-// The build prepares links/ beside the test program: protected/secret.txt and the links file-link (to
-// it), folder-link (to protected) and dangling (to protected/missing.txt). Wine opens through them as
-// Windows would through a link or junction.
+// The build prepares links/ beside the test program: protected/secret.txt, the links file-link (to it),
+// folder-link (to protected) and dangling (to protected/missing.txt), and hard-link, a second name of
+// secret.txt. Wine opens through them as Windows would through a link or junction.
 namespace {
 
 const std::string kSecret = "not yours\n";
@@ -45,6 +45,7 @@ TEST_F(SafePathTest, OpeningThroughALinkIsRefusedWhateverTheDisposition) {
         {L"links\\folder-link\\new.txt", CREATE_NEW, kLinkMetError},
         {L"links\\dangling", OPEN_ALWAYS, kLinkMetError},
         {L"links\\dangling", CREATE_ALWAYS, kLinkMetError},
+        {L"links\\hard-link", CREATE_ALWAYS, kLinkMetError},
         // A new file where any name stands already fails as CreateFileW does.
         {L"links\\dangling", CREATE_NEW, ERROR_FILE_EXISTS},
     };

@@ -245,6 +245,27 @@ TEST(HyperLinkFallback, BrowserCommandDropsThePlaceholder) {
     EXPECT_FALSE(BuildBrowserCommand(L"browser.exe", L"u", line, 12)) << "never written past the buffer";
 }
 
+// Who was asked to open what: the desktop's shell (it runs as the user) or the program itself.
+std::vector<std::wstring> asked;
+int desktopAnswers = 0;
+int DesktopRoute(const wchar_t* file, const wchar_t*, const wchar_t*, int) {
+    asked.push_back(std::wstring(L"desktop ") + file);
+    return desktopAnswers;
+}
+INT_PTR OwnRoute(HWND, const wchar_t* file, const wchar_t*, const wchar_t*, int) {
+    asked.push_back(std::wstring(L"own ") + file);
+    return 2;
+}
+
+TEST(ShellOpenAsUser, TheDesktopsShellFirstTheOwnCallOnlyWhereNoneAnswers) {
+    desktopAnswers = 1;
+    EXPECT_GT(OpenAsUser(DesktopRoute, OwnRoute, NULL, L"https://a.example/", NULL, NULL, SW_SHOW), 32);
+    desktopAnswers = 0;
+    EXPECT_EQ(OpenAsUser(DesktopRoute, OwnRoute, NULL, L"C:\\v.exe", L"", NULL, SW_SHOW), 2) << "own result";
+    EXPECT_EQ(asked, (std::vector<std::wstring>{L"desktop https://a.example/", L"desktop C:\\v.exe",
+                                                L"own C:\\v.exe"}));
+}
+
 TEST(ColourStatic, BoldSurvivesTheFaceAndTheBoldChangeResetsTheFace) {
     HWND page = CreatePage(IDD_READY);
     ASSERT_NE(page, nullptr);
