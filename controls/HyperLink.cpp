@@ -71,18 +71,20 @@ void CHyperLink::FitToText() {
 
     wchar_t text[kUrlChars] = L"";
     int length = GetWindowTextW(m_hWnd, text, kUrlChars);
-    SIZE extent = {0, 0};
+    LONG_PTR style = GetWindowLongPtrW(m_hWnd, GWL_STYLE);
+    // Measured as the static draws it: the access key's "&" takes no room.
+    RECT extent = {0, 0, 0, 0};
     HDC dc = GetDC(m_hWnd);
     if (dc != NULL) {
         HGDIOBJ previous = SelectObject(dc, (HFONT)underlinedFont_);
-        GetTextExtentPoint32W(dc, text, length, &extent);
+        DrawTextW(dc, text, length, &extent,
+                  DT_CALCRECT | DT_SINGLELINE | (style & SS_NOPREFIX ? DT_NOPREFIX : 0));
         SelectObject(dc, previous);
         ReleaseDC(m_hWnd, dc);
     }
-    int width = extent.cx + (window.right - window.left) - (client.right - client.left);
-    int height = extent.cy + (window.bottom - window.top) - (client.bottom - client.top);
+    int width = extent.right + (window.right - window.left) - (client.right - client.left);
+    int height = extent.bottom + (window.bottom - window.top) - (client.bottom - client.top);
 
-    LONG_PTR style = GetWindowLongPtrW(m_hWnd, GWL_STYLE);
     if (style & SS_CENTERIMAGE) {
         int shrink = ((window.bottom - window.top) - height) / 2;
         window.top += shrink;
@@ -168,8 +170,51 @@ LRESULT CHyperLink::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_DESTROY:
         KillTimer(m_hWnd, timerId_);
         break;
+    case WM_GETDLGCODE: {
+        // A button to the dialog: its access key clicks it (BM_CLICK), and Enter reaches it when it
+        // has the focus instead of pressing the default button.
+        const MSG* key = (const MSG*)lParam;
+        bool enter = key != NULL && key->message == WM_KEYDOWN && key->wParam == VK_RETURN;
+        return DLGC_BUTTON | (enter ? DLGC_WANTMESSAGE : 0);
+    }
+    case WM_KEYDOWN:
+        if ((wParam == VK_RETURN || wParam == VK_SPACE) && !(lParam & 0x40000000)) {
+            Open();
+            return 0;
+        }
+        break;
+    case BM_CLICK:
+        Open();
+        return 0;
+    case WM_SETFOCUS:
+    case WM_KILLFOCUS:
+        InvalidateRect(m_hWnd, NULL, TRUE);
+        break;
+    case WM_PAINT: {
+        LRESULT result = Default(message, wParam, lParam);
+        if (GetFocus() == m_hWnd && !(SendMessageW(m_hWnd, WM_QUERYUISTATE, 0, 0) & UISF_HIDEFOCUS)) {
+            RECT client;
+            GetClientRect(m_hWnd, &client);
+            HDC dc = GetDC(m_hWnd);
+            DrawFocusRect(dc, &client);
+            ReleaseDC(m_hWnd, dc);
+        }
+        return result;
+    }
     }
     return Default(message, wParam, lParam);
+}
+
+void CHyperLink::Open() {
+    over_ = 0;
+    if (LaunchUrl(url_, SW_SHOW) > 32) {
+        visited_ = 1;
+        if (m_hWnd != NULL)
+            InvalidateRect(m_hWnd, NULL, TRUE);
+    } else {
+        visited_ = 0;
+        WarningBeep(MB_ICONEXCLAMATION);
+    }
 }
 
 BOOL CHyperLink::OnReflected(UINT message, WPARAM wParam, LPARAM, LRESULT* result) {
@@ -181,15 +226,7 @@ BOOL CHyperLink::OnReflected(UINT message, WPARAM wParam, LPARAM, LRESULT* resul
         return TRUE;
     }
     if (message == WM_COMMAND && HIWORD(wParam) == STN_CLICKED) {
-        over_ = 0;
-        if (LaunchUrl(url_, SW_SHOW) > 32) {
-            visited_ = 1;
-            if (m_hWnd != NULL)
-                InvalidateRect(m_hWnd, NULL, TRUE);
-        } else {
-            visited_ = 0;
-            WarningBeep(MB_ICONEXCLAMATION);
-        }
+        Open();
         *result = 0;
         return TRUE;
     }

@@ -34,6 +34,8 @@ class CHyperLink : public CStatic {
 
   private:
     void LoadLinkCursor();
+    // Opens the address (a click, its access key, or Enter or Space while it has the focus).
+    void Open();
     void SetFont(HFONT font) { SendMessageW(m_hWnd, WM_SETFONT, (WPARAM)font, TRUE); }
 
     COLORREF linkColour_ = RGB(0, 0, 238);

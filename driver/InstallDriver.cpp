@@ -2,6 +2,7 @@
 
 #include "framework/Interaction.h"
 #include "install/InstallLog.h"
+#include "install/InstallProgress.h"
 #include "install/PathHelpers.h"
 #include "install/PayloadExtraction.h"
 #include "install/SettingsFile.h"
@@ -35,6 +36,11 @@ void ReportFailure(const InstallOptions& options, int id, const wchar_t* folder,
                folderFirst ? message : folder);
     entry[kLogMessageChars - 1] = L'\0';
     AppendInstallLog(entry);
+}
+
+void ReportStep(const InstallOptions& options, int step) {
+    if (options.progress != NULL && options.progress->step != NULL)
+        options.progress->step(options.progress->context, step, 2);
 }
 
 } // namespace
@@ -74,9 +80,10 @@ InstallResult RunInstallation(InstallOptions& options) {
     wchar_t started[kPathChars] = L"";
     GetCurrentDirectoryW(kPathChars, started);
     wchar_t restartFile[kOptionsFolderChars + kWideMemberChars] = L"";
-    InstallResult extracted = repaired ? ExtractPayload(IDR_PAYLOAD, L"ZIP", folder, keepIcons, NULL,
-                                                        restartFile, kOptionsFolderChars + kWideMemberChars)
-                                       : kInstallFailed;
+    InstallResult extracted = repaired
+                                  ? ExtractPayload(IDR_PAYLOAD, L"ZIP", folder, keepIcons, options.progress,
+                                                   restartFile, kOptionsFolderChars + kWideMemberChars)
+                                  : kInstallFailed;
     if (extracted != kInstallComplete && extracted != kInstallRestartNeeded) {
         RemoveCreatedFolders(plugins, createdPlugins);
         RemoveCreatedFolders(folder, created);
@@ -92,6 +99,7 @@ InstallResult RunInstallation(InstallOptions& options) {
     // From here on the run completes: the caller's record names the folder that holds the files.
     CopyText(options.targetFolder, kOptionsFolderChars, folder);
     wchar_t settingsFile[kOptionsFolderChars + 32];
+    ReportStep(options, 1);
     WriteInitialSettings(options, settingsFile, sizeof settingsFile / sizeof settingsFile[0]);
 
     int associationsConfirmed = 1;
@@ -103,6 +111,7 @@ InstallResult RunInstallation(InstallOptions& options) {
             associationsConfirmed = 0;
     }
 
+    ReportStep(options, 2);
     RegisterWithShell(associationsConfirmed, options.associationsRequested, options.targetFolder,
                       options.startMenuGroup, options.desktopShortcut, options.thumbnailsShortcut,
                       options.shortcutsForAllUsers, options.associationSelection,

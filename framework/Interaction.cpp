@@ -3,6 +3,7 @@
 #include "framework/ComApartment.h"
 #include "framework/SystemLibrary.h"
 
+#include <commctrl.h>
 #include <exdisp.h>
 #include <string.h>
 #include <servprov.h>
@@ -159,13 +160,51 @@ void RealBeep(UINT type) {
 const Interaction kReal = {RealMessageBox, RealBrowseForFolder, RealShellOpen, RealRunCommand, RealBeep};
 const Interaction* current = &kReal;
 
+HWND boxOwner = NULL;
+const UINT_PTR kBoxOwnerSubclassId = 0x424F;
+
+struct BoxRequest {
+    const wchar_t* text;
+    const wchar_t* caption;
+    UINT type;
+    int answer;
+};
+
+UINT BoxRequestMessage() {
+    static const UINT message = RegisterWindowMessageW(L"Glimmerly.ShowMessageBox");
+    return message;
+}
+
+LRESULT CALLBACK BoxOwnerProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR) {
+    if (message != BoxRequestMessage() || message == 0)
+        return DefSubclassProc(window, message, wParam, lParam);
+    BoxRequest* request = (BoxRequest*)lParam;
+    request->answer = current->messageBox(window, request->text, request->caption, request->type);
+    return 0;
+}
+
 } // namespace
 
 void SetInteraction(const Interaction* replacement) {
     current = replacement != NULL ? replacement : &kReal;
 }
 
+void SetMessageBoxOwner(HWND owner) {
+    if (boxOwner != NULL)
+        RemoveWindowSubclass(boxOwner, BoxOwnerProc, kBoxOwnerSubclassId);
+    BoxRequestMessage();
+    boxOwner = owner;
+    if (owner != NULL)
+        SetWindowSubclass(owner, BoxOwnerProc, kBoxOwnerSubclassId, 0);
+}
+
 int ShowMessageBox(HWND owner, const wchar_t* text, const wchar_t* caption, UINT type) {
+    HWND gui = boxOwner;
+    if (gui != NULL && GetWindowThreadProcessId(gui, NULL) != GetCurrentThreadId()) {
+        BoxRequest request = {text, caption, type, 0};
+        SendMessageW(gui, BoxRequestMessage(), 0, (LPARAM)&request);
+        return request.answer;
+    }
     return current->messageBox(owner, text, caption, type);
 }
 

@@ -20,6 +20,10 @@ struct Interaction {
 // Replaces the functions; null restores the real ones.
 void SetInteraction(const Interaction* replacement);
 
+// While owner is set, a message box asked for on another thread is shown by owner's thread, owned by
+// owner and modal to it, and the asking thread waits for the answer. NULL ends it.
+void SetMessageBoxOwner(HWND owner);
+
 int ShowMessageBox(HWND owner, const wchar_t* text, const wchar_t* caption, UINT type);
 int BrowseForFolder(BROWSEINFOW* info, wchar_t* path);
 INT_PTR ShellOpen(HWND owner, const wchar_t* file, const wchar_t* parameters, const wchar_t* folder,

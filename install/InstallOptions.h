@@ -2,6 +2,8 @@
 
 enum { kOptionsFolderChars = 520, kAssociationFlags = 64 };
 
+struct InstallProgress;
+
 // The choices of one installation, filled by the silent road or the wizard and handed to RunInstallation.
 struct InstallOptions {
     wchar_t targetFolder[kOptionsFolderChars];
@@ -15,6 +17,8 @@ struct InstallOptions {
     int associationsRequested;
     int silent;
     const wchar_t* caption;
+    // Where the installation reports how far it has come; NULL for none (the silent road).
+    const InstallProgress* progress;
 };
 
 // Every flag 0, both folders and the selection cleared, the caption of the silent road.

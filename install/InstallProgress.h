@@ -5,7 +5,7 @@
 struct InstallProgress {
     // Bytes of member data extracted so far, against all the payload holds.
     void (*extracted)(void* context, unsigned long long done, unsigned long long total);
-    // After the extraction: step of steps (the settings file, the links, the registration) has begun.
+    // After the extraction: step of steps (the settings file; the links and the registration) has begun.
     void (*step)(void* context, int step, int steps);
     void* context;
 };

@@ -84,7 +84,10 @@ void EnableAssociationList(CWnd* page, HWND list, BOOL enable, COLORREF backColo
         return;
     EnableWindow(list, enable);
     ListView_SetBkColor(list, backColor);
+    // The rows' own background too, or the disabled rows stay white behind the orange text.
+    ListView_SetTextBkColor(list, backColor);
     ListView_SetTextColor(list, textColor);
+    InvalidateRect(list, NULL, TRUE);
     page->EnableDlgItem(IDC_IMAGES_ONLY, enable);
     page->EnableDlgItem(IDC_SELECT_ALL, enable);
     page->EnableDlgItem(IDC_SELECT_NONE, enable);

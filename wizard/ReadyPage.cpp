@@ -1,12 +1,26 @@
 #include "wizard/WizPropertyPage.h"
 
-#include "driver/InstallDriver.h"
 #include "install/PathHelpers.h"
 #include "res/resource.h"
 #include "shell/VersionChecks.h"
 #include "wizard/WizPropertySheet.h"
 
 #include <stdio.h>
+
+namespace {
+
+const int kButtons[] = {CPropertySheet::kBackButton, CPropertySheet::kNextButton,
+                        CPropertySheet::kCancelButton};
+
+// Called on the installation's thread; the bar moves on the sheet's.
+void ShowExtracted(void* bar, unsigned long long done, unsigned long long total) {
+    PostMessageW((HWND)bar, PBM_SETPOS, ProgressPosition(done, total, 0, 0), 0);
+}
+void ShowStep(void* bar, int step, int steps) {
+    PostMessageW((HWND)bar, PBM_SETPOS, ProgressPosition(0, 0, step, steps), 0);
+}
+
+} // namespace
 
 void CWizPropertyPage::SetUpReadyPage() {
     SendDlgItemMessageW(m_hWnd, IDC_READY_TITLE, WM_SETFONT, (WPARAM)(HFONT)sheet->titleFont, TRUE);
@@ -33,7 +47,7 @@ LRESULT CWizPropertyPage::RunInstallationStep() {
         return -1;
     }
 
-    InstallOptions options;
+    InstallOptions& options = sheet->installation;
     ResetInstallOptions(options);
     CWizPropertyPage* welcome = PageAt(kWelcomePosition);
     wchar_t folder[kPathChars];
@@ -51,21 +65,45 @@ LRESULT CWizPropertyPage::RunInstallationStep() {
         CopyText(options.iniFolder, kOptionsFolderChars, L"%APPDATA%\\Glimmerly");
     options.silent = 0;
     options.caption = sheet->captionText;
+    HWND bar = GetDlgItem(IDC_INSTALL_PROGRESS);
+    sheet->progress = {ShowExtracted, ShowStep, bar};
+    options.progress = &sheet->progress;
 
-    // Painted now: the installation blocks the window until it returns.
     ShowWindow(sheet->statusLabel.m_hWnd, SW_SHOW);
-    UpdateWindow(sheet->statusLabel.m_hWnd);
-    const int buttons[] = {CPropertySheet::kBackButton, CPropertySheet::kNextButton,
-                           CPropertySheet::kCancelButton};
-    for (int button : buttons)
+    SendMessageW(bar, PBM_SETRANGE32, 0, kProgressRange);
+    SendMessageW(bar, PBM_SETPOS, 0, 0);
+    ShowWindow(bar, SW_SHOW);
+    for (int button : kButtons)
         EnableSheetButton(button, FALSE);
-    sheet->result = RunInstallation(options);
-    for (int button : buttons)
-        EnableSheetButton(button, TRUE);
+    // The page's choices are taken; a click on them now would only seem to count.
+    EnableWindow(m_hWnd, FALSE);
+    sheet->StartInstallation();
+    return -1;
+}
 
-    if (sheet->result != kInstallComplete && sheet->result != kInstallRestartNeeded)
-        return PageAt(kWelcomePosition)->GetTemplateId();
-    // The finish page starts the viewer from where the files went, not from the field as typed.
-    CopyText(sheet->installedFolder, kPathChars, options.targetFolder);
-    return GetAdjacentPageID(TRUE);
+void CWizPropertyPage::EndInstallationStep(InstallResult result) {
+    sheet->result = result;
+    EnableWindow(m_hWnd, TRUE);
+    for (int button : kButtons)
+        EnableSheetButton(button, TRUE);
+    int next = (int)GetAdjacentPageID(TRUE);
+    if (result != kInstallComplete && result != kInstallRestartNeeded) {
+        // Nothing is being installed any more once the welcome page is back.
+        ShowWindow(sheet->statusLabel.m_hWnd, SW_HIDE);
+        ShowWindow(GetDlgItem(IDC_INSTALL_PROGRESS), SW_HIDE);
+        next = (int)PageAt(kWelcomePosition)->GetTemplateId();
+    } else {
+        // The finish page starts the viewer from where the files went, not from the field as typed.
+        CopyText(sheet->installedFolder, kPathChars, sheet->installation.targetFolder);
+    }
+    SendMessageW(sheet->m_hWnd, PSM_SETCURSELID, 0, next);
+}
+
+int ProgressPosition(unsigned long long done, unsigned long long total, int step, int steps) {
+    const int extraction = kProgressRange * 9 / 10;
+    if (steps > 0)
+        return extraction + (kProgressRange - extraction) * (step > 1 ? step - 1 : 0) / steps;
+    if (total == 0)
+        return 0;
+    return done >= total ? extraction : (int)(done * extraction / total);
 }

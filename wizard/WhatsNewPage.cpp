@@ -5,6 +5,25 @@
 #include <string.h>
 #include <wctype.h>
 
+namespace {
+
+// A multi-line edit box asks for every key, which left the keyboard no way out of the page.
+LRESULT CALLBACK ReadOnlyTextProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,
+                                  DWORD_PTR) {
+    LRESULT result = DefSubclassProc(window, message, wParam, lParam);
+    if (message == WM_GETDLGCODE)
+        result &= ~(LRESULT)(DLGC_WANTALLKEYS | DLGC_WANTTAB);
+    else if (message == WM_NCDESTROY)
+        RemoveWindowSubclass(window, ReadOnlyTextProc, id);
+    return result;
+}
+
+} // namespace
+
+void LeaveDialogKeysToWizard(HWND box) {
+    SetWindowSubclass(box, ReadOnlyTextProc, 1, 0);
+}
+
 void CWizPropertyPage::LoadChangesText() {
     HMODULE module = GetModuleHandleW(NULL);
     HRSRC resource = FindResourceW(module, MAKEINTRESOURCEW(IDR_CHANGES), L"TXT");

@@ -33,6 +33,9 @@ void CWizPropertyPage::DoDataExchange() {
         sheet->eulaLink.SetUnderlineMode(1);
         sheet->eulaLink.SetLinkUrl(kLicenceUrl);
         break;
+    case kWhatsNewPosition:
+        LeaveDialogKeysToWizard(GetDlgItem(IDC_CHANGES));
+        break;
     case kReadyPosition: {
         int dpi = 96;
         if (HDC dc = GetDC(sheet->m_hWnd)) {
@@ -67,6 +70,7 @@ BOOL CWizPropertyPage::OnSetActive() {
         SetUpFinishPage();
         break;
     }
+    sheet->RequestDefaultButton();
     return CPropertyPage::OnSetActive();
 }
 

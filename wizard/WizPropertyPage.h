@@ -1,6 +1,7 @@
 #pragma once
 #include "framework/PropertySheet.h"
 #include "install/InstallOptions.h"
+#include "install/InstallResult.h"
 
 #include <shlobj.h>
 
@@ -16,6 +17,9 @@ class CWizPropertyPage : public CPropertyPage {
     COLORREF listBackColor = 0;
     COLORREF listTextColor = 0xFFFFFFFF; // not saved yet
     CWizPropertySheet* sheet = NULL;
+
+    // The ready page after its installation: on to the finish page, or back to the welcome page.
+    void EndInstallationStep(InstallResult result);
 
   protected:
     BOOL OnNotify(WPARAM wParam, LPARAM lParam, LRESULT* result) override;
@@ -78,6 +82,14 @@ int CALLBACK BrowseCallbackProc(HWND window, UINT message, LPARAM parameter, LPA
 // characters that are not letters or digits removed. text holds kChangesChars characters.
 enum { kChangesChars = 10240 };
 void PrepareChangesText(const void* data, unsigned long size, wchar_t* text);
+
+// Tab, Enter and Esc in the read-only changes box act on the wizard, as on every other page.
+void LeaveDialogKeysToWizard(HWND box);
+
+// The progress bar's position, 0 to kProgressRange: the extraction's bytes fill the first nine tenths;
+// after it, step (from 1) of steps begun fills its share of the last tenth.
+enum { kProgressRange = 1000 };
+int ProgressPosition(unsigned long long done, unsigned long long total, int step, int steps);
 
 // Enables or disables the association list with its colours and the page's three buttons.
 void EnableAssociationList(CWnd* page, HWND list, BOOL enable, COLORREF backColor, COLORREF textColor);

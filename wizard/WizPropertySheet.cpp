@@ -1,9 +1,25 @@
 #include "wizard/WizPropertySheet.h"
 
+#include "driver/InstallDriver.h"
+#include "framework/Interaction.h"
 #include "res/resource.h"
 #include "wizard/WizPropertyPage.h"
 
+#include <process.h>
+
 CWizPropertySheet wizardSheet(L"Glimmerly Setup");
+
+namespace {
+
+const UINT kApplyDefaultButton = WM_APP + 1, kInstallationEnded = WM_APP + 2;
+
+unsigned __stdcall InstallationThread(void* data) {
+    CWizPropertySheet* sheet = (CWizPropertySheet*)data;
+    PostMessageW(sheet->m_hWnd, kInstallationEnded, RunInstallation(sheet->installation), 0);
+    return 0;
+}
+
+} // namespace
 
 const wchar_t kLicenceUrl[] = L"https://www.glimmerly.example/deutsch/lizenz.html";
 const wchar_t kFaqUrl[] = L"https://www.glimmerly.example/deutsch/faq.html";
@@ -37,6 +53,10 @@ BOOL CWizPropertySheet::ConfirmExit() {
 }
 
 BOOL CWizPropertySheet::OnCommand(WPARAM wParam, LPARAM lParam) {
+    // Esc and anything else that reaches the sheet while the installation runs is dropped, so it
+    // does not act on the page that follows.
+    if (installer_ != NULL)
+        return TRUE;
     if (LOWORD(wParam) == kCancelButton) {
         if (GetActiveIndex() == kFinishPosition)
             RunFinishActions(*this);
@@ -48,6 +68,10 @@ BOOL CWizPropertySheet::OnCommand(WPARAM wParam, LPARAM lParam) {
 }
 
 void CWizPropertySheet::OnSysCommand(UINT id, LPARAM lParam) {
+    // The close box and Alt+F4 do nothing while the installation runs: ending it half-way would leave
+    // a broken installation.
+    if (id == SC_CLOSE && installer_ != NULL)
+        return;
     if (id == SC_CLOSE && GetActiveIndex() != kFinishPosition) {
         if (!ConfirmExit())
             return;
@@ -57,11 +81,51 @@ void CWizPropertySheet::OnSysCommand(UINT id, LPARAM lParam) {
 }
 
 LRESULT CWizPropertySheet::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == kApplyDefaultButton) {
+        ApplyDefaultButton();
+        return 0;
+    }
+    if (message == kInstallationEnded && installer_ != NULL) {
+        WaitForSingleObject(installer_, INFINITE);
+        CloseHandle(installer_);
+        installer_ = NULL;
+        SetMessageBoxOwner(NULL);
+        ((CWizPropertyPage*)GetPage(kReadyPosition))->EndInstallationStep((InstallResult)wParam);
+        return 0;
+    }
     // The platform names a wizard after each page it shows; the pages have no caption of their own,
     // and the sheet keeps its one title.
     if (message == WM_SETTEXT && captionText[0] != L'\0')
         lParam = (LPARAM)captionText;
     return CPropertySheet::WindowProc(message, wParam, lParam);
+}
+
+// The sheet keeps its message loop meanwhile; the installation's questions and failures are still
+// shown by this thread, owned by the sheet.
+void CWizPropertySheet::StartInstallation() {
+    SetMessageBoxOwner(m_hWnd);
+    installer_ = (HANDLE)_beginthreadex(NULL, 0, InstallationThread, this, 0, NULL);
+    if (installer_ == NULL) {
+        SetMessageBoxOwner(NULL);
+        ((CWizPropertyPage*)GetPage(kReadyPosition))->EndInstallationStep(RunInstallation(installation));
+    }
+}
+
+void CWizPropertySheet::RequestDefaultButton() const {
+    PostMessageW(m_hWnd, kApplyDefaultButton, 0, 0);
+}
+
+// Enter moves on: Next, or "&Fertig stellen" on the finish page. A pressed button becomes the
+// platform's default, and Back stayed it after going back, so this runs after every page change.
+void CWizPropertySheet::ApplyDefaultButton() {
+    int id = GetActiveIndex() == kFinishPosition ? (int)kCancelButton : (int)kNextButton;
+    SendMessageW(m_hWnd, DM_SETDEFID, id, 0);
+    HWND focus = GetFocus();
+    if (focus == NULL || !IsWindowEnabled(focus) || !IsChild(m_hWnd, focus)) {
+        HWND page = (HWND)SendMessageW(m_hWnd, PSM_GETCURRENTPAGEHWND, 0, 0);
+        HWND first = GetNextDlgTabItem(page, NULL, FALSE);
+        SendMessageW(m_hWnd, WM_NEXTDLGCTL, (WPARAM)(first != NULL ? first : GetDlgItem(id)), TRUE);
+    }
 }
 
 int CWizPropertySheet::FindViewerWindow() {

@@ -3,6 +3,8 @@
 #include "controls/XColorStatic.h"
 #include "framework/Font.h"
 #include "framework/PropertySheet.h"
+#include "install/InstallOptions.h"
+#include "install/InstallProgress.h"
 #include "install/InstallResult.h"
 #include "install/PathHelpers.h"
 
@@ -20,6 +22,10 @@ class CWizPropertySheet : public CPropertySheet {
     void AddPage(class CWizPropertyPage* page);
     // 1 when the viewer's window was found and brought to the front, else 0.
     int FindViewerWindow();
+    // Asks for the default button to be set again once the page shown now has taken the focus.
+    void RequestDefaultButton() const;
+    // Runs installation on a thread of its own; the ready page hears of its end on this thread.
+    void StartInstallation();
 
     CFont titleFont;
     HWND associationList = NULL;
@@ -31,6 +37,9 @@ class CWizPropertySheet : public CPropertySheet {
     // What the wizard ends with: the outcome of the last installation the ready page started, or
     // kInstallCancelled when the user leaves before any.
     InstallResult result = kInstallCancelled;
+    // The choices of the installation that runs, and where it reports its progress.
+    InstallOptions installation;
+    InstallProgress progress;
 
   protected:
     BOOL OnInitDialog() override;
@@ -41,8 +50,10 @@ class CWizPropertySheet : public CPropertySheet {
   private:
     // String 3; TRUE when the user answered Yes.
     BOOL ConfirmExit();
+    void ApplyDefaultButton();
 
     BOOL exitConfirmed_ = FALSE;
+    HANDLE installer_ = NULL;
 };
 
 // The one sheet of the program.

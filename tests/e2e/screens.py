@@ -60,15 +60,15 @@ def sheet_rect(wizard):
     return tuple(int(v) for v in wizard.ok("sheetrect").split())
 
 
-def capture_pages(folder, dpi=96, version="win7", on_page=None):
-    """Walks the wizard through its five pages (installing into C:\\Apps\\Glimmerly) and saves one
-    picture of each page into folder; on_page(index, wizard) runs on each page once it is drawn.
-    Returns the file names."""
+def capture_pages(folder, dpi=96, version="win7", on_page=None, target="C:\\Apps\\Glimmerly"):
+    """Walks the wizard through its five pages (installing into target) and saves one picture of each
+    page into folder; on_page(index, wizard) runs on each page once it is drawn. Returns the file
+    names."""
     shots = []
     with Display() as display, visual_prefix(version, dpi) as prefix:
         wizard = Wizard(prefix, display=display.name)
         try:
-            wizard.set_text(FOLDER, "C:\\Apps\\Glimmerly")
+            wizard.set_text(FOLDER, target)
             for index, name in enumerate(PAGE_NAMES):
                 wizard.wait_page(index)
                 if index == 2:

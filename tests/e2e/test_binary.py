@@ -63,15 +63,15 @@ DIALOGS = {
                  "(Bitte mit Admin-Rechten ausführen)", (9, 48, 287, 21)),
           (-1, "Verknüpfungen erzeugen:", (9, 72, 281, 79)),
           (1011, "Glimmerly-Verknüpfung auf dem &Desktop", (17, 86, 182, 9)),
-          (1021, "Thu&mbnails-Verknüpfung auf dem &Desktop", (17, 98, 192, 9)),
+          (1021, "Thu&mbnails-Verknüpfung auf dem Desktop", (17, 98, 192, 9)),
           (1012, "Glimmerly-Verknüpfung im Start-Menü -> &Programme", (17, 110, 199, 9)),
           (1019, "&Keine", (234, 95, 50, 15)),
-          (1016, "Nur für den aktuellen &Benutzer", (17, 125, 134, 9)),
+          (1016, "&Nur für den aktuellen Benutzer", (17, 125, 134, 9)),
           (1017, "Für &alle Benutzer", (17, 136, 139, 9)),
           (-1, "Zielverzeichnis:", (9, 165, 281, 33)),
           (1000, "", (17, 177, 212, 12)),
           (1009, "D&urchsuchen", (234, 176, 50, 15)),
-          (1045, "Glimmerly EULA", (9, 207, 54, 10)),
+          (1045, "Glimmerly &EULA", (9, 207, 54, 10)),
           (-1, "(End User License Agreement) lesen.", (63, 207, 157, 10))],
     108: [(-1, "Was ist neu in dieser Version?", (0, 0, 113, 9)),
           (1000, "", (0, 11, 299, 211))],
@@ -81,28 +81,29 @@ DIALOGS = {
           (1579, "", (7, 39, 285, 143)),
           (-1, "INFO: wenn Sie ein Update durchführen, können Sie diesen Schritt überspringen", (7, 188, 285, 8)),
           (-1, "* - PlugIns", (0, 209, 40, 10)),
-          (1091, "Nur Bilder", (45, 207, 56, 15)),
-          (1080, "Alle markieren", (106, 207, 56, 15)),
-          (1081, "Keine markieren", (167, 207, 56, 15)),
-          (1037, "Für alle User (XP)", (231, 209, 68, 10))],
-    109: [(1014, "Bereit zum Installieren!", (9, 11, 179, 11)),
+          (1091, "Nur Bilder", (43, 206, 56, 15)),
+          (1080, "Alle markieren", (102, 206, 56, 15)),
+          (1081, "Keine markieren", (161, 206, 62, 15)),
+          (1037, "Für alle User (XP)", (228, 209, 71, 10))],
+    109: [(1014, "Bereit zum Installieren!", (9, 11, 179, 12)),
           (-1, LOGO, (227, 8, 59, 19)),
-          (1010, "Zielverzeichnis:", (9, 53, 260, 10)),
-          (-1, "INI-Verzeichnis ändern (optional):", (9, 83, 281, 40)),
+          (1010, "Zielverzeichnis:", (9, 53, 281, 10)),
+          (-1, "INI-Verzeichnis ändern (optional):", (9, 83, 281, 48)),
           (1038, "&Glimmerly-Verzeichnis (für Fortgeschrittene: benötigt Admin-Rechte fürs Schreiben)",
-           (17, 96, 270, 10)),
-          (1039, "\"&Anwendungsdaten\"-Verzeichnis (empfohlen)", (17, 110, 266, 10)),
+           (17, 95, 270, 18)),
+          (1039, "\"&Anwendungsdaten\"-Verzeichnis (empfohlen)", (17, 116, 266, 10)),
+          (1046, "", (19, 143, 260, 10)),
           (1044, "Installiere ... bitte warten ...", (19, 161, 260, 15)),
           (-1, "Drücken Sie den \"Weiter\" Knopf um die Installation zu starten ...", (9, 189, 235, 12))],
     110: [(1015, "Einrichtung abgeschlossen!", (5, 11, 186, 18)),
           (-1, LOGO, (235, 8, 59, 19)),
           (1023, "Die Installation dieses Programms auf Ihrem Computer ist abgeschlossen.", (5, 35, 270, 8)),
           (-1, "Anschließend ...", (5, 144, 265, 9)),
-          (1022, "Glimmerly &FAQs (Häufig gestellte Fragen) Webseite anzeigen", (5, 159, 265, 10)),
-          (1020, "Glimmerly &starten", (5, 173, 265, 10)),
-          (-1, "_" * 72, (5, 184, 288, 8)),
+          (1022, "Glimmerly F&AQs (Häufig gestellte Fragen) Webseite anzeigen", (5, 156, 265, 10)),
+          (1020, "Glimmerly &starten", (5, 169, 265, 10)),
+          (-1, "_" * 72, (5, 179, 288, 8)),
           (-1, "Glimmerly deinstallieren?\n\nGehen Sie zu \"Start->Programme->Glimmerly\" und starten Sie "
-               "\"Glimmerly deinstallieren\".", (5, 196, 265, 25))],
+               "\"Glimmerly deinstallieren\".", (5, 188, 265, 33))],
 }
 
 
@@ -202,6 +203,11 @@ class ShippedProgram(unittest.TestCase):
             self.assertEqual((head["size"], head["font"]), ((300, 222), (8, "Microsoft Sans Serif")), template)
             self.assertTrue(head["style"] & 0x40000000 and not head["style"] & 0x00C00000, "child, no caption")
             self.assertEqual([(c[0], c[2], c[3]) for c in controls], expected, template)
+            # One access key per text, none twice on a page, the sheet's buttons included.
+            texts = [c[1] for c in expected if isinstance(c[1], str)]
+            texts += ["< &Zurück", "&Weiter >", STRINGS[2 if template == 110 else 1]]
+            keys = [t[t.index("&") + 1].lower() for t in texts if t.count("&") == 1]
+            self.assertEqual((len(keys), len(set(keys))), (sum("&" in t for t in texts), len(keys)), template)
         _, ready = dialog_template(self.resources[(5, 109)][1])
         status_style = next(c[4] for c in ready if c[0] == 1044)
         # Centred both ways (SS_CENTER, SS_CENTERIMAGE) and hidden until the installation starts.

@@ -1,11 +1,17 @@
 """The wizard end to end: the real setup program in a fresh prefix, worked by the driver as a user
 would: pages, buttons, questions, the installation and the finish actions."""
 import os
+import shutil
 import stat
+import struct
+import subprocess
 import tempfile
 import time
 import unittest
+import zipfile
+import zlib
 
+import winetest
 from test_binary import STRINGS
 from winetest import Prefix
 from wizard import *  # noqa: F401,F403 (control ids)
@@ -84,6 +90,53 @@ class WelcomePage(unittest.TestCase):
                 self.assertEqual(w.box(), (IDOK, STRINGS[10]), "no installation while the viewer runs")
                 w.answer(IDOK)
                 self.assertEqual(w.page(), 3)
+            finally:
+                w.close()
+
+
+def tab_cycle(w):
+    """The controls that Tab visits, by id, until the focus is back where it was."""
+    start, seen = w.ok("focus"), []
+    while len(seen) < 20 and (not seen or seen[-1] != start):
+        w.keys("Tab")
+        seen.append(w.ok("focus"))
+    return [int(focus.split()[0]) for focus in seen]
+
+
+class Keyboard(unittest.TestCase):
+    def test_tab_enter_escape_and_access_keys(self):
+        with Prefix("win7") as p:
+            w = Wizard(p)
+            try:
+                # Reading order, the licence link included; the disabled Back is left out.
+                self.assertEqual(tab_cycle(w), [THUMBNAILS, START_MENU, NO_SHORTCUTS, CURRENT_USER, FOLDER, BROWSE,
+                                                EULA, SHEET_NEXT, SHEET_CANCEL, DESKTOP])
+                w.click(ALL_USERS)
+                w.keys("alt+n")
+                self.assertTrue(w.checked(CURRENT_USER) and w.no_box(500), "Alt+N is no longer Beenden's")
+                w.keys("Return")
+                w.wait_page(1)
+                self.assertEqual(w.ok("focus"), "%d page" % CHANGES)
+                w.keys("Down", "Down")
+                caret = int(w.ok("send", CHANGES, 0xB0))  # EM_GETSEL
+                self.assertTrue(0 < caret % 65536 == caret // 65536, "the text box reads the arrow keys")
+                self.assertEqual(tab_cycle(w), [SHEET_BACK, SHEET_NEXT, SHEET_CANCEL, CHANGES])
+                w.keys("Escape")
+                self.assertEqual(w.box(), (IDNO, STRINGS[3]))
+                w.answer(IDNO)
+                w.keys("Return")
+                w.wait_page(2)
+                # A pressed Back became the sheet's default; Enter moves on all the same.
+                w.back()
+                w.wait_page(1)
+                self.assertEqual([int(w.ok("send", b, 0x87)) & 0x10 for b in (SHEET_BACK, SHEET_NEXT)], [0, 0x10],
+                                 "the default frame (WM_GETDLGCODE)")
+                w.keys("Return")
+                w.wait_page(2)
+                w.keys("alt+z", "alt+z")
+                w.wait_page(0)
+                w.keys("Return")
+                w.wait_page(1)
             finally:
                 w.close()
 
@@ -174,7 +227,7 @@ class Installation(unittest.TestCase):
                 to_page(w, 2)
                 self.assertEqual(w.list_states(), chosen)
                 to_page(w, 3)
-                self.assertTrue(w.state(STATUS_LINE)[1], "the status line stays after a failed run")
+                self.assertFalse(w.state(STATUS_LINE)[1], "nothing is being installed after a failed run")
                 w.next()
                 self.assertEqual(w.box()[1], STRINGS[9])
                 w.answer(IDNO)
@@ -197,16 +250,22 @@ class Installation(unittest.TestCase):
                     to_page(w, 2)
                     self.assertEqual(w.state(ASSOC_ALL_USERS)[1], int(not appdata), "box 1037 only on XP")
                     buttons = (ASSOC_LIST, IMAGES_ONLY, SELECT_ALL, SELECT_NONE)
-                    self.assertEqual((w.list_states(), w.ok("listcolors", ASSOC_LIST)), ("1" * 63, "c0c0c0 0080ff"))
+                    disabled = "c0c0c0 0080ff c0c0c0"
+                    self.assertEqual((w.list_states(), w.ok("listcolors", ASSOC_LIST)), ("1" * 63, disabled))
                     self.assertEqual([w.enabled(c) for c in buttons], [False] * 4)
                     first, second, width = (int(v) for v in w.ok("columns", ASSOC_LIST).split())
                     self.assertEqual((first, second), (width // 3, 2 * width // 3 - 25))
                     w.click(WRITE_ASSOCIATIONS)
                     self.assertEqual([w.enabled(c) for c in buttons], [True] * 4)
-                    self.assertNotEqual(w.ok("listcolors", ASSOC_LIST), "c0c0c0 0080ff")
+                    self.assertEqual(w.ok("listcolors", ASSOC_LIST), "ffffff ff000000 ffffff", "the list's own")
+                    w.click(SELECT_ALL)
+                    w.click(IMAGES_ONLY)
+                    self.assertEqual(w.list_states(), "2" * 49 + "1" * 14)
                     w.click(SELECT_ALL)
                     w.click(SELECT_NONE)
                     self.assertEqual(w.list_states(), "1" * 63)
+                    w.click(WRITE_ASSOCIATIONS)
+                    self.assertEqual(w.ok("listcolors", ASSOC_LIST), disabled)
                     to_page(w, 3)
                     self.assertEqual(w.checked(SETTINGS_IN_APPDATA), appdata)
                     w.click(SETTINGS_IN_APPDATA if not appdata else SETTINGS_IN_PROGRAM)
@@ -219,9 +278,63 @@ class Installation(unittest.TestCase):
                     w.close()
 
 
+def with_large_payload(p, work, megabytes):
+    """A copy of the setup program whose payload holds the sample's members and megabytes more in
+    files of 100 KB."""
+    payload = os.path.join(work, "payload.zip")
+    with zipfile.ZipFile(os.path.join(winetest.PRODUCT_DIR, "payload", "sample_payload.zip")) as sample, \
+            zipfile.ZipFile(payload, "w", zipfile.ZIP_DEFLATED, compresslevel=1) as large:
+        for member in sample.infolist():
+            large.writestr(member, sample.read(member))
+        for i in range(megabytes * 10):
+            large.writestr("Filler/%02d/%04d.txt" % (i // 100, i), (b"%08d gamma colour palette\r\n" % i) * 3200)
+    with open(payload, "rb") as data, open(payload + "sum", "wb") as record:
+        archive = data.read()
+        record.write(struct.pack("<II", len(archive), zlib.crc32(archive)))
+    exe = shutil.copy(winetest.SETUP_EXE, os.path.join(work, "glimmerly-setup.exe"))
+    swap, *paths = ("Z:" + path.replace("/", "\\") for path in (
+        os.path.join(winetest.FIXTURES, "swap_payload.exe"), exe, payload, payload + "sum"))
+    assert p.run_program(swap, " ".join(paths)).returncode == 0
+    return exe
+
+
+class LargeInstallation(unittest.TestCase):
+    def test_window_answers_shows_progress_and_drops_input_while_installing(self):
+        megabytes = int(os.environ.get("GLIMMERLY_WIZARD_PAYLOAD_MB", "60"))
+        with tempfile.TemporaryDirectory() as work, Prefix("win7") as p:
+            w = Wizard(p, exe=with_large_payload(p, work, megabytes))
+            try:
+                w.set_text(FOLDER, APPS)
+                to_page(w, 2)
+                w.click(WRITE_ASSOCIATIONS)
+                w.click(IMAGES_ONLY)
+                to_page(w, 3)
+                w.ok("watch", 1)
+                w.next()
+                positions = []
+                while len(positions) < 200 and w.no_box(20):
+                    positions.append(int(w.ok("send", INSTALL_PROGRESS, 0x408)))  # PBM_GETPOS
+                    if len(positions) == 1:
+                        w.keys("Escape")
+                        w.do("close")
+                self.assertEqual(positions, sorted(positions), "the bar only moves forward")
+                self.assertTrue(any(0 < v < 900 for v in positions) and positions[-1] <= 950, positions)
+                self.assertEqual(w.box()[1], STRINGS[9], "Esc and the close box asked nothing")
+                self.assertEqual(w.ok("boxowner"), "1", "shown by the sheet's thread, owned by the sheet")
+                w.answer(IDYES)
+                w.wait_page(4)
+                slowest, answers = (int(v) for v in w.ok("watch", 0).split())
+                print("\n%d MB: the slowest of %d answers took %d ms; bar %s" % (megabytes, answers, slowest, positions))
+                self.assertLess(slowest, 250)
+                time.sleep(1)
+                self.assertTrue(w.no_box(500) and not w.ended(1), "the finish page waits")
+            finally:
+                w.close()
+
+
 class FinishActions(unittest.TestCase):
-    def finish(self, p, keep_faq, keep_viewer, viewer_found=True, after_install=None):
-        """Installs through the wizard and presses "&Fertig stellen" with the boxes as given."""
+    def finish(self, p, keep_faq, keep_viewer, key, viewer_found=True, after_install=None):
+        """Installs through the wizard and presses "&Fertig stellen" by key with the boxes as given."""
         w = Wizard(p)
         try:
             # Installed into C:\Apps\Glimmerly; the viewer is started from there, not from the text.
@@ -233,7 +346,7 @@ class FinishActions(unittest.TestCase):
                 w.click(SHOW_FAQ)
             if not keep_viewer:
                 w.click(START_VIEWER)
-            w.click(SHEET_CANCEL)
+            w.keys(key)
             self.assertTrue(w.no_box(), "no question on the finish page")
             foreground = w.ok("foreground") if keep_viewer and viewer_found else None
             self.assertTrue(w.ended(30))
@@ -242,7 +355,7 @@ class FinishActions(unittest.TestCase):
         finally:
             w.close()
 
-    def test_faq_page_and_viewer_or_nothing(self):
+    def test_each_box_alone_pressed_by_enter_or_access_key(self):
         with tempfile.TemporaryDirectory() as work, Prefix("win7") as p:
             record = os.path.join(work, "opened")
             browser = os.path.join(work, "browser.sh")
@@ -251,17 +364,20 @@ class FinishActions(unittest.TestCase):
             os.chmod(browser, stat.S_IRWXU)
             p.set_value("user", r"Software\Wine\WineBrowser", "Browsers", browser)
 
-            self.finish(p, keep_faq=False, keep_viewer=False)
-            time.sleep(3)
-            self.assertFalse(p.window_exists("Glimmerly"))
-            self.assertFalse(os.path.exists(record))
-
-            self.assertEqual(self.finish(p, keep_faq=True, keep_viewer=True), "Glimmerly")
+            # Enter and the button's access key both press "&Fertig stellen"; each box acts alone.
+            self.finish(p, keep_faq=True, keep_viewer=False, key="Return")
             deadline = time.time() + 20
             while not os.path.exists(record) and time.time() < deadline:
                 time.sleep(0.2)
+            time.sleep(3)
+            self.assertFalse(p.window_exists("Glimmerly"))
             with open(record) as opened:
                 self.assertEqual(opened.read().split(), ["https://www.glimmerly.example/deutsch/faq.html"])
+
+            self.assertEqual(self.finish(p, keep_faq=False, keep_viewer=True, key="alt+f"), "Glimmerly")
+            time.sleep(3)
+            with open(record) as opened:
+                self.assertEqual(len(opened.read().split()), 1, "the FAQ page is not opened again")
 
     def test_viewer_is_started_only_as_this_installation_wrote_it(self):
         viewer = "C:\\Apps\\Glimmerly\\gl_main32.exe"
@@ -269,7 +385,7 @@ class FinishActions(unittest.TestCase):
             # Another program of the user swaps the installed viewer before "&Fertig stellen".
             def swap():
                 p.put_file(viewer, p.read_bytes(viewer) + b"planted")
-            self.finish(p, keep_faq=False, keep_viewer=True, viewer_found=False, after_install=swap)
+            self.finish(p, keep_faq=False, keep_viewer=True, key="Return", viewer_found=False, after_install=swap)
             time.sleep(3)
             self.assertFalse(p.window_exists("Glimmerly"))
 

@@ -15,8 +15,10 @@ FOLDER, BROWSE, DESKTOP, START_MENU, TITLE, CURRENT_USER, ALL_USERS, NO_SHORTCUT
 CHANGES = 1000
 ASSOC_ALL_USERS, SELECT_ALL, SELECT_NONE, IMAGES_ONLY, ASSOC_LIST, WRITE_ASSOCIATIONS = \
     1037, 1080, 1081, 1091, 1579, 3311
-TARGET_LINE, READY_TITLE, SETTINGS_IN_PROGRAM, SETTINGS_IN_APPDATA, STATUS_LINE = 1010, 1014, 1038, 1039, 1044
+TARGET_LINE, READY_TITLE, SETTINGS_IN_PROGRAM, SETTINGS_IN_APPDATA, STATUS_LINE, INSTALL_PROGRESS = \
+    1010, 1014, 1038, 1039, 1044, 1046
 FINISH_TITLE, START_VIEWER, SHOW_FAQ = 1015, 1020, 1022
+KEYS = {"Return": 0x0D, "Escape": 0x1B, "Tab": 0x09, "Down": 0x28}
 
 
 def _unescape(text):
@@ -34,10 +36,10 @@ def _unescape(text):
 class Wizard:
     """Starts the setup program without "/silent" in prefix and attaches the driver to its sheet."""
 
-    def __init__(self, prefix, command_line="", cwd="C:\\", display=None, attach=True):
+    def __init__(self, prefix, command_line="", cwd="C:\\", display=None, attach=True, exe=None):
         extra = {"DISPLAY": display} if display else None
         self.prefix = prefix
-        self.process = prefix.start(command_line, cwd=cwd, extra_env=extra)
+        self.process = prefix.start(command_line, cwd=cwd, exe=exe, extra_env=extra)
         driver = os.path.join(winetest.FIXTURES, "wizard_driver.exe")
         self.driver = subprocess.Popen([winetest.WINE, driver], env=winetest._env(prefix.path, extra, prefix.arch),
                                        stdin=subprocess.PIPE, stdout=subprocess.PIPE,
@@ -106,6 +108,13 @@ class Wizard:
 
     def answer(self, button):
         self.ok("answer", button)
+
+    def keys(self, *names):
+        """Presses keys by name ("Return", "shift+Tab", "alt+n"), one after the other."""
+        for name in names:
+            modifier, _, key = name.rpartition("+")
+            code = KEYS[key] if key in KEYS else ord(key.upper())
+            self.ok("key", code, {"": 0, "shift": 0x10, "alt": 0x12}[modifier])
 
     def wait_page(self, index, timeout=60):
         import time

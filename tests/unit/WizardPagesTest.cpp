@@ -105,6 +105,23 @@ TEST_F(WizardPages, ChangesTextLosesItsTrailingPunctuationAndIsCutAt20479Bytes) 
     EXPECT_EQ(shown.back(), L'a');
 }
 
+TEST(InstallationProgress, ExtractedBytesFillNineTenthsAndEachLaterStepItsShareOfTheRest) {
+    const struct {
+        unsigned long long done, total;
+        int step, steps, position;
+    } cases[] = {{0, 0, 0, 0, 0},
+                 {0, 200000000, 0, 0, 0},
+                 {100000000, 200000000, 0, 0, 450},
+                 {1, 3, 0, 0, 300},
+                 {200000000, 200000000, 0, 0, 900},
+                 {5, 4, 0, 0, 900},
+                 {3ULL << 50, 6ULL << 50, 0, 0, 450},
+                 {0, 0, 1, 2, 900},
+                 {0, 0, 2, 2, 950}};
+    for (const auto& c : cases)
+        EXPECT_EQ(ProgressPosition(c.done, c.total, c.step, c.steps), c.position) << c.done << " " << c.step;
+}
+
 TEST_F(WizardPages, AssociationReadOutCountsCheckedRowsOnlyWhileTheListIsEnabled) {
     HWND list =
         CreateWindowExW(0, WC_LISTVIEWW, L"", WS_POPUP | LVS_REPORT, 0, 0, 400, 300, NULL, NULL, NULL, NULL);
@@ -199,7 +216,7 @@ TEST_F(LinkOnWelcomePage, UnderlinesByModeAndFitsItsText) {
 
     link.SetUnderlineMode(1);
     EXPECT_TRUE(Underlined());
-    EXPECT_STREQ(link.GetLinkUrl(), L"Glimmerly EULA") << "a link without an address takes its text";
+    EXPECT_STREQ(link.GetLinkUrl(), L"Glimmerly &EULA") << "a link without an address takes its text";
 
     // Left-aligned: the left edge stays, the width becomes the text's.
     RECT rect;
@@ -232,6 +249,28 @@ TEST_F(LinkOnWelcomePage, ColoursFollowHoverAndVisits) {
     EXPECT_EQ(TextColour(), RGB(85, 26, 139)) << "visited";
     SendMessageW(link.m_hWnd, WM_MOUSEMOVE, 0, 0);
     EXPECT_EQ(TextColour(), RGB(255, 0, 0)) << "hovered, whatever the visited state";
+}
+
+TEST_F(LinkOnWelcomePage, OpensFromTheKeyboard) {
+    link.SetLinkUrl(L"https://www.glimmerly.example/eula");
+    // Its access key, Alt+E, from anywhere on the page; Enter and Space while it has the focus.
+    const struct {
+        HWND window;
+        UINT message;
+        WPARAM key;
+        LPARAM flags;
+    } keys[] = {{GetDlgItem(page, IDC_FOLDER), WM_SYSCHAR, 'e', 1 << 29},
+                {link.m_hWnd, WM_KEYDOWN, VK_RETURN, 1},
+                {link.m_hWnd, WM_KEYDOWN, VK_SPACE, 1}};
+    for (const auto& k : keys) {
+        recorder.opened.clear();
+        MSG key = {};
+        key.hwnd = k.window, key.message = k.message, key.wParam = k.key, key.lParam = k.flags;
+        if (!IsDialogMessageW(page, &key))
+            DispatchMessageW(&key);
+        EXPECT_EQ(recorder.opened, L"https://www.glimmerly.example/eula") << k.key;
+    }
+    EXPECT_TRUE(GetWindowLongW(link.m_hWnd, GWL_STYLE) & WS_TABSTOP);
 }
 
 TEST(HyperLinkFallback, BrowserCommandDropsThePlaceholder) {
