@@ -5,6 +5,7 @@
 #include "install/SafePath.h"
 
 #include <windows.h>
+#include <process.h>
 #include <stdlib.h>
 #include <wchar.h>
 
@@ -246,25 +247,6 @@ int MoveAside(PlanEntry& e, const wchar_t* aside, const wchar_t* finalBase) {
     return 1;
 }
 
-// Closes the handles of the files moved aside; after a completed switch-over the files go with them.
-void ReleaseAside(Plan* plan, int deleteFiles) {
-    typedef BOOL(WINAPI * SetInformation)(HANDLE, int, void*, DWORD);
-    // Windows Vista and later; before, the work folder's removal deletes them by name.
-    SetInformation set = (SetInformation)(void*)GetProcAddress(GetModuleHandleW(L"kernel32.dll"),
-                                                               "SetFileInformationByHandle");
-    const int kFileDispositionInfo = 4;
-    BOOLEAN disposition = TRUE;
-    for (size_t i = 0; i < plan->count; ++i) {
-        HANDLE& file = plan->entries[i].aside;
-        if (file == INVALID_HANDLE_VALUE)
-            continue;
-        if (deleteFiles && set != NULL)
-            set(file, kFileDispositionInfo, &disposition, sizeof disposition);
-        CloseHandle(file);
-        file = INVALID_HANDLE_VALUE;
-    }
-}
-
 // A file held open by another program: the new one waits beside it and replaces it when Windows starts
 // again. 0 where that cannot be queued (without the rights to).
 int QueueReplacement(const PlanEntry& e, const EntryPaths& paths, wchar_t* restartFile, size_t restartChars,
@@ -281,25 +263,95 @@ int QueueReplacement(const PlanEntry& e, const EntryPaths& paths, wchar_t* resta
     return 1;
 }
 
-// Carries out the plan in order; 0 at the first step that fails, the rest untouched. queued counts the
-// files replaced at the next start of Windows.
-int CarryOut(Plan* plan, const wchar_t* finalBase, wchar_t* restartFile, size_t restartChars, int* queued) {
-    for (size_t i = 0; i < plan->count; ++i) {
-        PlanEntry& e = plan->entries[i];
-        EntryPaths paths;
-        if (!paths.Form(e.path))
+// The switch-over's steps are independent of each other (a folder moved whole has no step inside it), so
+// two threads share them: Wine's server, which does the file system work, then always has the next
+// request at hand. Each thread takes every second step of the plan.
+enum { kSwitchThreads = 2 };
+
+struct SwitchWork {
+    Plan* plan;
+    const wchar_t* finalBase;
+    wchar_t* restartFile;
+    size_t restartChars;
+    int deleteAside; // for the release: the files moved aside go with their handles
+    volatile LONG failed;
+    volatile LONG queued; // files replaced at the next start of Windows
+};
+
+struct SwitchShare {
+    SwitchWork* work;
+    size_t first;
+};
+
+// One step of the plan; 0 when it failed.
+int CarryOutEntry(PlanEntry& e, SwitchWork* work) {
+    EntryPaths paths;
+    if (!paths.Form(e.path))
+        return 0;
+    if (e.kind == L'R' && !MoveAside(e, paths.aside, work->finalBase)) {
+        if (GetLastError() != ERROR_SHARING_VIOLATION)
             return 0;
-        if (e.kind == L'R' && !MoveAside(e, paths.aside, finalBase)) {
-            if (GetLastError() != ERROR_SHARING_VIOLATION ||
-                !QueueReplacement(e, paths, restartFile, restartChars, *queued == 0))
-                return 0;
-            ++*queued;
-            continue;
-        }
-        if (!MoveFileExW(paths.staged, e.path, 0))
-            return 0;
+        int first = InterlockedIncrement(&work->queued) == 1;
+        return QueueReplacement(e, paths, work->restartFile, work->restartChars, first);
     }
-    return 1;
+    return MoveFileExW(paths.staged, e.path, 0) != 0;
+}
+
+// Stops at the first step that fails, in either share; the rest stay untouched.
+unsigned __stdcall CarryOutShare(void* argument) {
+    SwitchShare* share = (SwitchShare*)argument;
+    SwitchWork* work = share->work;
+    for (size_t i = share->first; i < work->plan->count && !work->failed; i += kSwitchThreads) {
+        if (!CarryOutEntry(work->plan->entries[i], work))
+            InterlockedExchange(&work->failed, 1);
+    }
+    return 0;
+}
+
+// Closes the handles of the files moved aside; after a completed switch-over the files go with them.
+unsigned __stdcall ReleaseShare(void* argument) {
+    typedef BOOL(WINAPI * SetInformation)(HANDLE, int, void*, DWORD);
+    // Windows Vista and later; before, the work folder's removal deletes them by name.
+    SetInformation set = (SetInformation)(void*)GetProcAddress(GetModuleHandleW(L"kernel32.dll"),
+                                                               "SetFileInformationByHandle");
+    const int kFileDispositionInfo = 4;
+    BOOLEAN disposition = TRUE;
+    SwitchShare* share = (SwitchShare*)argument;
+    Plan* plan = share->work->plan;
+    for (size_t i = share->first; i < plan->count; i += kSwitchThreads) {
+        HANDLE& file = plan->entries[i].aside;
+        if (file == INVALID_HANDLE_VALUE)
+            continue;
+        if (share->work->deleteAside && set != NULL)
+            set(file, kFileDispositionInfo, &disposition, sizeof disposition);
+        CloseHandle(file);
+        file = INVALID_HANDLE_VALUE;
+    }
+    return 0;
+}
+
+// Runs every share of the work, the first on this thread; a share whose thread cannot be started runs
+// here too.
+void RunShares(unsigned(__stdcall* run)(void*), SwitchWork* work) {
+    SwitchShare shares[kSwitchThreads];
+    HANDLE threads[kSwitchThreads];
+    int started = 0;
+    for (int k = 0; k < kSwitchThreads; ++k) {
+        shares[k].work = work;
+        shares[k].first = (size_t)k;
+        HANDLE thread = k == 0 ? NULL
+                               : (HANDLE)_beginthreadex(NULL, 65536, run, &shares[k],
+                                                        STACK_SIZE_PARAM_IS_A_RESERVATION, NULL);
+        if (thread != NULL)
+            threads[started++] = thread;
+        else if (k > 0)
+            run(&shares[k]);
+    }
+    run(&shares[0]);
+    if (started > 0)
+        WaitForMultipleObjects((DWORD)started, threads, TRUE, INFINITE);
+    for (int k = 0; k < started; ++k)
+        CloseHandle(threads[k]);
 }
 
 // checkEach: every entry is checked for a link; else only by the attributes the search gives.
@@ -370,11 +422,13 @@ InstallResult SwitchOver(wchar_t* restartFile, size_t restartChars) {
         finalBase[base - 1] = L'\0';
 
     Plan plan = {NULL, 0, 0};
-    int queued = 0;
+    SwitchWork work = {&plan, finalBase, restartFile, restartChars, 0, 0, 0};
     int planned = CreateDirectoryW(kAsideFolder, NULL) && PlanFolder(&plan, L"") && WriteJournal(plan);
-    int done = planned && CarryOut(&plan, finalBase, restartFile, restartChars, &queued) &&
-               MoveFileExW(kJournal, kJournalDone, MOVEFILE_WRITE_THROUGH);
-    ReleaseAside(&plan, done);
+    if (planned)
+        RunShares(CarryOutShare, &work);
+    int done = planned && !work.failed && MoveFileExW(kJournal, kJournalDone, MOVEFILE_WRITE_THROUGH);
+    work.deleteAside = done;
+    RunShares(ReleaseShare, &work);
     // Where giving back fails, the work folder and its journal stay for the next run to finish the job.
     if (!done && (!planned || RollBack(plan)))
         RemoveWorkFolder();
@@ -383,7 +437,7 @@ InstallResult SwitchOver(wchar_t* restartFile, size_t restartChars) {
         return kInstallFailed;
     // What is left behind now is the previous version; the next run removes it should this fail.
     RemoveWorkFolder();
-    return queued > 0 ? kInstallRestartNeeded : kInstallComplete;
+    return work.queued > 0 ? kInstallRestartNeeded : kInstallComplete;
 }
 
 int RemoveWorkFolder() {
