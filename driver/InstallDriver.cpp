@@ -6,6 +6,7 @@
 #include "install/PathHelpers.h"
 #include "install/PayloadExtraction.h"
 #include "install/SettingsFile.h"
+#include "install/SwitchOver.h"
 #include "res/resource.h"
 #include "shell/IntegrationSequence.h"
 
@@ -76,28 +77,47 @@ InstallResult RunInstallation(InstallOptions& options, SkippedFiles* skipped) {
         ReportFailure(options, IDS_INVALID_FOLDER, folder, false);
         return kInstallInvalidFolder;
     }
+    // A first installation that fails removes the folders it made, the plug-ins folder below too.
+    wchar_t created[kOptionsFolderChars] = L"", createdPlugins[kOptionsFolderChars] = L"";
     // The folder is formed once, before anything is created, and every later step names this one text.
     // A longer folder would leave no room for the paths and commands derived from it.
-    if (!NormaliseFolder(folder, kOptionsFolderChars) || !InstallFolderFits(folder) ||
-        !CreateDirectoryChain(folder)) {
+    int fits = NormaliseFolder(folder, kOptionsFolderChars) && InstallFolderFits(folder);
+    if (fits)
+        FindFirstMissingFolder(folder, created, kOptionsFolderChars);
+    if (!fits || !CreateDirectoryChain(folder)) {
         ReportFailure(options, IDS_CANNOT_CREATE_FOLDER, folder, false);
         return kInstallFolderNotCreated;
     }
+    // What a killed run left is undone first, so the icons library below is the installed one.
+    int repaired = RepairInterruptedInstallation(folder);
 
     wchar_t plugins[kOptionsFolderChars];
     _snwprintf(plugins, kPathChars - 1, L"%sPlugins", folder);
     plugins[kPathChars - 1] = L'\0';
+    FindFirstMissingFolder(plugins, createdPlugins, kOptionsFolderChars);
     CreateDirectoryChain(plugins);
     wchar_t icons[kOptionsFolderChars];
     _snwprintf(icons, kOptionsFolderChars - 1, L"%sIcons.dll", plugins);
     icons[kOptionsFolderChars - 1] = L'\0';
     int keepIcons = DecideKeepIcons(icons);
 
-    // Only these two outcomes leave the payload's files in place; any other value is a failure.
-    int extracted = ExtractPayload(IDR_PAYLOAD, L"ZIP", folder, keepIcons, options.progress);
+    wchar_t restartFile[kOptionsFolderChars + kWideMemberChars] = L"";
+    InstallResult extracted = repaired
+                                  ? ExtractPayload(IDR_PAYLOAD, L"ZIP", folder, keepIcons, options.progress,
+                                                   restartFile, kOptionsFolderChars + kWideMemberChars)
+                                  : kInstallFailed;
     if (extracted != kInstallComplete && extracted != kInstallRestartNeeded) {
+        RemoveCreatedFolders(plugins, createdPlugins);
+        RemoveCreatedFolders(folder, created);
         ReportFailure(options, IDS_INSTALL_FAILED, folder, true);
         return kInstallFailed;
+    }
+    // The log lies where the setup was started; a completed extraction leaves the target folder current.
+    if (extracted == kInstallRestartNeeded && options.silent && startedLength > 0 &&
+        startedLength < kPathChars) {
+        SetCurrentDirectoryW(started);
+        ReportFailure(options, IDS_RESTART_NEEDED, restartFile, true);
+        SetCurrentDirectoryW(folder);
     }
 
     // From here on the run completes: the caller's record names the folder that holds the files.
@@ -123,7 +143,6 @@ InstallResult RunInstallation(InstallOptions& options, SkippedFiles* skipped) {
     ConvertSettingsToUnicode(settingsFile, &record);
     // Nothing is undone for a skipped file: the run says which were left out, and ends with its own status.
     if (record.count > 0) {
-        // The log lies where the setup was started; the extraction left the run in the target folder.
         if (options.silent && startedLength > 0 && startedLength < kPathChars)
             SetCurrentDirectoryW(started);
         for (int i = 0; options.silent && i < record.count && i < kKeptSkippedPaths; ++i)

@@ -78,11 +78,10 @@ HANDLE CreateMemberFile(const wchar_t* path) {
                        NULL);
 }
 
-// Makes a member's folder, or creates its file; nothing once a write failed. A file that cannot be
-// created (held open by a running viewer, read-only) is left as it is; its data is dropped, and that is
-// no failure.
+// Makes a member's folder, or creates its file; nothing once a write failed. A file that cannot be created
+// is a failed write: the members are written into a folder of their own, where nothing stands in the way.
 MemberFile StartJob(const Job* job, int failed) {
-    MemberFile file = {INVALID_HANDLE_VALUE, 0, job->dosDate};
+    MemberFile file = {INVALID_HANDLE_VALUE, failed, job->dosDate};
     if (failed)
         return file;
     if (job->isFolder) {
@@ -95,6 +94,7 @@ MemberFile StartJob(const Job* job, int failed) {
         CreateMemberFolders(job->folder);
         file.handle = CreateMemberFile(job->path);
     }
+    file.failed = file.handle == INVALID_HANDLE_VALUE;
     return file;
 }
 
@@ -106,14 +106,15 @@ void WriteBlock(MemberFile* file, const WriterBlock* block) {
         file->failed = 1;
 }
 
-// The date is set through the handle that wrote the file, then it is closed. 0 after a failed write.
+// The date is set through the handle that wrote the file, then it is closed; a file cut short keeps the
+// date of its creation. 0 after a failed write.
 int CloseJobFile(MemberFile* file) {
-    if (file->handle == INVALID_HANDLE_VALUE)
-        return 1;
-    if (!file->failed)
-        SetFileDateFromMember(file->handle, file->dosDate);
-    CloseHandle(file->handle);
-    file->handle = INVALID_HANDLE_VALUE;
+    if (file->handle != INVALID_HANDLE_VALUE) {
+        if (!file->failed)
+            SetFileDateFromMember(file->handle, file->dosDate);
+        CloseHandle(file->handle);
+        file->handle = INVALID_HANDLE_VALUE;
+    }
     return !file->failed;
 }
 
@@ -128,7 +129,9 @@ void FreeBlocks(MemberWriters* w, WriterBlock* blocks) {
     Wake(&w->caller);
 }
 
-// Writes one member taken from the queue; called and returning with the lock held.
+// Writes one member taken from the queue; called and returning with the lock held. The first failed
+// write stops everything at once: the caller gets no further block, no later member is started, and a
+// member another writer is filling meanwhile counts as cut.
 void WriteJob(MemberWriters* w, Waiter* self, Job* job) {
     int failed = w->failed;
     LeaveCriticalSection(&w->lock);
@@ -136,19 +139,21 @@ void WriteJob(MemberWriters* w, Waiter* self, Job* job) {
     EnterCriticalSection(&w->lock);
 
     while (!job->isFolder) {
+        // The caller ends every member it started, also after a failure, so the job is not left early.
         while (job->first == NULL && !job->ended)
             Await(w, self);
         WriterBlock* blocks = job->first;
         int ended = job->ended;
         job->first = job->last = NULL;
+        file.failed |= w->failed;
         LeaveCriticalSection(&w->lock);
         for (WriterBlock* block = blocks; block != NULL; block = block->next)
             WriteBlock(&file, block);
-        int closed = ended ? CloseJobFile(&file) : 1;
+        if (ended)
+            CloseJobFile(&file);
         EnterCriticalSection(&w->lock);
+        w->failed |= file.failed;
         FreeBlocks(w, blocks);
-        if (!closed)
-            w->failed = 1;
         if (ended)
             break;
     }
@@ -190,9 +195,9 @@ int InitWaiter(Waiter* waiter, MemberWriters* owner) {
 int QueueJob(MemberWriters* w, Job* job) {
     if (w->threadCount == 0) {
         w->direct = StartJob(job, w->failed);
-        int queued = !w->failed;
+        w->failed |= w->direct.failed;
         free(job);
-        return queued;
+        return !w->failed;
     }
     EnterCriticalSection(&w->lock);
     while (w->jobs >= kWriterJobs && !w->failed)
@@ -301,6 +306,7 @@ void QueueBlock(MemberWriters* w, WriterBlock* block, unsigned long length) {
     block->length = length;
     if (w->threadCount == 0) {
         WriteBlock(&w->direct, block);
+        w->failed |= w->direct.failed;
         ReturnBlock(w, block);
         return;
     }

@@ -43,5 +43,6 @@ void ReturnBlock(MemberWriters* writers, WriterBlock* block);
 void EndMemberFile(MemberWriters* writers);
 
 // Waits until every queued member is written, ends the threads and frees everything. 0 when all writes
-// succeeded (a file that could not be created is left out and is no failure), -1 after a failed write.
+// succeeded, -1 after a failed write (a file that could not be created is one). The first failed write
+// stops the writing at once: no later member is started, and none that was cut is dated.
 int FinishMemberWriters(MemberWriters* writers);

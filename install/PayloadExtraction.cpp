@@ -5,6 +5,7 @@
 #include "install/InstallProgress.h"
 #include "install/MemberWriters.h"
 #include "install/PathHelpers.h"
+#include "install/SwitchOver.h"
 
 #include <windows.h>
 #include <direct.h>
@@ -244,53 +245,66 @@ int PayloadMatchesRecord(const void* bytes, unsigned long size, const void* reco
     return size == recordedSize && crc32(0L, (const Bytef*)bytes, (uInt)size) == recordedCrc;
 }
 
-int ExtractArchive(const wchar_t* archivePath, const wchar_t* targetFolder, int keepIcons,
-                   const InstallProgress* progress) {
+InstallResult ExtractArchive(const wchar_t* archivePath, const wchar_t* targetFolder, int keepIcons,
+                             const InstallProgress* progress, wchar_t* restartFile, size_t restartChars) {
     if (archivePath == NULL || archivePath[0] == L'\0')
-        return -1;
+        return kInstallFailed;
     zlib_filefunc64_def functions;
     FillArchiveFileFunctions(&functions);
-    return ExtractArchiveThrough(&functions, archivePath, targetFolder, keepIcons, progress);
+    return ExtractArchiveThrough(&functions, archivePath, targetFolder, keepIcons, progress, restartFile,
+                                 restartChars);
 }
 
-int ExtractArchiveThrough(zlib_filefunc64_def* functions, const void* archiveName,
-                          const wchar_t* targetFolder, int keepIcons, const InstallProgress* progress) {
+InstallResult ExtractArchiveThrough(zlib_filefunc64_def* functions, const void* archiveName,
+                                    const wchar_t* targetFolder, int keepIcons,
+                                    const InstallProgress* progress, wchar_t* restartFile,
+                                    size_t restartChars) {
     unzFile archive = unzOpen2_64(archiveName, functions);
     if (archive == NULL)
-        return -1;
-    // A name that would leave the target folder fails the archive before anything is written.
+        return kInstallFailed;
+    // A name that would leave the target folder, or members that cannot fit, fail the archive before
+    // anything is written.
     unsigned long long total = 0;
-    if (CheckMemberNames(archive, keepIcons, &total) != 0) {
+    unz_global_info64 global;
+    if (CheckMemberNames(archive, keepIcons, &total) != 0 || unzGetGlobalInfo64(archive, &global) != UNZ_OK ||
+        !FitsOnVolume(targetFolder, total, global.number_entry)) {
         unzClose(archive);
-        return -1;
+        return kInstallFailed;
     }
 
     wchar_t previous[kTempPathChars];
     DWORD previousLength = GetCurrentDirectoryW(kTempPathChars, previous);
-    if (_wchdir(targetFolder) != 0) {
-        unzClose(archive);
-        return -1;
+    InstallResult result = kInstallFailed;
+    if (_wchdir(targetFolder) == 0 && CreateWorkFolder()) {
+        int staged = _wchdir(kStagedFolder) == 0 &&
+                     ExtractAllMembers(archive, 1, 1, NULL, keepIcons, progress, total) == 0;
+        int back = _wchdir(targetFolder) == 0;
+        if (back && staged)
+            result = SwitchOver(restartFile, restartChars);
+        else if (back)
+            RemoveWorkFolder();
     }
-    int result = ExtractAllMembers(archive, 1, 1, NULL, keepIcons, progress, total);
     unzClose(archive);
-    if (result != 0 && previousLength > 0 && previousLength < kTempPathChars)
+    if (result == kInstallFailed && previousLength > 0 && previousLength < kTempPathChars)
         SetCurrentDirectoryW(previous);
     return result;
 }
 
-int ExtractPayload(int resourceId, const wchar_t* resourceType, const wchar_t* targetFolder, int keepIcons,
-                   const InstallProgress* progress) {
+InstallResult ExtractPayload(int resourceId, const wchar_t* resourceType, const wchar_t* targetFolder,
+                             int keepIcons, const InstallProgress* progress, wchar_t* restartFile,
+                             size_t restartChars) {
     unsigned long size = 0, recordSize = 0;
     const void* bytes = OwnResource(resourceId, resourceType, &size);
     const void* record = OwnResource(resourceId, kPayloadRecordType, &recordSize);
     // A program damaged after it was built (a broken download) changes no file of an installation: the
     // build checked every member, so matching its record stands for checking them all again.
     if (!PayloadMatchesRecord(bytes, size, record, recordSize))
-        return -1;
+        return kInstallFailed;
     // Read where it is mapped: a file in the temporary folder could be swapped or linked elsewhere by
     // another program of the user between the check and the extraction.
     MemoryArchive payload = {bytes, size};
     zlib_filefunc64_def functions;
     FillMemoryArchiveFunctions(&functions);
-    return ExtractArchiveThrough(&functions, &payload, targetFolder, keepIcons, progress);
+    return ExtractArchiveThrough(&functions, &payload, targetFolder, keepIcons, progress, restartFile,
+                                 restartChars);
 }

@@ -1,4 +1,6 @@
 #pragma once
+#include "install/InstallResult.h"
+
 #include <stddef.h>
 #include <unzip.h>
 
@@ -17,32 +19,37 @@ enum { kPayloadRecordBytes = 8 };
 constexpr unsigned long long kIconsLibraryBytes = 226816;
 
 // Extracts the payload resource straight from the program's mapped image into targetFolder (absolute,
-// ending in a backslash); no archive file is written. 0 on success, -1 on failure; a payload that differs
-// from its record fails before anything is written. progress (may be NULL) hears of the member bytes
-// extracted.
-int ExtractPayload(int resourceId, const wchar_t* resourceType, const wchar_t* targetFolder, int keepIcons,
-                   const InstallProgress* progress);
+// ending in a backslash), as ExtractArchive does; no archive file is written. A payload that differs from
+// its record fails before anything is written. progress (may be NULL) hears of the member bytes
+// extracted; restartFile (may be NULL) gets the file replaced at the next start of Windows.
+InstallResult ExtractPayload(int resourceId, const wchar_t* resourceType, const wchar_t* targetFolder,
+                             int keepIcons, const InstallProgress* progress, wchar_t* restartFile,
+                             size_t restartChars);
 
 // 1 when size bytes are the archive that the record describes; the record has kPayloadRecordBytes.
 int PayloadMatchesRecord(const void* bytes, unsigned long size, const void* record, unsigned long recordSize);
 
-// Checks the member names, then extracts the archive into targetFolder, which stays the current directory.
-// 0 on success; -1 when nothing could be extracted or the walk stopped at an error (a damaged member
-// stops it after the members before it were written). A failure after the folder was entered restores
-// the previous current directory, so the caller's log lands there.
-int ExtractArchive(const wchar_t* archivePath, const wchar_t* targetFolder, int keepIcons,
-                   const InstallProgress* progress);
+// Checks the member names and the free space, then extracts the archive into targetFolder all or nothing
+// (install/SwitchOver.h). kInstallComplete, or kInstallRestartNeeded when a file held open is replaced at
+// the next start of Windows: targetFolder stays the current directory. kInstallFailed: the previous
+// installation is back (every file as it was), no work file is left, and the previous current directory
+// is restored, so the caller's log lands there.
+InstallResult ExtractArchive(const wchar_t* archivePath, const wchar_t* targetFolder, int keepIcons,
+                             const InstallProgress* progress, wchar_t* restartFile, size_t restartChars);
 
 // The same for an archive minizip opens through functions, with archiveName handed to their open.
-int ExtractArchiveThrough(zlib_filefunc64_def* functions, const void* archiveName,
-                          const wchar_t* targetFolder, int keepIcons, const InstallProgress* progress);
+InstallResult ExtractArchiveThrough(zlib_filefunc64_def* functions, const void* archiveName,
+                                    const wchar_t* targetFolder, int keepIcons,
+                                    const InstallProgress* progress, wchar_t* restartFile,
+                                    size_t restartChars);
 
 // Walks the central directory only: every name readable, within bounds and safe. 0 when all are, -1
 // otherwise. Inflates and writes nothing. total (may be NULL) gets the bytes of the members that keepIcons
 // leaves to be written.
 int CheckMemberNames(unzFile archive, int keepIcons, unsigned long long* total);
 
-// Writes the members in archive order below the current directory; the writing is done by writer threads
+// Writes the members in archive order below the current directory (the work folder's staged folder when
+// an installation runs); the writing is done by writer threads
 // (install/MemberWriters.h) while the walk inflates the next members. overwrite is not consulted
 // (files are always overwritten); with keepIcons 1, members whose name contains "icons.dll" in
 // any case are skipped. progress (may be NULL) is told about every MiB read, against total. 0 when the walk

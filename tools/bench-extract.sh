@@ -3,7 +3,9 @@
 # in about 2,000 members: one of small members only, one whose largest member is over 100 MB), embeds each
 # in a setup program, and packs the same files into a peer installer made with NSIS (zlib, not solid,
 # silent). Runs both installers silently in one Wine prefix, alternating, and Info-ZIP unzip on the same
-# archives; prints the median wall times, the ratios ours/NSIS and ours/unzip, and peak memory.
+# archives; prints the median wall times, the ratios ours/NSIS and ours/unzip, and peak memory. Each
+# installer is measured twice: a first installation into an empty folder, and an upgrade (a second
+# installation into the folder the first one filled).
 #
 # Usage: tools/bench-extract.sh [--runs N] [--keep]
 # Work files go to build/bench (BENCH_DIR overrides); --keep leaves the payloads and programs there.
@@ -289,7 +291,9 @@ try:
         os.sync()
         time.sleep(expire_seconds + 1)
 
-    def measure(kind, tool):
+    def measure(kind, tool, upgrade=False):
+        if upgrade:
+            tool(kind)  # the installation that the measured run upgrades
         # Every run starts with the previous run's writes on disk, not still being written back.
         os.sync()
         result = tool(kind)
@@ -302,6 +306,8 @@ try:
                          % (kind, tool.__name__, *got, files, size))
             # The installer under test is checked whole: every member's bytes and date.
             fault = check_members(os.path.join(work, kind + ".zip"), out) if tool is ours else None
+            if tool is ours and os.path.exists(os.path.join(out, "~glimmerly-setup")):
+                fault = "the work folder was left behind"
             if fault:
                 sys.exit("bench: %s, ours: %s" % (kind, fault))
         os.makedirs(trash, exist_ok=True)
@@ -309,17 +315,20 @@ try:
         return result
 
     base = measure("sample", ours)
-    results = {}
+    results, upgrades = {}, {}
     for kind in ["small", "large"]:
         empty_trash()
         # One unmeasured run of each first: the first runs after a pause were slower for every tool.
         for tool in (ours, nsis, unzip):
             measure(kind, tool)
         results[kind] = {ours: [], nsis: [], unzip: []}
+        upgrades[kind] = {ours: [], nsis: []}
         for run in range(runs):
             # Alternating, so that neither installer always meets the caches the other left behind.
             for tool in ([ours, nsis] if run % 2 == 0 else [nsis, ours]) + [unzip]:
                 results[kind][tool].append(measure(kind, tool))
+            for tool in [ours, nsis] if run % 2 == 0 else [nsis, ours]:
+                upgrades[kind][tool].append(measure(kind, tool, upgrade=True))
 
     def median(values, index):
         return statistics.median(v[index] for v in values)
@@ -340,6 +349,17 @@ try:
         print("%-7s %7d %5.0f %6.0f | %6.2f %6.2f %7.2f | %9.2f %10.2f | %8.2f %8.2f %9.2f | %10s %10s" % (
             kind, members, size / 1e6, zip_mb, t_ours, t_nsis, t_unzip, t_ours / t_nsis, t_ours / t_unzip,
             median(r[ours], 3), median(r[nsis], 3), median(r[unzip], 3), memory[ours], memory[nsis]))
+    print("upgrade: a second installation into the folder the first one filled")
+    print("%-7s | %6s %6s | %9s | %8s %8s | %10s %10s" % (
+        "payload", "ours s", "NSIS s", "ours/NSIS", "ours CPU", "NSIS CPU", "ours MiB", "NSIS MiB"))
+    for kind in ["small", "large"]:
+        r = upgrades[kind]
+        t_ours, t_nsis = median(r[ours], 0), median(r[nsis], 0)
+        memory = {tool: "%4.0f / %3.0f" % (median(r[tool], 1) / 1024, median(r[tool], 2) / 1024)
+                  for tool in (ours, nsis)}
+        print("%-7s | %6.2f %6.2f | %9.2f | %8.2f %8.2f | %10s %10s" % (
+            kind, t_ours, t_nsis, t_ours / t_nsis, median(r[ours], 3), median(r[nsis], 3), memory[ours],
+            memory[nsis]))
     print("MiB: peak resident / peak private memory of the installer process")
     for tool in (ours, nsis):
         small, large = results["small"][tool], results["large"][tool]
@@ -351,6 +371,9 @@ try:
     for kind in ["small", "large"]:
         for tool in (ours, nsis, unzip):
             print("  %-5s %-5s %s" % (kind, tool.__name__, " ".join("%.2f" % v[0] for v in results[kind][tool])))
+        for tool in (ours, nsis):
+            print("  %-5s %-5s upgrade %s" % (kind, tool.__name__,
+                                             " ".join("%.2f" % v[0] for v in upgrades[kind][tool])))
 finally:
     subprocess.run([winetest.WINESERVER, "-k"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     p.close()

@@ -2,6 +2,7 @@
 installation kept or replaced, and broken payloads refused by the build and, in a program damaged after
 the build, before they touch an installation."""
 import calendar
+import contextlib
 import os
 import re
 import shutil
@@ -9,12 +10,13 @@ import struct
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 import zipfile
 
 from peinfo import PeFile
 from test_binary import STRINGS
-from winetest import FIXTURES, PRODUCT_DIR, SETUP_EXE, Prefix, stop_server
+from winetest import FIXTURES, PRODUCT_DIR, SETUP_EXE, Prefix, _wine, stop_server
 
 CHECK_PAYLOAD = os.path.join(os.path.dirname(__file__), "..", "..", "tools", "check_payload.py")
 
@@ -47,16 +49,36 @@ def log_messages(data):
     return [re.sub(rb"^[^\r\n]*? - \d\d:\d\d:\d\d: ", b"", part, count=1)[:-2] for part in parts[:-1]]
 
 
-def snapshot(p, folder):
-    """{relative host path: (bytes, mtime)} of every file below a folder of the prefix."""
-    top = p.host(folder)
+def tree_state(top):
+    """{relative host path: (bytes, mtime)} of every file below a host folder, "path/": None for every
+    folder, ("link", target) for every link (never followed)."""
     state = {}
-    for root, _, files in os.walk(top):
-        for name in files:
+    for root, folders, files in os.walk(top):
+        for name in folders + files:
             path = os.path.join(root, name)
-            with open(path, "rb") as handle:
-                state[os.path.relpath(path, top)] = (handle.read(), os.stat(path).st_mtime)
+            relative = os.path.relpath(path, top)
+            if os.path.islink(path):
+                state[relative] = ("link", os.readlink(path))
+            elif os.path.isdir(path):
+                state[relative + "/"] = None
+            else:
+                with open(path, "rb") as handle:
+                    state[relative] = (handle.read(), os.stat(path).st_mtime)
     return state
+
+
+def snapshot(p, folder):
+    return tree_state(p.host(folder))
+
+
+def put_earlier_installation(top):
+    """An earlier installation whose every file differs from the payload's, below a host folder."""
+    for info, _ in sample_members():
+        path = os.path.join(top, *info.filename.split("/"))
+        os.makedirs(path if info.is_dir() else os.path.dirname(path), exist_ok=True)
+        if not info.is_dir():
+            with open(path, "wb") as handle:
+                handle.write(b"earlier " + info.filename.encode())
 
 
 def replace_payload(exe, payload, destination):
@@ -196,10 +218,7 @@ class BrokenPayload(unittest.TestCase):
         exes = [replace_payload(SETUP_EXE, payload, os.path.join(self.scratch, kind + ".exe"))
                 for kind, payload in self.payloads.items()]
         with Prefix("win7") as p:
-            # An earlier installation whose every file differs from the payload's.
-            for info, _ in sample_members():
-                if not info.is_dir():
-                    p.put_file(windows_path("C:\\Glimmerly\\", info.filename), b"earlier " + info.filename.encode())
+            put_earlier_installation(p.host("C:\\Glimmerly"))
             before = snapshot(p, "C:\\Glimmerly")
             for exe in exes:
                 p.run("/silent /folder=C:\\Glimmerly", cwd=WORK, exe=exe)
@@ -209,41 +228,151 @@ class BrokenPayload(unittest.TestCase):
         self.assertEqual(log_messages(log), [failure_message("C:\\Glimmerly\\")] * len(exes))
 
 
-def mount_small_disk(path, size):
-    if os.geteuid() != 0:
-        return False
-    return subprocess.run(["mount", "-t", "tmpfs", "-o", "size=%d" % size, "tmpfs", path],
-                          stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode == 0
+@contextlib.contextmanager
+def small_disk(test, p, options):
+    """Drive T: of the prefix on a tmpfs mounted with options (a size, a count of files)."""
+    disk = tempfile.mkdtemp(prefix="glimmerly-disk-")
+    if os.geteuid() != 0 or subprocess.run(["mount", "-t", "tmpfs", "-o", options, "tmpfs", disk],
+                                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode:
+        os.rmdir(disk)
+        test.skipTest("a small file system cannot be mounted here")
+    drive = os.path.join(p.path, "dosdevices", "t:")
+    os.symlink(disk, drive)
+    try:
+        yield disk
+    finally:
+        stop_server(p.path)
+        os.unlink(drive)
+        subprocess.run(["umount", disk], check=False)
+        os.rmdir(disk)
 
 
 class FullDisk(unittest.TestCase):
-    """A drive T: on a file system of 128 KiB: the payload's larger members do not fit."""
+    def test_a_first_installation_that_does_not_fit_leaves_nothing(self):
+        with Prefix("win7") as p, small_disk(self, p, "size=64k") as disk:
+            # The members do not fit: refused before anything is written, the folders made are removed.
+            p.run("/silent /folder=T:\\Glimmerly\\Viewer", cwd=WORK)
+            self.assertEqual(log_messages(p.read_bytes(LOG)), [failure_message("T:\\Glimmerly\\Viewer\\")])
+            self.assertEqual(os.listdir(disk), [])
 
-    def test_failed_writes_fail_the_extraction(self):
-        disk = tempfile.mkdtemp(prefix="glimmerly-disk-")
-        if not mount_small_disk(disk, 128 * 1024):
-            os.rmdir(disk)
-            self.skipTest("a small file system cannot be mounted here")
-        try:
-            with Prefix("win7") as p:
-                try:
-                    os.symlink(disk, os.path.join(p.path, "dosdevices", "t:"))
-                    # The walk stops at a write that does not fit.
-                    p.run("/silent /folder=T:\\Glimmerly", cwd=WORK)
-                    self.assertEqual(log_messages(p.read_bytes(LOG)), [failure_message("T:\\Glimmerly\\")])
-                    self.assertFalse(os.path.exists(os.path.join(disk, "Glimmerly", "Glimmerly_Install.log")))
+            # The archive is read where the program holds it: a full temporary folder costs nothing.
+            p.set_value("user", "Environment", "TEMP", "T:\\")
+            p.set_value("user", "Environment", "TMP", "T:\\")
+            p.run("/silent /folder=C:\\Second", cwd=WORK)
+            self.assertEqual(log_messages(p.read_bytes(LOG)), [failure_message("T:\\Glimmerly\\Viewer\\")])
+            self.assertTrue(p.exists("C:\\Second\\gl_main32.exe"))
 
-                    # The archive is read where the program holds it: a full temporary folder costs nothing.
-                    p.set_value("user", "Environment", "TEMP", "T:\\")
-                    p.set_value("user", "Environment", "TMP", "T:\\")
-                    p.run("/silent /folder=C:\\Second", cwd=WORK)
-                    self.assertEqual(log_messages(p.read_bytes(LOG)), [failure_message("T:\\Glimmerly\\")])
-                    self.assertTrue(p.exists("C:\\Second\\gl_main32.exe"))
-                finally:
-                    stop_server(p.path)
-        finally:
-            subprocess.run(["umount", disk], check=False)
-            os.rmdir(disk)
+
+class FailedUpgrade(unittest.TestCase):
+    """An upgrade that cannot be completed gives back the earlier installation, every file as it was, with
+    no work file left, and writes nothing through a link in the installation."""
+
+    def test_each_failure_gives_back_the_earlier_installation(self):
+        earlier_entries = len(sample_members()) + 2
+        protected = "C:\\windows\\protected"
+
+        def link_plugins(top, target):
+            shutil.rmtree(os.path.join(top, "Plugins"))
+            os.symlink(target, os.path.join(top, "Plugins"))
+
+        def link_member(top, target):
+            os.unlink(os.path.join(top, "gl_about.txt"))
+            os.symlink(os.path.join(target, "system.dll"), os.path.join(top, "gl_about.txt"))
+
+        def read_only(top, _):
+            subprocess.run(["mount", "-o", "remount,ro", os.path.dirname(top)], check=True)
+
+        cases = [
+            # Nothing can be written in the folder: never reported complete.
+            ("nothing can be written", "size=16m", read_only),
+            # The members do not fit beside the installed ones: refused before anything is written.
+            ("too little space", "size=320k", None),
+            # Room enough, but too few files: the staging fails in the middle.
+            ("too few files", "nr_inodes=%d" % (earlier_entries + 12), None),
+            # On drive C:, so that a move through the link would reach the protected files.
+            ("plug-ins folder a link", None, link_plugins),
+            ("member a link", None, link_member),
+        ]
+        with Prefix("win7") as p:
+            p.put_file(protected + "\\system.dll", b"protected")
+            for what, options, plant in cases:
+                with self.subTest(what), (small_disk(self, p, options) if options else
+                                          contextlib.nullcontext(p.host("C:\\"))) as disk:
+                    top = os.path.join(disk, "Glimmerly")
+                    shutil.rmtree(top, ignore_errors=True)
+                    put_earlier_installation(top)
+                    if plant:
+                        plant(top, p.host(protected))
+                    before, kept = tree_state(top), snapshot(p, protected)
+                    if p.exists(LOG):
+                        os.unlink(p.host(LOG))
+                    folder = ("T:" if options else "C:") + "\\Glimmerly\\"
+                    p.run("/silent /folder=" + folder, cwd=WORK)
+                    self.assertEqual(log_messages(p.read_bytes(LOG)), [failure_message(folder)])
+                    self.assertEqual(tree_state(top), before)
+                    self.assertEqual(snapshot(p, protected), kept)
+                    if not options:
+                        os.unlink(os.path.join(top, "Plugins" if plant is link_plugins else "gl_about.txt"))
+
+
+class InterruptedUpgrade(unittest.TestCase):
+    def test_the_next_run_gives_back_what_a_killed_one_moved_and_installs(self):
+        sample = dict((info.filename, data) for info, data in sample_members())
+        newer = fixture_icons("icons_431.dll")
+        with Prefix("win7") as p:
+            p.put_file("C:\\Glimmerly\\Plugins\\Icons.dll", newer)
+            kept_time = os.stat(p.host("C:\\Glimmerly\\Plugins\\Icons.dll")).st_mtime
+            p.run("/silent /folder=C:\\Glimmerly", cwd=WORK)
+            # Where a run killed during its switch-over leaves the files: the viewer replaced, the icons
+            # library moved aside but not yet replaced.
+            top = p.host("C:\\Glimmerly")
+            work = os.path.join(top, "~glimmerly-setup")
+            for folder in ["new/Plugins", "old/Plugins"]:
+                os.makedirs(os.path.join(work, folder))
+            os.rename(os.path.join(top, "gl_main32.exe"), os.path.join(work, "old", "gl_main32.exe"))
+            p.put_file("C:\\Glimmerly\\gl_main32.exe", b"a later viewer")
+            os.rename(os.path.join(top, "Plugins", "Icons.dll"), os.path.join(work, "old", "Plugins", "Icons.dll"))
+            p.put_file("C:\\Glimmerly\\~glimmerly-setup\\new\\Plugins\\Icons.dll", b"a later library")
+            journal = "R 00000020 gl_main32.exe\nR 00000020 Plugins\\Icons.dll\n"
+            p.put_file("C:\\Glimmerly\\~glimmerly-setup\\switch.log", journal.encode("utf-16-le"))
+
+            p.run("/silent /folder=C:\\Glimmerly", cwd=WORK)
+            self.assertFalse(p.exists(LOG))
+            self.assertFalse(os.path.exists(work))
+            self.assertEqual(p.read_bytes("C:\\Glimmerly\\gl_main32.exe"), sample["gl_main32.exe"])
+            # The library is back before the keep-icons rule reads it, so the newer one stays.
+            self.assertEqual(p.read_bytes("C:\\Glimmerly\\Plugins\\Icons.dll"), newer)
+            self.assertEqual(os.stat(p.host("C:\\Glimmerly\\Plugins\\Icons.dll")).st_mtime, kept_time)
+
+
+class FileInUse(unittest.TestCase):
+    def test_a_file_held_open_is_replaced_when_windows_starts_again(self):
+        sample = dict((info.filename, data) for info, data in sample_members())
+        held = "C:\\Glimmerly\\gl_about.txt"
+        with Prefix("win7") as p:
+            p.run("/silent /folder=C:\\Glimmerly", cwd=WORK)
+            p.put_file(held, b"earlier about")
+            p.start(held + " 120 C:\\held", exe=os.path.join(FIXTURES, "hold_file.exe"))
+            for _ in range(300):
+                if p.exists("C:\\held"):
+                    break
+                time.sleep(0.1)
+            # Programs the run starts live on with the holder: no output is waited for.
+            p.start("/silent /folder=C:\\Glimmerly", cwd=WORK).wait(timeout=120)
+            self.assertEqual(log_messages(p.read_bytes(LOG)), [(held + ": " + STRINGS[12]).encode("latin-1")])
+            self.assertEqual(p.read_bytes(held), b"earlier about")
+            self.assertEqual(p.read_bytes("C:\\Glimmerly\\gl_options.txt"), sample["gl_options.txt"])
+            self.assertFalse(p.exists("C:\\Glimmerly\\~glimmerly-setup"))
+            stop_server(p.path)
+            with open(os.path.join(p.path, "system.reg"), encoding="utf-8") as handle:
+                queue = [line for line in handle if line.startswith('"PendingFileRenameOperations"=')]
+            self.assertEqual(len(queue), 1)
+            self.assertIn(r"gl_about.txt~glimmerly-new\0!\\??\\C:\\Glimmerly\\gl_about.txt\0", queue[0])
+            # The holder ended with the server; Windows starting again carries out the queue.
+            _wine(p.path, "wineboot", "-r")
+            stop_server(p.path)
+            self.assertEqual(p.read_bytes(held), sample["gl_about.txt"])
+            self.assertFalse(p.exists(held + "~glimmerly-new"))
 
 
 if __name__ == "__main__":

@@ -4,6 +4,7 @@
 #include "install/ExistingInstallation.h"
 #include "install/MemberWriters.h"
 #include "install/SafePath.h"
+#include "install/SwitchOver.h"
 
 #include <windows.h>
 #include <stdio.h>
@@ -86,6 +87,22 @@ void EndMemberFile(MemberWriters*) {
 
 int FinishMemberWriters(MemberWriters*) {
     Unreached("FinishMemberWriters");
+}
+
+int FitsOnVolume(const wchar_t*, unsigned long long, unsigned long long) {
+    Unreached("FitsOnVolume");
+}
+
+int CreateWorkFolder() {
+    Unreached("CreateWorkFolder");
+}
+
+InstallResult SwitchOver(wchar_t*, size_t) {
+    Unreached("SwitchOver");
+}
+
+int RemoveWorkFolder() {
+    Unreached("RemoveWorkFolder");
 }
 
 int CreateFoldersWithoutLink(const wchar_t*) {

@@ -3,12 +3,14 @@
 #include "install/ArchiveFile.h"
 #include "install/InstallProgress.h"
 #include "install/MemberWriters.h"
+#include "install/SwitchOver.h"
 
 #include "TestFiles.h"
 #include "TestZip.h"
 
 #include <gtest/gtest.h>
 #include <algorithm>
+#include <map>
 #include <windows.h>
 #include <iowin32.h>
 #include <stdio.h>
@@ -96,6 +98,24 @@ std::vector<std::wstring> FolderEntries(const std::wstring& folder) {
     return names;
 }
 
+// Every file below a folder (path with '/' -> bytes) and every empty folder (path ending in '/').
+std::map<std::string, std::string> Tree(const std::wstring& folder, const std::string& prefix = "") {
+    std::map<std::string, std::string> files;
+    std::vector<std::wstring> names = FolderEntries(folder);
+    if (names.empty() && !prefix.empty())
+        files[prefix] = "";
+    for (const std::wstring& name : names) {
+        std::string narrow = prefix + std::string(name.begin(), name.end());
+        if (IsFolder(folder + L"\\" + name)) {
+            std::map<std::string, std::string> inner = Tree(folder + L"\\" + name, narrow + "/");
+            files.insert(inner.begin(), inner.end());
+        } else {
+            files[narrow] = ReadFile(folder + L"\\" + name);
+        }
+    }
+    return files;
+}
+
 // A scratch folder with an empty target folder in it; the current directory is put back afterwards.
 class Extraction : public ::testing::Test {
   protected:
@@ -114,10 +134,10 @@ class Extraction : public ::testing::Test {
         SetCurrentDirectoryW(startDirectory.c_str());
         RemoveTree(root);
     }
-    int Extract(const std::vector<TestMember>& members, int keepIcons = 0,
-                const InstallProgress* progress = NULL) {
+    InstallResult Extract(const std::vector<TestMember>& members, int keepIcons = 0,
+                          const InstallProgress* progress = NULL) {
         WriteFile(archive, BuildTestZip(members));
-        return ExtractArchive(archive.c_str(), target.c_str(), keepIcons, progress);
+        return ExtractArchive(archive.c_str(), target.c_str(), keepIcons, progress, NULL, 0);
     }
     std::wstring InTarget(const std::string& name) {
         std::wstring path = target + Widen(name);
@@ -232,7 +252,7 @@ TEST_F(Extraction, WritesFoldersAndFilesAndStaysInTheTarget) {
     };
     progressCalls.clear();
     const InstallProgress progress = {RecordProgress, NULL, NULL};
-    ASSERT_EQ(Extract(members, 0, &progress), 0);
+    ASSERT_EQ(Extract(members, 0, &progress), kInstallComplete);
     // About one call per MiB, the last one at the end, never a step back.
     const unsigned long long total = big.size() + 9 + 13 + 4;
     ASSERT_EQ(progressCalls.size(), 3u);
@@ -259,7 +279,7 @@ TEST_F(Extraction, FilesCarryTheMemberDateAsLocalTime) {
         member.dosDateTime = TestMember::DosDateTime(d.year, d.month, d.day, d.hour, d.minute, d.second);
         members.push_back(member);
     }
-    ASSERT_EQ(Extract(members), 0);
+    ASSERT_EQ(Extract(members), kInstallComplete);
 
     for (size_t i = 0; i < 3; ++i) {
         std::wstring path = InTarget("dated" + std::to_string(i) + ".txt");
@@ -283,11 +303,16 @@ TEST_F(Extraction, FilesCarryTheMemberDateAsLocalTime) {
     }
 }
 
-TEST_F(Extraction, ExistingFilesAreOverwrittenWhole) {
+TEST_F(Extraction, ExistingFilesAreOverwrittenWholeAndOthersStay) {
     CreateDirectoryW(InTarget("Help").c_str(), NULL);
     WriteFile(InTarget("Help/readme.txt"), "an older and much longer text");
-    ASSERT_EQ(Extract({FileMember("Help/readme.txt", "new")}), 0);
+    WriteFile(InTarget("Help/notes.txt"), "the user's");
+    ASSERT_EQ(Extract({FileMember("Help/readme.txt", "new"), FileMember("Help/Deep/more.txt", "more")}),
+              kInstallComplete);
     EXPECT_EQ(ReadFile(InTarget("Help/readme.txt")), "new");
+    EXPECT_EQ(ReadFile(InTarget("Help/Deep/more.txt")), "more");
+    EXPECT_EQ(ReadFile(InTarget("Help/notes.txt")), "the user's");
+    EXPECT_EQ(FolderEntries(target), std::vector<std::wstring>{L"Help"});
 }
 
 TEST_F(Extraction, KeepIconsSkipsEveryNameContainingIconsDll) {
@@ -301,7 +326,7 @@ TEST_F(Extraction, KeepIconsSkipsEveryNameContainingIconsDll) {
             members.push_back(FileMember(name, "new"));
         CreateDirectoryW(InTarget("Plugins").c_str(), NULL);
         WriteFile(InTarget("Plugins/Icons.dll"), "installed");
-        ASSERT_EQ(Extract(members, flag), 0);
+        ASSERT_EQ(Extract(members, flag), kInstallComplete);
         for (size_t i = 0; i < sizeof names / sizeof names[0]; ++i) {
             bool skipped = flag == 1 && mentionsIcons[i];
             std::string expected = skipped ? "<missing>" : "new";
@@ -313,24 +338,6 @@ TEST_F(Extraction, KeepIconsSkipsEveryNameContainingIconsDll) {
         RemoveTree(target);
         CreateDirectoryW(target.c_str(), NULL);
     }
-}
-
-// Wine run as root writes read-only files regardless, so a file held open without sharing stands for
-// every file that cannot be created, with a folder in the way of a member as a second case.
-TEST_F(Extraction, FileThatCannotBeCreatedIsLeftOutAndTheRestExtracted) {
-    WriteFile(InTarget("locked.dll"), "held by the viewer");
-    CreateDirectoryW(InTarget("folder.txt").c_str(), NULL);
-    HANDLE held = CreateFileW(InTarget("locked.dll").c_str(), GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
-    ASSERT_NE(held, INVALID_HANDLE_VALUE);
-
-    int result = Extract({FileMember("first.txt", "1"), FileMember("locked.dll", "new"),
-                          FileMember("folder.txt", "new"), FileMember("last.txt", "2")});
-    CloseHandle(held);
-    EXPECT_EQ(result, 0);
-    EXPECT_EQ(ReadFile(InTarget("locked.dll")), "held by the viewer");
-    EXPECT_TRUE(IsFolder(InTarget("folder.txt")));
-    EXPECT_EQ(ReadFile(InTarget("first.txt")), "1");
-    EXPECT_EQ(ReadFile(InTarget("last.txt")), "2");
 }
 
 // An archive that cannot be walked fails before any member is written: the installed file keeps its
@@ -353,7 +360,8 @@ TEST_F(Extraction, UnreadableArchiveWritesNothing) {
     FILETIME installedTime = LastWriteTime(InTarget("a.txt"));
     for (const auto& c : cases) {
         WriteFile(archive, c.bytes);
-        EXPECT_EQ(ExtractArchive(archive.c_str(), target.c_str(), 0, NULL), -1) << c.what;
+        EXPECT_EQ(ExtractArchive(archive.c_str(), target.c_str(), 0, NULL, NULL, 0), kInstallFailed)
+            << c.what;
         EXPECT_EQ(ReadFile(InTarget("a.txt")), "installed") << c.what;
         EXPECT_EQ(Ticks(LastWriteTime(InTarget("a.txt"))), Ticks(installedTime)) << c.what;
         EXPECT_EQ(FolderEntries(target), std::vector<std::wstring>{L"a.txt"}) << c.what;
@@ -361,8 +369,9 @@ TEST_F(Extraction, UnreadableArchiveWritesNothing) {
     }
 }
 
-// Behind the payload's record, the library still checks each member as it is read: the walk stops there.
-TEST_F(Extraction, DamagedMemberStopsTheWalk) {
+// An upgrade that fails gives back the installation as it was: a damaged member (the library checks each
+// one as it is read, behind the payload's record) or a folder in the way of a member.
+TEST_F(Extraction, FailedUpgradeGivesBackTheInstallation) {
     TestMember badCrc = FileMember("b.dll", "second member");
     badCrc.crcDelta = 1;
     TestMember storedBadCrc = FileMember("b.dll", "second member", false);
@@ -373,19 +382,86 @@ TEST_F(Extraction, DamagedMemberStopsTheWalk) {
     shorter.sizeDelta = -3;
     const struct {
         const char* what;
-        TestMember damaged;
+        TestMember last;
     } cases[] = {
         {"deflated CRC", badCrc},
         {"stored CRC", storedBadCrc},
         {"recorded size too large", longer},
         {"recorded size too small", shorter},
+        {"folder in the way", FileMember("Folder.txt", "new")},
+    };
+    CreateDirectoryW(InTarget("Plugins").c_str(), NULL);
+    CreateDirectoryW(InTarget("Folder.txt").c_str(), NULL);
+    const char* installed[] = {"a.txt", "Plugins/b.dll", "user.txt"};
+    for (const char* name : installed)
+        WriteFile(InTarget(name), std::string("installed ") + name);
+    FILETIME time = LastWriteTime(InTarget("a.txt"));
+    const std::vector<std::wstring> entries = FolderEntries(target);
+    for (const auto& c : cases) {
+        EXPECT_EQ(Extract({FileMember("a.txt", "first"), FileMember("Plugins/b.dll", "b"),
+                           FileMember("c.txt", "c"), c.last, FileMember("d.txt", "after")}),
+                  kInstallFailed)
+            << c.what;
+        for (const char* name : installed)
+            EXPECT_EQ(ReadFile(InTarget(name)), std::string("installed ") + name) << c.what;
+        EXPECT_EQ(Ticks(LastWriteTime(InTarget("a.txt"))), Ticks(time)) << c.what;
+        EXPECT_EQ(FolderEntries(target), entries) << c.what;
+        EXPECT_EQ(FolderEntries(InTarget("Plugins")), std::vector<std::wstring>{L"b.dll"}) << c.what;
+        EXPECT_EQ(CurrentDirectory(), startDirectory) << c.what;
+    }
+}
+
+// Where a killed upgrade leaves its files, at each point of its work: the next run gives back the earlier
+// installation, or keeps the new one once the switch-over was marked done; no work file stays.
+TEST_F(Extraction, RepairUndoesOrFinishesAKilledRun) {
+    typedef std::map<std::string, std::string> Files;
+    const Files earlier = {{"a.txt", "old a"}, {"sub/b.txt", "old b"}, {"user.txt", "u"}};
+    const Files later = {{"a.txt", "new a"},
+                         {"sub/b.txt", "new b"},
+                         {"c.txt", "new c"},
+                         {"New/d.txt", "new d"},
+                         {"user.txt", "u"}};
+    const std::string journal = "R 00000020 a.txt\nR 00000020 sub\\b.txt\nA ffffffff c.txt\nA ffffffff New\n";
+    // Where each of old a, old b, new a, new b, new c, new d stands: in the target folder (T), staged (S),
+    // moved aside (A) or gone (-).
+    const char* names[] = {"a.txt", "sub/b.txt", "a.txt", "sub/b.txt", "c.txt", "New/d.txt"};
+    const char* contents[] = {"old a", "old b", "new a", "new b", "new c", "new d"};
+    const std::map<char, std::string> places = {
+        {'T', ""}, {'S', "~glimmerly-setup/new/"}, {'A', "~glimmerly-setup/old/"}};
+    const struct {
+        const char* when;
+        const char* journal;
+        const char* where;
+        const Files& expected;
+    } cases[] = {
+        {"while staging", "", "TTS---", earlier},
+        {"before the first move", "switch.log", "TTSSSS", earlier},
+        {"between moving aside and into place", "switch.log", "ATSSSS", earlier},
+        {"halfway", "switch.log", "AATSSS", earlier},
+        {"after the last move", "switch.log", "AATTTT", earlier},
+        {"after the switch-over was marked done", "switch.done", "A-TTTT", later},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(Extract({FileMember("a.txt", "first"), c.damaged, FileMember("c.txt", "third")}), -1)
-            << c.what;
-        EXPECT_EQ(ReadFile(InTarget("a.txt")), "first") << c.what;
-        EXPECT_FALSE(Exists(InTarget("c.txt"))) << c.what;
-        EXPECT_EQ(CurrentDirectory(), startDirectory) << c.what;
+        RemoveTree(target);
+        CreateDirectoryW(target.c_str(), NULL);
+        Files files = {{"user.txt", "u"}, {"sub/", ""}, {places.at('S'), ""}};
+        for (int i = 0; i < 6; ++i) {
+            if (c.where[i] != '-')
+                files[places.at(c.where[i]) + names[i]] = contents[i];
+        }
+        if (c.journal[0] != '\0')
+            files["~glimmerly-setup/" + std::string(c.journal)] =
+                std::string((const char*)Widen(journal).c_str(), 2 * journal.size());
+        for (const auto& file : files) {
+            for (size_t slash = file.first.find('/'); slash != std::string::npos;
+                 slash = file.first.find('/', slash + 1))
+                CreateDirectoryW(InTarget(file.first.substr(0, slash)).c_str(), NULL);
+            if (file.first.back() != '/')
+                WriteFile(InTarget(file.first), file.second);
+        }
+        EXPECT_EQ(RepairInterruptedInstallation(target.c_str()), 1) << c.when;
+        EXPECT_EQ(Tree(target), c.expected) << c.when;
+        EXPECT_EQ(CurrentDirectory(), startDirectory) << c.when;
     }
 }
 
@@ -394,7 +470,7 @@ TEST_F(Extraction, NameThatClimbsOutFailsTheWholeArchive) {
                            "/evil.txt",   "\\evil.txt",          "C:/evil.txt",
                            "C:evil.txt",  "Plugins/../../evil/", "a/.../evil.txt"};
     for (const char* name : names) {
-        ASSERT_EQ(Extract({FileMember("first.txt", "1"), FileMember(name, "evil")}), -1) << name;
+        ASSERT_EQ(Extract({FileMember("first.txt", "1"), FileMember(name, "evil")}), kInstallFailed) << name;
         EXPECT_TRUE(FolderEntries(target).empty()) << name;
         EXPECT_EQ(FolderEntries(root), (std::vector<std::wstring>{L"payload.zip", L"target"})) << name;
         EXPECT_FALSE(Exists(L"C:\\evil.txt")) << name;
@@ -406,18 +482,20 @@ TEST_F(Extraction, NamesBeyondTheBuffersFail) {
     const size_t lengths[] = {330, 519, 520, 600};
     for (size_t length : lengths) {
         std::string name = "dir/" + std::string(length - 4, 'n');
-        EXPECT_EQ(Extract({FileMember(name, "x")}), -1) << length;
+        EXPECT_EQ(Extract({FileMember(name, "x")}), kInstallFailed) << length;
         EXPECT_TRUE(FolderEntries(target).empty()) << length;
     }
-    EXPECT_EQ(Extract({FileMember("dir/" + std::string(100, 'n'), "fits")}), 0);
+    EXPECT_EQ(Extract({FileMember("dir/" + std::string(100, 'n'), "fits")}), kInstallComplete);
 }
 
 TEST_F(Extraction, MissingArchiveOrTargetFails) {
-    EXPECT_EQ(ExtractArchive(NULL, target.c_str(), 0, NULL), -1);
-    EXPECT_EQ(ExtractArchive(L"", target.c_str(), 0, NULL), -1);
-    EXPECT_EQ(ExtractArchive((root + L"\\absent.zip").c_str(), target.c_str(), 0, NULL), -1);
+    EXPECT_EQ(ExtractArchive(NULL, target.c_str(), 0, NULL, NULL, 0), kInstallFailed);
+    EXPECT_EQ(ExtractArchive(L"", target.c_str(), 0, NULL, NULL, 0), kInstallFailed);
+    EXPECT_EQ(ExtractArchive((root + L"\\absent.zip").c_str(), target.c_str(), 0, NULL, NULL, 0),
+              kInstallFailed);
     WriteFile(archive, BuildTestZip({FileMember("a.txt", "a")}));
-    EXPECT_EQ(ExtractArchive(archive.c_str(), (root + L"\\absent\\").c_str(), 0, NULL), -1);
+    EXPECT_EQ(ExtractArchive(archive.c_str(), (root + L"\\absent\\").c_str(), 0, NULL, NULL, 0),
+              kInstallFailed);
     EXPECT_FALSE(Exists(root + L"\\absent"));
     EXPECT_EQ(CurrentDirectory(), startDirectory);
 }
@@ -469,14 +547,9 @@ TEST_F(Extraction, WritersPassEveryMemberThroughTheBoundedQueue) {
     for (int threads : {0, 1, (int)kWriterThreads}) {
         SCOPED_TRACE(threads);
         SetCurrentDirectoryW(target.c_str());
-        WriteFile(InTarget("held.dll"), "held by the viewer");
-        HANDLE held =
-            CreateFileW(InTarget("held.dll").c_str(), GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
         MemberWriters* writers = StartMemberWriters(threads);
         ASSERT_NE(writers, nullptr);
         ASSERT_TRUE(QueueMemberFolder(writers, L"Early"));
-        ASSERT_TRUE(QueueMemberFile(writers, L"held.dll", NULL, date));
-        queueData(writers, "new");
         for (int i = 0; i < count; ++i) {
             // Every other file lies in a folder that has no entry: the writer makes it.
             std::wstring folder = i % 2 ? L"Early" : L"Late\\" + std::to_wstring(i % 3);
@@ -485,9 +558,6 @@ TEST_F(Extraction, WritersPassEveryMemberThroughTheBoundedQueue) {
             queueData(writers, i == count / 2 ? large : std::string(i % 5, (char)('a' + i % 26)));
         }
         EXPECT_EQ(FinishMemberWriters(writers), 0);
-        CloseHandle(held);
-
-        EXPECT_EQ(ReadFile(InTarget("held.dll")), "held by the viewer");
         for (int i = 0; i < count; ++i) {
             std::string folder = i % 2 ? "Early" : "Late/" + std::to_string(i % 3);
             std::wstring path = InTarget(folder + "/m" + std::to_string(i));
@@ -500,6 +570,33 @@ TEST_F(Extraction, WritersPassEveryMemberThroughTheBoundedQueue) {
         SetCurrentDirectoryW(startDirectory.c_str());
         RemoveTree(target);
         CreateDirectoryW(target.c_str(), NULL);
+    }
+}
+
+// Wine writes Z:\\dev\\full to the host's /dev/full, where every write fails as on a full disk. The first
+// failed write stops the caller at once: no further block, no later member.
+TEST_F(Extraction, FailedWriteStopsTheWritersAtOnce) {
+    const uint32_t date = TestMember::DosDateTime(2021, 3, 4, 5, 6, 8);
+    for (int threads : {0, 1, (int)kWriterThreads}) {
+        SCOPED_TRACE(threads);
+        SetCurrentDirectoryW(target.c_str());
+        MemberWriters* writers = StartMemberWriters(threads);
+        ASSERT_TRUE(QueueMemberFile(writers, L"before.txt", NULL, date));
+        WriterBlock* block = TakeBlock(writers);
+        block->data[0] = 'b';
+        QueueBlock(writers, block, 1);
+        EndMemberFile(writers);
+        ASSERT_TRUE(QueueMemberFile(writers, L"Z:\\dev\\full", NULL, date));
+        int taken = 0;
+        for (; taken < 4 * kWriterBlocks && (block = TakeBlock(writers)) != NULL; ++taken)
+            QueueBlock(writers, block, kWriterBlockBytes);
+        EndMemberFile(writers);
+        EXPECT_LT(taken, 4 * kWriterBlocks);
+        EXPECT_FALSE(QueueMemberFile(writers, L"after.txt", NULL, date));
+        EXPECT_EQ(FinishMemberWriters(writers), -1);
+        EXPECT_EQ(ReadFile(InTarget("before.txt")), "b");
+        EXPECT_FALSE(Exists(InTarget("after.txt")));
+        SetCurrentDirectoryW(startDirectory.c_str());
     }
 }
 
@@ -549,7 +646,7 @@ TEST_F(Extraction, ArchiveFileReadsWhatIsThereWhereverItSeeks) {
 class PayloadResource : public Extraction {};
 
 TEST_F(PayloadResource, ExtractsFromTheProgramsOwnResource) {
-    ASSERT_EQ(ExtractPayload(1974, L"ZIP", target.c_str(), 0, NULL), 0);
+    ASSERT_EQ(ExtractPayload(1974, L"ZIP", target.c_str(), 0, NULL, NULL, 0), kInstallComplete);
     EXPECT_EQ(ReadFile(InTarget("Docs/readme.txt")), "Glimmerly test payload\r\n");
     EXPECT_EQ(ReadFile(InTarget("top.txt")), "top");
     EXPECT_EQ(CurrentDirectory() + L"\\", target);
@@ -559,11 +656,11 @@ TEST_F(PayloadResource, ExtractsFromTheProgramsOwnResource) {
 TEST_F(PayloadResource, FailuresLeaveTheInstallation) {
     WriteFile(InTarget("top.txt"), "installed");
     FILETIME installedTime = LastWriteTime(InTarget("top.txt"));
-    EXPECT_EQ(ExtractPayload(1976, L"ZIP", target.c_str(), 0, NULL), -1) << "damaged";
-    EXPECT_EQ(ExtractPayload(1977, L"ZIP", target.c_str(), 0, NULL), -1) << "no record";
-    EXPECT_EQ(ExtractPayload(1975, L"ZIP", target.c_str(), 0, NULL), -1) << "absent";
-    EXPECT_EQ(ExtractPayload(1974, L"TXT", target.c_str(), 0, NULL), -1) << "other type";
-    EXPECT_EQ(ExtractPayload(1974, L"ZIP", (root + L"\\absent\\").c_str(), 0, NULL), -1);
+    EXPECT_EQ(ExtractPayload(1976, L"ZIP", target.c_str(), 0, NULL, NULL, 0), kInstallFailed) << "damaged";
+    EXPECT_EQ(ExtractPayload(1977, L"ZIP", target.c_str(), 0, NULL, NULL, 0), kInstallFailed) << "no record";
+    EXPECT_EQ(ExtractPayload(1975, L"ZIP", target.c_str(), 0, NULL, NULL, 0), kInstallFailed) << "absent";
+    EXPECT_EQ(ExtractPayload(1974, L"TXT", target.c_str(), 0, NULL, NULL, 0), kInstallFailed) << "other type";
+    EXPECT_EQ(ExtractPayload(1974, L"ZIP", (root + L"\\absent\\").c_str(), 0, NULL, NULL, 0), kInstallFailed);
     EXPECT_EQ(ReadFile(InTarget("top.txt")), "installed");
     EXPECT_EQ(Ticks(LastWriteTime(InTarget("top.txt"))), Ticks(installedTime));
     EXPECT_EQ(FolderEntries(target), std::vector<std::wstring>{L"top.txt"});

@@ -1,0 +1,59 @@
+#pragma once
+#include "install/InstallResult.h"
+
+#include <stddef.h>
+
+// An installation is all or nothing. The members are written into a hidden work folder inside the target
+// folder (the same volume, so files move by renaming); only when every one is written and checked does a
+// short switch-over move each installed file aside and the new one into place, and at the end the old
+// ones are removed. Before the switch-over begins, its plan is written to a journal in the work folder, so
+// a run that was killed is undone by the next one; once the switch-over is done the journal is marked so.
+//
+// Paths below are relative to the current directory, which is the target folder, unless said otherwise.
+
+// The work folder, and in it the staged members, the installed files moved aside, the journal of a
+// switch-over under way and the same journal once the switch-over is done.
+constexpr const wchar_t* kWorkFolder = L"~glimmerly-setup";
+constexpr const wchar_t* kStagedFolder = L"~glimmerly-setup\\new";
+constexpr const wchar_t* kAsideFolder = L"~glimmerly-setup\\old";
+constexpr const wchar_t* kJournal = L"~glimmerly-setup\\switch.log";
+constexpr const wchar_t* kJournalDone = L"~glimmerly-setup\\switch.done";
+// Appended to an installed file's name for the new file that replaces it when Windows starts again.
+constexpr const wchar_t* kBesideSuffix = L"~glimmerly-new";
+
+// Room every staged file may take beyond its bytes: the rounding to a cluster and its entry.
+enum { kFileSlackBytes = 4096 };
+
+// 1 when the volume of folder (absolute) has room for bytes of member data in files files, or when the
+// system cannot tell (the writes find out then); 0 when it certainly has not.
+int FitsOnVolume(const wchar_t* folder, unsigned long long bytes, unsigned long long files);
+
+// Creates the work folder, hidden, with its folder of staged members. 0 when it cannot be made or is
+// there already (RepairInterruptedInstallation removes what a killed run left).
+int CreateWorkFolder();
+
+// Moves every staged member into place, the installed files aside, and removes the work folder.
+// An installed file that another program holds open (a sharing violation when it is moved aside) stays:
+// the new one is put beside it (kBesideSuffix) and queued to replace it at the next start of Windows;
+// a read-only one loses the attribute and is replaced. kInstallComplete; kInstallRestartNeeded when
+// something was queued (restartFile, when not NULL, gets the first such file's full path);
+// kInstallFailed when anything else could not be moved, or the queueing was refused, after everything
+// was moved back. A link or junction in the target folder, or a folder where a file goes (or the reverse),
+// fails it before anything moved.
+InstallResult SwitchOver(wchar_t* restartFile, size_t restartChars);
+
+// Removes the work folder and everything in it, never through a link. 1 when it is gone.
+int RemoveWorkFolder();
+
+// Undoes or finishes what a killed run left in targetFolder (absolute); the current directory stays.
+// 1 when nothing is left (or nothing was there), 0 when the work folder could not be dealt with.
+int RepairInterruptedInstallation(const wchar_t* targetFolder);
+
+// The outermost folder of folder (absolute) that does not exist yet, into first (capacity chars); empty
+// when folder exists. After a failed first installation RemoveCreatedFolders removes those of them that
+// are empty again, from folder up to first.
+void FindFirstMissingFolder(const wchar_t* folder, wchar_t* first, size_t capacity);
+void RemoveCreatedFolders(const wchar_t* folder, const wchar_t* first);
+
+// 1 when nothing is at path or it is reached without a link, junction or mount point (install/SafePath.h).
+int IsReachedWithoutLink(const wchar_t* path);
