@@ -16,7 +16,7 @@ import zipfile
 
 from peinfo import PeFile
 from test_binary import STRINGS
-from winetest import FIXTURES, PRODUCT_DIR, SETUP_EXE, Prefix, _wine, stop_server
+from winetest import FIXTURES, PRODUCT_DIR, SETUP_EXE, Prefix, _wine, exit_status, stop_server
 
 CHECK_PAYLOAD = os.path.join(os.path.dirname(__file__), "..", "..", "tools", "check_payload.py")
 
@@ -307,7 +307,7 @@ class FailedUpgrade(unittest.TestCase):
                     if p.exists(LOG):
                         os.unlink(p.host(LOG))
                     folder = ("T:" if options else "C:") + "\\Glimmerly\\"
-                    p.run("/silent /folder=" + folder, cwd=WORK)
+                    self.assertEqual(p.run("/silent /folder=" + folder, cwd=WORK).status, 1603)
                     self.assertEqual(log_messages(p.read_bytes(LOG)), [failure_message(folder)])
                     self.assertEqual(tree_state(top), before)
                     self.assertEqual(snapshot(p, protected), kept)
@@ -358,7 +358,9 @@ class FileInUse(unittest.TestCase):
                     break
                 time.sleep(0.1)
             # Programs the run starts live on with the holder: no output is waited for.
-            p.start("/silent /folder=C:\\Glimmerly", cwd=WORK).wait(timeout=120)
+            run = p.start("/silent /folder=C:\\Glimmerly", cwd=WORK)
+            run.wait(timeout=120)
+            self.assertEqual(exit_status(run.stdout.readline()), 3010)
             self.assertEqual(log_messages(p.read_bytes(LOG)), [(held + ": " + STRINGS[12]).encode("latin-1")])
             self.assertEqual(p.read_bytes(held), b"earlier about")
             self.assertEqual(p.read_bytes("C:\\Glimmerly\\gl_options.txt"), sample["gl_options.txt"])

@@ -131,9 +131,8 @@ class ExitStatus(unittest.TestCase):
                 ("string 5", lambda: silent("/folder="), 123, [STRINGS[5] + ": "]),
                 ("string 11", lambda: silent("/folder=Q:\\Nowhere"), 82, [STRINGS[11] + ": Q:\\Nowhere\\"]),
                 ("string 7", lambda: silent("/folder=C:\\Bad", damaged), 1603, ["C:\\Bad\\: " + STRINGS[7]]),
-                # RESTART NEEDED (3010, the log line naming the file; in the wizard the finish page's strings
-                # 13 and 12) and A FOLDER WHERE NOTHING CAN BE WRITTEN (1603) belong here, with the
-                # replacement of files in use; SKIPPED FOR A LINK (681) is PlantedLinks below.
+                # Restart needed (3010) is FileInUse and a folder where nothing can be written (1603)
+                # FailedUpgrade, both in test_extraction; skipped for a link (681) is PlantedLinks below.
                 ("another setup runs, silent", lambda: held.append(Wizard(p, cwd=WORK)) or silent("/folder=C:\\B"),
                  1618, [STRINGS[14]]),
                 ("another setup runs, wizard", lambda: answered(Wizard(p, attach=False), IDOK), 1618, [STRINGS[14]]),
