@@ -471,7 +471,11 @@ def main_job(switches, screenshots=None):
     else:
         command += ["/silent", *switches]
         print("running:", " ".join(command[1:]), "in", scratch)
-        subprocess.run(command, env=_env(scratch), cwd=work, check=False)
+        # Through the launcher, which reports the whole exit status (Wine's own keeps its low byte).
+        full = '"C:\\work\\%s" %s' % (os.path.basename(SETUP_EXE), " ".join(command[2:]))
+        run = subprocess.run([WINE, launcher()], env=_env(scratch, {"GLIMMERLY_COMMAND_LINE": full}), cwd=work,
+                             stdout=subprocess.PIPE, check=False)
+        print("exit status:", exit_status(run.stdout), "(the README's table says what it means)")
     report(scratch, work)
     if screenshots and not interactive:
         import screens
