@@ -153,14 +153,18 @@ int HandleIsAt(HANDLE handle, const wchar_t* path) {
         return Refuse(ERROR_FILENAME_EXCED_RANGE);
     if (HandleIsLink(handle) || AnyComponentLeadsElsewhere(expected))
         return Refuse(kLinkMetError);
-    FinalPathFunction finalPath = Entry<FinalPathFunction>(L"kernel32.dll", "GetFinalPathNameByHandleW");
-    if (finalPath == NULL)
+    if (Entry<FinalPathFunction>(L"kernel32.dll", "GetFinalPathNameByHandleW") == NULL)
         return 1;
     wchar_t reached[kSafePathChars];
-    DWORD length = finalPath(handle, reached, kSafePathChars, 0);
-    if (length == 0 || length >= kSafePathChars)
+    if (!FinalPathOf(handle, reached, kSafePathChars))
         return Refuse(kLinkMetError);
     return _wcsicmp(Plain(reached), Plain(expected)) == 0 ? 1 : Refuse(kLinkMetError);
+}
+
+int FinalPathOf(HANDLE handle, wchar_t* out, DWORD chars) {
+    FinalPathFunction finalPath = Entry<FinalPathFunction>(L"kernel32.dll", "GetFinalPathNameByHandleW");
+    DWORD length = finalPath != NULL ? finalPath(handle, out, chars, 0) : 0;
+    return length > 0 && length < chars;
 }
 
 HANDLE OpenWithoutLink(const wchar_t* path, DWORD access, DWORD share, DWORD disposition, DWORD flags) {

@@ -16,6 +16,10 @@ HANDLE OpenWithoutLink(const wchar_t* path, DWORD access, DWORD share, DWORD dis
 // kLinkMetError as the last error.
 int HandleIsAt(HANDLE handle, const wchar_t* path);
 
+// The final path of an open file or folder as the system resolves it ("\\?\C:\..."), through every link on
+// the way; 0 where the system cannot tell (before Vista) or it needs more than chars.
+int FinalPathOf(HANDLE handle, wchar_t* out, DWORD chars);
+
 // Creates the folder path and any missing parent; 1 when every folder on the way is there and none is
 // a link.
 int CreateFoldersWithoutLink(const wchar_t* path);

@@ -202,15 +202,6 @@ int RollBack(const Plan& plan) {
     return ok;
 }
 
-// The final path of an open file or folder ("\\?\C:\..."); 0 where the system cannot tell (before Vista).
-int FinalPathOf(HANDLE handle, wchar_t* out) {
-    typedef DWORD(WINAPI * GetFinalPath)(HANDLE, LPWSTR, DWORD, DWORD);
-    GetFinalPath get =
-        (GetFinalPath)(void*)GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "GetFinalPathNameByHandleW");
-    DWORD length = get != NULL ? get(handle, out, kFolderChars, 0) : 0;
-    return length > 0 && length < kFolderChars;
-}
-
 // Whether the open file is the installed file e names below the target folder, whose final path is
 // finalBase (empty where the system cannot tell): not a link, nor reached through one. The attributes
 // come from the plan (asking the handle costs Wine an open of the file); Wine's stand-in for a link does
@@ -220,8 +211,8 @@ int IsInstalledFile(HANDLE file, const PlanEntry& e, const wchar_t* finalBase) {
         return 0;
     wchar_t final[kFolderChars], expected[kFolderChars];
     return finalBase[0] == L'\0' ||
-           (FinalPathOf(file, final) && Join(expected, kFolderChars, finalBase, L"\\", e.path) &&
-            _wcsicmp(final, expected) == 0);
+           (FinalPathOf(file, final, kFolderChars) &&
+            Join(expected, kFolderChars, finalBase, L"\\", e.path) && _wcsicmp(final, expected) == 0);
 }
 
 // Moves an installed file aside through one handle, which proves it is the file the plan names and stays
@@ -413,7 +404,7 @@ InstallResult SwitchOver(wchar_t* restartFile, size_t restartChars) {
     wchar_t finalBase[kFolderChars] = L"";
     HANDLE here = CreateFileW(L".", 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
                               OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
-    if (here != INVALID_HANDLE_VALUE && !FinalPathOf(here, finalBase))
+    if (here != INVALID_HANDLE_VALUE && !FinalPathOf(here, finalBase, kFolderChars))
         finalBase[0] = L'\0';
     if (here != INVALID_HANDLE_VALUE)
         CloseHandle(here);
