@@ -47,11 +47,15 @@ fi
 
 if [ ${#missing[@]} -gt 0 ] || [ $need_update = 1 ]; then
   export DEBIAN_FRONTEND=noninteractive
-  as_root apt-get update -qq
+  # A mirror in the middle of a sync fails one index or another: what the others offer is still used.
+  as_root apt-get update -qq || echo "setup: some package indexes could not be read; going on with the others"
 fi
 if [ ${#missing[@]} -gt 0 ]; then
   echo "setup: installing ${missing[*]}"
-  as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  install() { as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "$@" >/dev/null; }
+  # The 32-bit libraries must match the 64-bit ones version for version: while one architecture's
+  # security index is unreadable, the release's own versions of both still match.
+  install "${missing[@]}" || install -t bookworm "${missing[@]}"
 fi
 
 if [ ! -f "$deps/minizip/unzip.c" ]; then
