@@ -1,0 +1,74 @@
+#pragma once
+// The switch-over's plan and its journal, shared by the switch-over and by the rollback and repair that
+// give back what it moved (install/SwitchOver.h).
+#include "install/PathHelpers.h"
+#include "install/PayloadExtraction.h"
+#include "install/SwitchOver.h"
+
+#include <windows.h>
+
+namespace switchplan {
+
+// A path below the work folder; and a final path, which may be long.
+enum { kEntryChars = kWideMemberChars + 48, kFolderChars = 1024, kJournalBufferChars = 16384 };
+
+// One step of the switch-over. 'A': nothing is installed under that name; the member (a file, or a folder
+// with everything in it) is moved into place. 'R': an installed file is moved aside and replaced.
+struct PlanEntry {
+    wchar_t kind;
+    DWORD attributes; // of the installed file, given back with it
+    HANDLE aside;     // the installed file moved aside, held until it is deleted through this handle
+    wchar_t path[kWideMemberChars];
+};
+
+struct Plan {
+    PlanEntry* entries;
+    size_t count, capacity;
+};
+
+int Add(Plan* plan, const PlanEntry& entry);
+
+inline int Join(wchar_t* out, size_t capacity, const wchar_t* first, const wchar_t* second,
+                const wchar_t* third = L"") {
+    return CopyText(out, capacity, first) && AppendText(out, capacity, second) &&
+           AppendText(out, capacity, third);
+}
+
+inline int Exists(const wchar_t* path) {
+    return GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES;
+}
+
+inline int IsDots(const wchar_t* name) {
+    return name[0] == L'.' && (name[1] == L'\0' || (name[1] == L'.' && name[2] == L'\0'));
+}
+
+// The staged, aside and beside names of an entry.
+struct EntryPaths {
+    wchar_t staged[kEntryChars], aside[kEntryChars], beside[kEntryChars];
+
+    int Form(const wchar_t* path) {
+        return Join(staged, kEntryChars, kStagedFolder, L"\\", path) &&
+               Join(aside, kEntryChars, kAsideFolder, L"\\", path) &&
+               Join(beside, kEntryChars, path, kBesideSuffix);
+    }
+};
+
+// Plans the staged folder's entries below folder ("" or ending in a backslash) against the installed ones.
+int PlanFolder(Plan* plan, const wchar_t* folder);
+
+// One line per entry: kind, the installed file's attributes in hex, path. Written through to the disk
+// before anything is moved.
+int WriteJournal(const Plan& plan);
+
+// Reads back what WriteJournal wrote; any line that is not an entry with a safe path fails it.
+int ReadJournal(Plan* plan);
+
+// Gives back the installed files: every entry, whether the switch-over reached it or not, in reverse. What
+// the run had moved into place goes into the work folder, which is removed afterwards.
+int RollBack(const Plan& plan);
+
+// Removes folder and everything in it, never through a link. checkEach: every entry is checked for a
+// link; else only by the attributes the search gives.
+int RemoveTree(const wchar_t* folder, int checkEach);
+
+} // namespace switchplan
