@@ -1,6 +1,7 @@
 #include "driver/InstallDriver.h"
 
 #include "framework/Interaction.h"
+#include "install/FolderProtection.h"
 #include "install/InstallLog.h"
 #include "install/InstallProgress.h"
 #include "install/PathHelpers.h"
@@ -36,6 +37,16 @@ void ReportFailure(const InstallOptions& options, int id, const wchar_t* folder,
                folderFirst ? message : folder);
     entry[kLogMessageChars - 1] = L'\0';
     AppendInstallLog(entry);
+}
+
+void ReportWorkRefused(const InstallOptions& options, const wchar_t* folder) {
+    wchar_t message[kMessageChars];
+    LoadMessage(IDS_WORK_REFUSED, message);
+    if (options.silent) {
+        ReportFailure(options, IDS_WORK_REFUSED, folder, true);
+        return;
+    }
+    ShowMessageBox(GetActiveWindow(), message, options.caption, MB_OK | MB_ICONWARNING);
 }
 
 void ReportStep(const InstallOptions& options, int step) {
@@ -88,8 +99,18 @@ InstallResult RunInstallation(InstallOptions& options, SkippedFiles* skipped) {
         ReportFailure(options, IDS_CANNOT_CREATE_FOLDER, folder, false);
         return kInstallFolderNotCreated;
     }
-    // What a killed run left is undone first, so the icons library below is the installed one.
-    int repaired = RepairInterruptedInstallation(folder);
+    // Nothing is written into the folder before only administrators can change it (an elevated run).
+    if (!ProtectTargetFolder(folder)) {
+        RemoveCreatedFolders(folder, created);
+        ReportFailure(options, IDS_INSTALL_FAILED, folder, true);
+        return kInstallFailed;
+    }
+    // What a killed run left is undone first, so the icons library below is the installed one. A work
+    // folder this setup did not record is not carried out; the run says so and goes on.
+    int refused = 0;
+    int repaired = RepairInterruptedInstallation(folder, &refused);
+    if (refused)
+        ReportWorkRefused(options, folder);
 
     wchar_t plugins[kOptionsFolderChars];
     _snwprintf(plugins, kPathChars - 1, L"%sPlugins", folder);

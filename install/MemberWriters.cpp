@@ -2,9 +2,9 @@
 
 #include "install/PayloadExtraction.h"
 #include "install/PathHelpers.h"
+#include "install/SafePath.h"
 
 #include <windows.h>
-#include <direct.h>
 #include <process.h>
 #include <stdlib.h>
 #include <string.h>
@@ -16,6 +16,9 @@ struct Waiter {
     HANDLE event;
     int waiting;
     MemberWriters* owner;
+    // The folder this thread last wrote into, held while it writes there (members come folder by folder).
+    HANDLE folder;
+    wchar_t folderPath[kWideMemberChars];
 };
 
 struct Job {
@@ -73,27 +76,64 @@ void Wake(Waiter* waiter) {
     }
 }
 
+// A member's file is always new: a name taken already was put there by someone else.
 HANDLE CreateMemberFile(const wchar_t* path) {
-    return CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                       NULL);
+    return CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL);
+}
+
+void LetGoOfFolder(Waiter* self) {
+    if (self->folder != INVALID_HANDLE_VALUE && self->folder != NULL)
+        CloseHandle(self->folder);
+    self->folder = INVALID_HANDLE_VALUE;
+    self->folderPath[0] = L'\0';
+}
+
+// Makes the member folder (relative, '/' or '\\' between its names) with those above it, and holds it
+// while this thread writes into it, so it cannot be swapped for a link meanwhile. An existing folder on
+// the way that is a link or junction is refused: the work folder was empty when the walk began.
+int HoldMemberFolder(Waiter* self, const wchar_t* folder) {
+    wchar_t path[kWideMemberChars];
+    if (!CopyText(path, kWideMemberChars, folder))
+        return 0;
+    size_t length = wcslen(path);
+    while (length > 0 && (path[length - 1] == L'/' || path[length - 1] == L'\\'))
+        path[--length] = L'\0';
+    if (length == 0)
+        return 1;
+    if (self->folder != INVALID_HANDLE_VALUE && wcscmp(path, self->folderPath) == 0)
+        return 1;
+    LetGoOfFolder(self);
+    for (size_t i = 1; i <= length; ++i) {
+        if (i < length && path[i] != L'/' && path[i] != L'\\')
+            continue;
+        wchar_t kept = path[i];
+        path[i] = L'\0';
+        int made = CreateDirectoryW(path, NULL) ||
+                   (GetLastError() == ERROR_ALREADY_EXISTS &&
+                    (GetFileAttributesW(path) & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) ==
+                        FILE_ATTRIBUTE_DIRECTORY);
+        path[i] = kept;
+        if (!made)
+            return 0;
+    }
+    self->folder = HoldFolder(path);
+    if (self->folder == INVALID_HANDLE_VALUE)
+        return 0;
+    CopyText(self->folderPath, kWideMemberChars, path);
+    return 1;
 }
 
 // Makes a member's folder, or creates its file; nothing once a write failed. A file that cannot be created
 // is a failed write: the members are written into a folder of their own, where nothing stands in the way.
-MemberFile StartJob(const Job* job, int failed) {
+MemberFile StartJob(const Job* job, int failed, Waiter* self) {
     MemberFile file = {INVALID_HANDLE_VALUE, failed, job->dosDate};
     if (failed)
         return file;
     if (job->isFolder) {
-        _wmkdir(job->path); // an existing folder is no error
+        file.failed = !HoldMemberFolder(self, job->path);
         return file;
     }
-    file.handle = CreateMemberFile(job->path);
-    if (file.handle == INVALID_HANDLE_VALUE && job->folder[0] != L'\0') {
-        // The folder may have no directory entry, or one that comes later in the archive.
-        CreateMemberFolders(job->folder);
-        file.handle = CreateMemberFile(job->path);
-    }
+    file.handle = HoldMemberFolder(self, job->folder) ? CreateMemberFile(job->path) : INVALID_HANDLE_VALUE;
     file.failed = file.handle == INVALID_HANDLE_VALUE;
     return file;
 }
@@ -135,7 +175,7 @@ void FreeBlocks(MemberWriters* w, WriterBlock* blocks) {
 void WriteJob(MemberWriters* w, Waiter* self, Job* job) {
     int failed = w->failed;
     LeaveCriticalSection(&w->lock);
-    MemberFile file = StartJob(job, failed);
+    MemberFile file = StartJob(job, failed, self);
     EnterCriticalSection(&w->lock);
 
     while (!job->isFolder) {
@@ -175,6 +215,7 @@ unsigned __stdcall WriterThread(void* argument) {
             job->writer = self;
             WriteJob(w, self, job);
         } else if (w->done) {
+            LetGoOfFolder(self);
             break;
         } else {
             Await(w, self);
@@ -187,6 +228,8 @@ unsigned __stdcall WriterThread(void* argument) {
 int InitWaiter(Waiter* waiter, MemberWriters* owner) {
     waiter->owner = owner;
     waiter->waiting = 0;
+    waiter->folder = INVALID_HANDLE_VALUE;
+    waiter->folderPath[0] = L'\0';
     waiter->event = CreateEventW(NULL, FALSE, FALSE, NULL);
     return waiter->event != NULL;
 }
@@ -194,7 +237,7 @@ int InitWaiter(Waiter* waiter, MemberWriters* owner) {
 // Hands a member to the writers, or writes it at once without them; 0 once a write failed.
 int QueueJob(MemberWriters* w, Job* job) {
     if (w->threadCount == 0) {
-        w->direct = StartJob(job, w->failed);
+        w->direct = StartJob(job, w->failed, &w->caller);
         w->failed |= w->direct.failed;
         free(job);
         return !w->failed;
@@ -351,6 +394,7 @@ int FinishMemberWriters(MemberWriters* w) {
     }
     if (w->caller.event != NULL)
         CloseHandle(w->caller.event);
+    LetGoOfFolder(&w->caller);
     while (w->freeBlocks != NULL) {
         WriterBlock* next = w->freeBlocks->next;
         free(w->freeBlocks);

@@ -26,9 +26,10 @@ struct WriterBlock {
 // caller's thread). NULL when not even the memory for the queue can be had.
 MemberWriters* StartMemberWriters(int threads);
 
-// Queue a folder to create, or a file to create or overwrite with the member's date (DOS date in the
-// high word, time in the low word, local time). folder is the file's folder part (NULL or empty when it
-// has none); the folder is made when the file cannot be created at first. 0 once a writer failed.
+// Queue a folder to create, or a new file to create with the member's date (DOS date in the high word,
+// time in the low word, local time); a name taken already fails the write. folder is the file's folder
+// part (NULL or empty when it has none); it is made with the folders above it, and none on the way may be
+// a link. 0 once a writer failed.
 int QueueMemberFolder(MemberWriters* writers, const wchar_t* path);
 int QueueMemberFile(MemberWriters* writers, const wchar_t* path, const wchar_t* folder,
                     unsigned long dosDate);

@@ -275,14 +275,16 @@ InstallResult ExtractArchiveThrough(zlib_filefunc64_def* functions, const void* 
     wchar_t previous[kTempPathChars];
     DWORD previousLength = GetCurrentDirectoryW(kTempPathChars, previous);
     InstallResult result = kInstallFailed;
-    if (_wchdir(targetFolder) == 0 && CreateWorkFolder()) {
-        int staged = _wchdir(kStagedFolder) == 0 &&
+    WorkFolder work;
+    if (_wchdir(targetFolder) == 0 && CreateWorkFolder(&work)) {
+        ReachStep(L"staging");
+        int staged = _wchdir(work.staged) == 0 &&
                      ExtractAllMembers(archive, 1, 1, NULL, keepIcons, progress, total) == 0;
         int back = _wchdir(targetFolder) == 0;
         if (back && staged)
-            result = SwitchOver(restartFile, restartChars);
+            result = SwitchOver(&work, restartFile, restartChars);
         else if (back)
-            RemoveWorkFolder();
+            RemoveWorkFolder(&work);
     }
     unzClose(archive);
     if (result == kInstallFailed && previousLength > 0 && previousLength < kTempPathChars)

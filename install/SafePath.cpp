@@ -257,3 +257,37 @@ int RenameOpenFile(HANDLE file, const wchar_t* path) {
     ULONG size = (ULONG)(offsetof(FILE_RENAME_INFORMATION, FileName) + rename.info.FileNameLength);
     return SetInformation(file, &rename, size, kRenameInformation);
 }
+
+HANDLE HoldFolder(const wchar_t* path) {
+    return OpenWithoutLink(path, FILE_LIST_DIRECTORY | FILE_TRAVERSE, kShareNoDelete, OPEN_EXISTING,
+                           FILE_FLAG_BACKUP_SEMANTICS);
+}
+
+int MoveWithoutLink(const wchar_t* from, const wchar_t* to, DWORD attributes) {
+    const DWORD kAllShares = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    HANDLE moved = OpenWithoutLink(from, DELETE | FILE_WRITE_ATTRIBUTES, kAllShares, OPEN_EXISTING,
+                                   FILE_FLAG_BACKUP_SEMANTICS);
+    if (moved == INVALID_HANDLE_VALUE)
+        return 0;
+    HANDLE folder = HoldParent(to);
+    int ok = folder != INVALID_HANDLE_VALUE && RenameOpenFile(moved, to);
+    if (ok && attributes != INVALID_FILE_ATTRIBUTES) {
+        // Only what an installed file may carry; a journal is no place to make anything a system file.
+        const DWORD kKept = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE |
+                            FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+        struct {
+            LARGE_INTEGER times[4]; // creation, access, write, change: 0 keeps each
+            DWORD FileAttributes;
+        } basic;
+        memset(&basic, 0, sizeof basic);
+        basic.FileAttributes = (attributes & kKept) ? (attributes & kKept) : FILE_ATTRIBUTE_NORMAL;
+        const int kBasicInformation = 4;
+        SetInformation(moved, &basic, sizeof basic, kBasicInformation);
+    }
+    DWORD error = GetLastError();
+    if (folder != INVALID_HANDLE_VALUE)
+        CloseHandle(folder);
+    CloseHandle(moved);
+    SetLastError(error);
+    return ok;
+}

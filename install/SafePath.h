@@ -30,3 +30,12 @@ int DeleteWithoutLink(const wchar_t* path);
 // Renames the open file (opened with DELETE access) to path, replacing a file there; the handle, not a
 // name, says what moves, so a link put in its place meanwhile is not followed. 1 when done.
 int RenameOpenFile(HANDLE file, const wchar_t* path);
+
+// Opens the folder path, reached without a link, so that it cannot be renamed, replaced or removed while
+// the handle lives (no FILE_SHARE_DELETE); INVALID_HANDLE_VALUE otherwise.
+HANDLE HoldFolder(const wchar_t* path);
+
+// Moves the file or folder from to the name to, replacing a file there, when both are reached without a
+// link: from through the handle that moves it, to through its folder, held meanwhile. attributes (unless
+// INVALID_FILE_ATTRIBUTES) are then set through that handle, never by name. 1 when done.
+int MoveWithoutLink(const wchar_t* from, const wchar_t* to, DWORD attributes);

@@ -1,7 +1,8 @@
 #include "install/SwitchOver.h"
 
-#include "install/SwitchPlan.h"
+#include "install/JournalRecord.h"
 #include "install/SafePath.h"
+#include "install/SwitchPlan.h"
 
 #include <windows.h>
 #include <process.h>
@@ -87,7 +88,7 @@ struct SwitchShare {
 // One step of the plan; 0 when it failed.
 int CarryOutEntry(PlanEntry& e, SwitchWork* work) {
     EntryPaths paths;
-    if (!paths.Form(e.path))
+    if (!paths.Form(*work->plan->work, e.path))
         return 0;
     if (e.kind == L'R' && !MoveAside(e, paths.aside, work->finalBase)) {
         if (GetLastError() != ERROR_SHARING_VIOLATION)
@@ -164,18 +165,57 @@ int FitsOnVolume(const wchar_t* folder, unsigned long long bytes, unsigned long 
     return bytes + files * kFileSlackBytes <= available.QuadPart;
 }
 
-int CreateWorkFolder() {
-    if (!CreateDirectoryW(kWorkFolder, NULL))
+int WorkFolder::Name(const wchar_t* folderName) {
+    return CopyText(name, kWorkFolderChars, folderName) && Join(staged, kWorkFolderChars, name, L"\\new") &&
+           Join(aside, kWorkFolderChars, name, L"\\old") &&
+           Join(journal, kWorkFolderChars, name, L"\\switch.log") &&
+           Join(done, kWorkFolderChars, name, L"\\switch.done");
+}
+
+namespace {
+
+InstallStepHook stepHook = NULL;
+
+} // namespace
+
+void SetInstallStepHook(InstallStepHook hook) {
+    stepHook = hook;
+}
+
+void ReachStep(const wchar_t* step) {
+    if (stepHook != NULL)
+        stepHook(step);
+}
+
+int CreateWorkFolder(WorkFolder* work) {
+    work->held[0] = work->held[1] = INVALID_HANDLE_VALUE;
+    // A name no run of this setup chose before, where the usual one is taken by something that stayed.
+    unsigned number = (unsigned)GetTickCount() ^ ((unsigned)GetCurrentProcessId() << 12);
+    for (int attempt = 0; attempt < 8; ++attempt, number = number * 69069u + 1u) {
+        wchar_t name[kWorkFolderChars];
+        _snwprintf(name, kWorkFolderChars, attempt == 0 ? L"%ls" : L"%ls-%08x", kWorkFolder, number);
+        name[kWorkFolderChars - 1] = L'\0';
+        if (!work->Name(name) || !CreateDirectoryW(work->name, NULL))
+            continue;
+        work->held[0] = HoldFolder(work->name);
+        if (work->held[0] != INVALID_HANDLE_VALUE) {
+            SetFileAttributesW(work->name, FILE_ATTRIBUTE_HIDDEN);
+            if (CreateDirectoryW(work->staged, NULL))
+                work->held[1] = HoldFolder(work->staged);
+        }
+        if (work->held[1] != INVALID_HANDLE_VALUE)
+            return 1;
+        RemoveWorkFolder(work);
         return 0;
-    SetFileAttributesW(kWorkFolder, FILE_ATTRIBUTE_HIDDEN);
-    if (CreateDirectoryW(kStagedFolder, NULL))
-        return 1;
-    RemoveDirectoryW(kWorkFolder);
+    }
     return 0;
 }
 
-InstallResult SwitchOver(wchar_t* restartFile, size_t restartChars) {
-    wchar_t finalBase[kFolderChars] = L"";
+InstallResult SwitchOver(WorkFolder* folders, wchar_t* restartFile, size_t restartChars) {
+    wchar_t finalBase[kFolderChars] = L"", target[kPathChars];
+    DWORD targetLength = GetCurrentDirectoryW(kPathChars, target);
+    if (targetLength == 0 || targetLength >= kPathChars)
+        return kInstallFailed;
     HANDLE here = CreateFileW(L".", 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
                               OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
     if (here != INVALID_HANDLE_VALUE && !FinalPathOf(here, finalBase, kFolderChars))
@@ -186,21 +226,30 @@ InstallResult SwitchOver(wchar_t* restartFile, size_t restartChars) {
     if (base > 0 && finalBase[base - 1] == L'\\')
         finalBase[base - 1] = L'\0';
 
-    Plan plan = {NULL, 0, 0};
+    Plan plan = {folders, NULL, 0, 0, NULL, 0, 0};
     SwitchWork work = {&plan, finalBase, restartFile, restartChars, 0, 0, 0};
-    int planned = CreateDirectoryW(kAsideFolder, NULL) && PlanFolder(&plan, L"") && WriteJournal(plan);
+    // The journal is recorded before anything moves: a later run carries out no other.
+    int planned = HoldNewAsideFolder(&plan, folders->aside) && PlanFolder(&plan, L"") && WriteJournal(plan) &&
+                  RecordJournal(target, folders->name, folders->journal);
+    ReachStep(L"switching");
+    // The folders the installed files go into were made by this run and are held; one that was renamed
+    // and replaced by a link meanwhile would lead the files elsewhere.
+    planned = planned && AsideFoldersInPlace(plan);
     if (planned)
         RunShares(CarryOutShare, &work);
-    int done = planned && !work.failed && MoveFileExW(kJournal, kJournalDone, MOVEFILE_WRITE_THROUGH);
+    int done =
+        planned && !work.failed && MoveFileExW(folders->journal, folders->done, MOVEFILE_WRITE_THROUGH);
     work.deleteAside = done;
     RunShares(ReleaseShare, &work);
     // Where giving back fails, the work folder and its journal stay for the next run to finish the job.
-    if (!done && (!planned || RollBack(plan)))
-        RemoveWorkFolder();
-    free(plan.entries);
+    int givenBack = !done && (!planned || RollBack(plan));
+    FreePlan(&plan);
+    if (givenBack && RemoveWorkFolder(folders))
+        ForgetJournal(target);
     if (!done)
         return kInstallFailed;
     // What is left behind now is the previous version; the next run removes it should this fail.
-    RemoveWorkFolder();
+    if (RemoveWorkFolder(folders))
+        ForgetJournal(target);
     return work.queued > 0 ? kInstallRestartNeeded : kInstallComplete;
 }

@@ -12,14 +12,31 @@
 // Paths below are relative to the current directory, which is the target folder, unless said otherwise.
 
 // The work folder, and in it the staged members, the installed files moved aside, the journal of a
-// switch-over under way and the same journal once the switch-over is done.
+// switch-over under way and the same journal once the switch-over is done. Each run makes its work folder
+// anew; where something it cannot remove safely holds the usual name, it takes another one
+// ("~glimmerly-setup-" and a number), and only the record of its journal tells a later run which is its.
 constexpr const wchar_t* kWorkFolder = L"~glimmerly-setup";
-constexpr const wchar_t* kStagedFolder = L"~glimmerly-setup\\new";
-constexpr const wchar_t* kAsideFolder = L"~glimmerly-setup\\old";
-constexpr const wchar_t* kJournal = L"~glimmerly-setup\\switch.log";
-constexpr const wchar_t* kJournalDone = L"~glimmerly-setup\\switch.done";
 // Appended to an installed file's name for the new file that replaces it when Windows starts again.
 constexpr const wchar_t* kBesideSuffix = L"~glimmerly-new";
+
+enum { kWorkFolderChars = 64 };
+
+struct WorkFolder {
+    wchar_t name[kWorkFolderChars], staged[kWorkFolderChars], aside[kWorkFolderChars],
+        journal[kWorkFolderChars], done[kWorkFolderChars];
+    // The work folder and its staged folder, held from their creation to their removal so that neither
+    // can be renamed or replaced by a link meanwhile.
+    void* held[2];
+
+    // Forms the names below the work folder name (relative to the target folder).
+    int Name(const wchar_t* folderName);
+};
+
+// A seam for the tests: called at each named step of an installation ("staging", "switching"), with the
+// target folder current. NULL (the product's) does nothing.
+typedef void (*InstallStepHook)(const wchar_t* step);
+void SetInstallStepHook(InstallStepHook hook);
+void ReachStep(const wchar_t* step);
 
 // Room every staged file may take beyond its bytes: the rounding to a cluster and its entry.
 enum { kFileSlackBytes = 4096 };
@@ -28,9 +45,9 @@ enum { kFileSlackBytes = 4096 };
 // system cannot tell (the writes find out then); 0 when it certainly has not.
 int FitsOnVolume(const wchar_t* folder, unsigned long long bytes, unsigned long long files);
 
-// Creates the work folder, hidden, with its folder of staged members. 0 when it cannot be made or is
-// there already (RepairInterruptedInstallation removes what a killed run left).
-int CreateWorkFolder();
+// Creates a new work folder, hidden, with its folder of staged members, and holds both. 0 when none can be
+// made (RepairInterruptedInstallation removes what a killed run left).
+int CreateWorkFolder(WorkFolder* work);
 
 // Moves every staged member into place, the installed files aside, and removes the work folder.
 // An installed file that another program holds open (a sharing violation when it is moved aside) stays:
@@ -40,14 +57,17 @@ int CreateWorkFolder();
 // kInstallFailed when anything else could not be moved, or the queueing was refused, after everything
 // was moved back. A link or junction in the target folder, or a folder where a file goes (or the reverse),
 // fails it before anything moved.
-InstallResult SwitchOver(wchar_t* restartFile, size_t restartChars);
+InstallResult SwitchOver(WorkFolder* work, wchar_t* restartFile, size_t restartChars);
 
-// Removes the work folder and everything in it, never through a link. 1 when it is gone.
-int RemoveWorkFolder();
+// Lets go of the work folder and removes it with everything in it, never through a link (a link met stays,
+// and with it the folders that hold it). 1 when it is gone.
+int RemoveWorkFolder(WorkFolder* work);
 
-// Undoes or finishes what a killed run left in targetFolder (absolute); the current directory stays.
-// 1 when nothing is left (or nothing was there), 0 when the work folder could not be dealt with.
-int RepairInterruptedInstallation(const wchar_t* targetFolder);
+// Undoes or finishes what a killed run left in targetFolder (absolute); the current directory stays. Only
+// a journal whose record names it (install/JournalRecord.h) is carried out, and only where every path it
+// names is reached without a link inside targetFolder; any other work folder is removed without following
+// a link, and refused (when not NULL) is set. 0 when a recorded journal could not be carried out whole.
+int RepairInterruptedInstallation(const wchar_t* targetFolder, int* refused = NULL);
 
 // The outermost folder of folder (absolute) that does not exist yet, into first (capacity chars); empty
 // when folder exists. After a failed first installation RemoveCreatedFolders removes those of them that

@@ -1,5 +1,7 @@
 #include "install/SwitchPlan.h"
 
+#include "install/SafePath.h"
+
 #include <stdlib.h>
 #include <wchar.h>
 
@@ -18,9 +20,61 @@ int Add(Plan* plan, const PlanEntry& entry) {
     return 1;
 }
 
+int HoldNewAsideFolder(Plan* plan, const wchar_t* path) {
+    if (plan->asideCount == plan->asideCapacity) {
+        size_t capacity = plan->asideCapacity ? 2 * plan->asideCapacity : 16;
+        Plan::AsideFolder* grown =
+            (Plan::AsideFolder*)realloc(plan->asideFolders, capacity * sizeof(Plan::AsideFolder));
+        if (grown == NULL)
+            return 0;
+        plan->asideFolders = grown;
+        plan->asideCapacity = capacity;
+    }
+    Plan::AsideFolder& made = plan->asideFolders[plan->asideCount];
+    made.handle = CopyText(made.path, kEntryChars, path) && CreateDirectoryW(path, NULL)
+                      ? HoldFolder(path)
+                      : INVALID_HANDLE_VALUE;
+    if (made.handle == INVALID_HANDLE_VALUE)
+        return 0;
+    plan->asideCount++;
+    return 1;
+}
+
+void FreePlan(Plan* plan) {
+    for (size_t i = 0; i < plan->asideCount; ++i)
+        CloseHandle(plan->asideFolders[i].handle);
+    free(plan->asideFolders);
+    free(plan->entries);
+    plan->asideFolders = NULL;
+    plan->entries = NULL;
+    plan->asideCount = plan->asideCapacity = plan->count = plan->capacity = 0;
+}
+
+int AsideFoldersInPlace(const Plan& plan) {
+    int ok = 1;
+    // The name must still reach the very folder held: one renamed away and replaced by a link (or by
+    // another folder) is another file, whatever the names on the way say.
+    for (size_t i = 0; ok && i < plan.asideCount; ++i) {
+        const DWORD kAllShares = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+        HANDLE named = CreateFileW(plan.asideFolders[i].path, FILE_READ_ATTRIBUTES, kAllShares, NULL,
+                                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
+        BY_HANDLE_FILE_INFORMATION held, found;
+        ok = named != INVALID_HANDLE_VALUE &&
+             GetFileInformationByHandle(plan.asideFolders[i].handle, &held) &&
+             GetFileInformationByHandle(named, &found) &&
+             held.dwVolumeSerialNumber == found.dwVolumeSerialNumber &&
+             held.nFileIndexHigh == found.nFileIndexHigh && held.nFileIndexLow == found.nFileIndexLow &&
+             HandleIsAt(plan.asideFolders[i].handle, plan.asideFolders[i].path);
+        if (named != INVALID_HANDLE_VALUE)
+            CloseHandle(named);
+    }
+    return ok;
+}
+
 int PlanFolder(Plan* plan, const wchar_t* folder) {
     wchar_t pattern[kEntryChars];
-    if (!Join(pattern, kEntryChars, kStagedFolder, L"\\", folder) || !AppendText(pattern, kEntryChars, L"*"))
+    if (!Join(pattern, kEntryChars, plan->work->staged, L"\\", folder) ||
+        !AppendText(pattern, kEntryChars, L"*"))
         return 0;
     WIN32_FIND_DATAW found;
     HANDLE search = FindFirstFileW(pattern, &found);
@@ -31,7 +85,9 @@ int PlanFolder(Plan* plan, const wchar_t* folder) {
         if (IsDots(found.cFileName))
             continue;
         PlanEntry entry = {L'A', INVALID_FILE_ATTRIBUTES, INVALID_HANDLE_VALUE, L""};
-        if (!Join(entry.path, kWideMemberChars, folder, found.cFileName)) {
+        // The writers made every staged entry; a link among them was put there by someone else.
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+            !Join(entry.path, kWideMemberChars, folder, found.cFileName)) {
             ok = 0;
             break;
         }
@@ -51,9 +107,9 @@ int PlanFolder(Plan* plan, const wchar_t* folder) {
             ok = Add(plan, entry);
         } else {
             wchar_t aside[kEntryChars], inner[kWideMemberChars];
-            ok = Join(aside, kEntryChars, kAsideFolder, L"\\", entry.path) &&
-                 (CreateDirectoryW(aside, NULL) || GetLastError() == ERROR_ALREADY_EXISTS) &&
-                 Join(inner, kWideMemberChars, entry.path, L"\\") && PlanFolder(plan, inner);
+            ok = Join(aside, kEntryChars, plan->work->aside, L"\\", entry.path) &&
+                 HoldNewAsideFolder(plan, aside) && Join(inner, kWideMemberChars, entry.path, L"\\") &&
+                 PlanFolder(plan, inner);
         }
     } while (ok && FindNextFileW(search, &found));
     FindClose(search);
@@ -61,7 +117,7 @@ int PlanFolder(Plan* plan, const wchar_t* folder) {
 }
 
 int WriteJournal(const Plan& plan) {
-    HANDLE file = CreateFileW(kJournal, GENERIC_WRITE, 0, NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL);
+    HANDLE file = OpenWithoutLink(plan.work->journal, GENERIC_WRITE, 0, CREATE_NEW, FILE_ATTRIBUTE_NORMAL);
     if (file == INVALID_HANDLE_VALUE)
         return 0;
     wchar_t* buffer = (wchar_t*)malloc(kJournalBufferChars * sizeof(wchar_t));
@@ -88,7 +144,7 @@ int WriteJournal(const Plan& plan) {
 }
 
 int ReadJournal(Plan* plan) {
-    HANDLE file = CreateFileW(kJournal, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    HANDLE file = OpenWithoutLink(plan->work->journal, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, 0);
     if (file == INVALID_HANDLE_VALUE)
         return 0;
     DWORD size = GetFileSize(file, NULL), read = 0;

@@ -22,9 +22,20 @@ struct PlanEntry {
 };
 
 struct Plan {
+    const WorkFolder* work;
     PlanEntry* entries;
     size_t count, capacity;
+    // The folders made below the aside folder for the plan, held until the plan is freed; each is checked
+    // again right before anything moves into it.
+    struct AsideFolder {
+        HANDLE handle;
+        wchar_t path[kEntryChars];
+    } * asideFolders;
+    size_t asideCount, asideCapacity;
 };
+
+// Closes what the plan holds and frees it.
+void FreePlan(Plan* plan);
 
 int Add(Plan* plan, const PlanEntry& entry);
 
@@ -46,29 +57,39 @@ inline int IsDots(const wchar_t* name) {
 struct EntryPaths {
     wchar_t staged[kEntryChars], aside[kEntryChars], beside[kEntryChars];
 
-    int Form(const wchar_t* path) {
-        return Join(staged, kEntryChars, kStagedFolder, L"\\", path) &&
-               Join(aside, kEntryChars, kAsideFolder, L"\\", path) &&
+    int Form(const WorkFolder& work, const wchar_t* path) {
+        return Join(staged, kEntryChars, work.staged, L"\\", path) &&
+               Join(aside, kEntryChars, work.aside, L"\\", path) &&
                Join(beside, kEntryChars, path, kBesideSuffix);
     }
 };
 
 // Plans the staged folder's entries below folder ("" or ending in a backslash) against the installed ones.
+// A link among the staged entries, or among the installed folders, fails it.
 int PlanFolder(Plan* plan, const wchar_t* folder);
+
+// Makes a folder below the work folder (none is there before the plan: the aside folder and those in it)
+// and holds it with the plan.
+int HoldNewAsideFolder(Plan* plan, const wchar_t* path);
+
+// 1 when every folder the plan holds below the aside folder is still where its name says, with no link.
+int AsideFoldersInPlace(const Plan& plan);
 
 // One line per entry: kind, the installed file's attributes in hex, path. Written through to the disk
 // before anything is moved.
 int WriteJournal(const Plan& plan);
 
-// Reads back what WriteJournal wrote; any line that is not an entry with a safe path fails it.
+// Reads back what WriteJournal wrote, through a handle reached without a link; any line that is not an
+// entry with a safe path fails it.
 int ReadJournal(Plan* plan);
 
 // Gives back the installed files: every entry, whether the switch-over reached it or not, in reverse. What
-// the run had moved into place goes into the work folder, which is removed afterwards.
+// the run had moved into place goes into the work folder, which is removed afterwards. Every move is made
+// through the link-safe helper: from a place reached without a link, into a folder reached without one.
 int RollBack(const Plan& plan);
 
-// Removes folder and everything in it, never through a link. checkEach: every entry is checked for a
-// link; else only by the attributes the search gives.
-int RemoveTree(const wchar_t* folder, int checkEach);
+// Removes folder and everything in it, never through a link: every entry is deleted through a handle that
+// proved it is no link; a link met is left where it is, and with it the folders that hold it.
+int RemoveTree(const wchar_t* folder);
 
 } // namespace switchplan

@@ -1,5 +1,6 @@
 #include "install/SwitchPlan.h"
 
+#include "install/JournalRecord.h"
 #include "install/SafePath.h"
 
 #include <stdlib.h>
@@ -13,8 +14,8 @@ int RollBack(const Plan& plan) {
         const PlanEntry& e = plan.entries[i];
         EntryPaths paths;
         wchar_t undone[kEntryChars];
-        if (!paths.Form(e.path) ||
-            _snwprintf(undone, kEntryChars, L"%ls\\undone%u", kWorkFolder, (unsigned)i) <= 0) {
+        if (!paths.Form(*plan.work, e.path) ||
+            _snwprintf(undone, kEntryChars, L"%ls\\undone%u", plan.work->name, (unsigned)i) <= 0) {
             ok = 0;
             continue;
         }
@@ -22,28 +23,27 @@ int RollBack(const Plan& plan) {
         // Only what is moved is checked: an installed link the switch-over refused stays where it is.
         const wchar_t* from = NULL;
         const wchar_t* to = undone;
+        DWORD attributes = INVALID_FILE_ATTRIBUTES;
         int staged = Exists(paths.staged);
         if (e.kind == L'A' && !staged && Exists(e.path)) {
             from = e.path;
         } else if (e.kind == L'R' && Exists(paths.aside)) {
             from = paths.aside;
             to = e.path;
+            attributes = e.attributes;
         } else if (e.kind == L'R' && !staged && Exists(paths.beside)) {
             // Queued for the next start of Windows; without its file the queued step does nothing.
             from = paths.beside;
         }
-        if (from != NULL &&
-            (!IsReachedWithoutLink(from) || !MoveFileExW(from, to, MOVEFILE_REPLACE_EXISTING)))
+        if (from != NULL && !MoveWithoutLink(from, to, attributes))
             ok = 0;
-        else if (from == paths.aside)
-            SetFileAttributesW(e.path, e.attributes);
     }
     return ok;
 }
 
-int RemoveTree(const wchar_t* folder, int checkEach) {
+int RemoveTree(const wchar_t* folder) {
     wchar_t pattern[kEntryChars];
-    if (!Join(pattern, kEntryChars, folder, L"\\*"))
+    if (!Join(pattern, kEntryChars, folder, L"\\*") || !IsReachedWithoutLink(folder))
         return 0;
     WIN32_FIND_DATAW found;
     HANDLE search = FindFirstFileW(pattern, &found);
@@ -54,19 +54,19 @@ int RemoveTree(const wchar_t* folder, int checkEach) {
             if (IsDots(found.cFileName))
                 continue;
             if (!Join(child, kEntryChars, folder, L"\\", found.cFileName) ||
-                (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
-                (checkEach && !IsReachedWithoutLink(child))) {
+                (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
                 ok = 0;
             } else if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                ok &= RemoveTree(child, checkEach);
-            } else if (!DeleteFileW(child)) {
-                SetFileAttributesW(child, FILE_ATTRIBUTE_NORMAL);
-                ok &= DeleteFileW(child) != 0;
+                ok &= RemoveTree(child);
+            } else if (!DeleteWithoutLink(child)) {
+                // A read-only file loses the attribute first; a link is refused by both.
+                ok &= IsReachedWithoutLink(child) && SetFileAttributesW(child, FILE_ATTRIBUTE_NORMAL) &&
+                      DeleteWithoutLink(child);
             }
         } while (FindNextFileW(search, &found));
         FindClose(search);
     }
-    return RemoveDirectoryW(folder) && ok;
+    return ok && RemoveDirectoryW(folder);
 }
 
 } // namespace switchplan
@@ -75,34 +75,97 @@ using namespace switchplan;
 
 namespace {
 
-// Where the work folder holds only what this run put there, the attributes tell links.
-int RemoveWorkFolderChecked(int checkEach) {
-    if (!Exists(kWorkFolder))
-        return 1;
-    return IsReachedWithoutLink(kWorkFolder) && RemoveTree(kWorkFolder, checkEach);
+// A name this setup gives its work folders: kWorkFolder, alone or with a suffix, and nothing that leads
+// elsewhere.
+int IsWorkFolderName(const wchar_t* name) {
+    size_t prefix = wcslen(kWorkFolder);
+    return _wcsnicmp(name, kWorkFolder, prefix) == 0 && (name[prefix] == L'\0' || name[prefix] == L'-') &&
+           wcspbrk(name, L"\\/:") == NULL && IsSafeMemberName(name);
+}
+
+// 1 when every path of the plan lies in a folder reached without a link from the target folder.
+int StaysInside(const Plan& plan) {
+    for (size_t i = 0; i < plan.count; ++i) {
+        wchar_t folder[kWideMemberChars];
+        CopyText(folder, kWideMemberChars, plan.entries[i].path);
+        wchar_t* last = wcsrchr(folder, L'\\');
+        if (last != NULL && (*last = L'\0', !IsReachedWithoutLink(folder)))
+            return 0;
+    }
+    return 1;
+}
+
+// Carries out the recorded work folder's journal: the switch-over is undone where it was not marked
+// done. -1 when there is a journal this setup did not write or whose paths lead out of the folder, which
+// is then not carried out; 0 when carrying it out failed.
+int CarryOutRecordedJournal(const wchar_t* targetFolder, const WorkFolder& work) {
+    if (Exists(work.done))
+        return JournalMatchesRecord(targetFolder, work.done) ? 1 : -1;
+    if (!Exists(work.journal))
+        return 1; // killed while staging: nothing moved yet
+    if (!JournalMatchesRecord(targetFolder, work.journal))
+        return -1;
+    Plan plan = {&work, NULL, 0, 0, NULL, 0, 0};
+    int ok = ReadJournal(&plan) ? (StaysInside(plan) ? RollBack(plan) : -1) : -1;
+    FreePlan(&plan);
+    return ok;
 }
 
 } // namespace
 
-int RemoveWorkFolder() {
-    return RemoveWorkFolderChecked(0);
+int RemoveWorkFolder(WorkFolder* work) {
+    for (int i = 1; i >= 0; --i) {
+        if (work->held[i] != INVALID_HANDLE_VALUE && work->held[i] != NULL)
+            CloseHandle(work->held[i]);
+        work->held[i] = INVALID_HANDLE_VALUE;
+    }
+    return !Exists(work->name) || RemoveTree(work->name);
 }
 
-int RepairInterruptedInstallation(const wchar_t* targetFolder) {
+int RepairInterruptedInstallation(const wchar_t* targetFolder, int* refused) {
     wchar_t previous[kPathChars];
     DWORD length = GetCurrentDirectoryW(kPathChars, previous);
     if (length == 0 || length >= kPathChars || !SetCurrentDirectoryW(targetFolder))
         return 1;
-    int ok = 1;
-    if (Exists(kWorkFolder)) {
-        // Left by another run in a folder others may write: every path is checked before it is touched.
-        if (!Exists(kJournalDone) && Exists(kJournal)) {
-            Plan plan = {NULL, 0, 0};
-            ok = IsReachedWithoutLink(kWorkFolder) && ReadJournal(&plan) && RollBack(plan);
-            free(plan.entries);
+    int ok = 1, distrusted = 0;
+    wchar_t recorded[kWorkNameChars] = L"";
+    WorkFolder work;
+    work.held[0] = work.held[1] = INVALID_HANDLE_VALUE;
+    if (RecordedWorkFolder(targetFolder, recorded)) {
+        if (IsWorkFolderName(recorded) && work.Name(recorded) && Exists(work.name)) {
+            int carried = IsReachedWithoutLink(work.name) ? CarryOutRecordedJournal(targetFolder, work) : -1;
+            distrusted = carried < 0;
+            ok = carried != 0;
         }
-        ok = ok && RemoveWorkFolderChecked(1);
+        // Where giving back failed, the work folder and its record stay for the next run; a journal not
+        // carried out is never looked at again.
+        int removed = ok && (!Exists(work.name) || RemoveWorkFolder(&work));
+        if (removed || distrusted)
+            ForgetJournal(targetFolder);
     }
+    // Any other work folder was left by a run killed before it had a journal, or put there by someone
+    // else: nothing in it is carried out, and what can be removed without following a link goes.
+    wchar_t pattern[kWorkFolderChars];
+    _snwprintf(pattern, kWorkFolderChars, L"%ls*", kWorkFolder);
+    pattern[kWorkFolderChars - 1] = L'\0';
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW(pattern, &found);
+    while (ok && search != INVALID_HANDLE_VALUE) {
+        WorkFolder other;
+        other.held[0] = other.held[1] = INVALID_HANDLE_VALUE;
+        if (IsWorkFolderName(found.cFileName) && _wcsicmp(found.cFileName, recorded) != 0 &&
+            other.Name(found.cFileName)) {
+            distrusted |= Exists(other.journal) || Exists(other.done);
+            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+                RemoveWorkFolder(&other);
+        }
+        if (!FindNextFileW(search, &found))
+            break;
+    }
+    if (search != INVALID_HANDLE_VALUE)
+        FindClose(search);
+    if (refused != NULL)
+        *refused = distrusted;
     SetCurrentDirectoryW(previous);
     return ok;
 }

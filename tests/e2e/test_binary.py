@@ -55,6 +55,8 @@ STRINGS = {
     15: "Übersprungen, weil im Pfad ein Link liegt",
     16: "Einrichtung unvollständig!",
     17: "und %d weitere",
+    20: "Ein Arbeitsordner im Zielverzeichnis stammt nicht von dieser Installation: Er wurde nicht ausgeführt, "
+        "sondern entfernt.",
 }
 
 LOGO = 113

@@ -2,6 +2,7 @@
 installation kept or replaced, and broken payloads refused by the build and, in a program damaged after
 the build, before they touch an installation."""
 import calendar
+import hashlib
 import contextlib
 import os
 import re
@@ -25,6 +26,7 @@ ICONS = os.path.join(FIXTURES, "icons")
 WORK = "C:\\work"
 LOG = WORK + "\\Glimmerly_Install.log"
 HYPHENS = b"-" * 48 + b"\r\n"
+JOURNALS = "Software\\Glimmerly\\Setup\\Journals"
 
 
 def sample_members():
@@ -333,8 +335,11 @@ class InterruptedUpgrade(unittest.TestCase):
             p.put_file("C:\\Glimmerly\\gl_main32.exe", b"a later viewer")
             os.rename(os.path.join(top, "Plugins", "Icons.dll"), os.path.join(work, "old", "Plugins", "Icons.dll"))
             p.put_file("C:\\Glimmerly\\~glimmerly-setup\\new\\Plugins\\Icons.dll", b"a later library")
-            journal = "R 00000020 gl_main32.exe\nR 00000020 Plugins\\Icons.dll\n"
-            p.put_file("C:\\Glimmerly\\~glimmerly-setup\\switch.log", journal.encode("utf-16-le"))
+            journal = "R 00000020 gl_main32.exe\nR 00000020 Plugins\\Icons.dll\n".encode("utf-16-le")
+            p.put_file("C:\\Glimmerly\\~glimmerly-setup\\switch.log", journal)
+            # As the killed run recorded its journal before the switch-over.
+            p.set_value("system", JOURNALS, "C:\\Glimmerly",
+                        "~glimmerly-setup|" + hashlib.sha256(journal).hexdigest())
 
             p.run("/silent /folder=C:\\Glimmerly", cwd=WORK)
             self.assertFalse(p.exists(LOG))
@@ -343,6 +348,28 @@ class InterruptedUpgrade(unittest.TestCase):
             # The library is back before the keep-icons rule reads it, so the newer one stays.
             self.assertEqual(p.read_bytes("C:\\Glimmerly\\Plugins\\Icons.dll"), newer)
             self.assertEqual(os.stat(p.host("C:\\Glimmerly\\Plugins\\Icons.dll")).st_mtime, kept_time)
+            self.assertNotIn("C:\\Glimmerly", p.key("system", JOURNALS) or {})
+
+    def test_a_journal_the_setup_did_not_record_is_not_carried_out(self):
+        """Another user plants a work folder whose journal would move his files through a link into a
+        protected folder: the run leaves them, says so, and installs."""
+        protected = "C:\\windows\\protected"
+        with Prefix("win7") as p:
+            p.put_file(protected + "\\victim.dll", b"protected")
+            top = p.host("C:\\Glimmerly")
+            os.makedirs(top)
+            os.symlink(p.host(protected), os.path.join(top, "sub"))
+            for name in ["planted.dll", "victim.dll"]:
+                p.put_file("C:\\Glimmerly\\~glimmerly-setup\\old\\sub\\" + name, b"the user's")
+            journal = "R 00000000 sub\\planted.dll\nR 00000007 sub\\victim.dll\n"
+            p.put_file("C:\\Glimmerly\\~glimmerly-setup\\switch.log", journal.encode("utf-16-le"))
+            kept = snapshot(p, protected)
+            self.assertEqual(p.run("/silent /folder=C:\\Glimmerly", cwd=WORK).status, 0)
+            self.assertEqual(snapshot(p, protected), kept)
+            self.assertEqual(log_messages(p.read_bytes(LOG)),
+                             [("C:\\Glimmerly\\: " + STRINGS[20]).encode("latin-1")])
+            self.assertFalse(os.path.exists(os.path.join(top, "~glimmerly-setup")))
+            self.assertTrue(p.exists("C:\\Glimmerly\\gl_main32.exe"))
 
 
 class FileInUse(unittest.TestCase):

@@ -93,16 +93,20 @@ int FitsOnVolume(const wchar_t*, unsigned long long, unsigned long long) {
     Unreached("FitsOnVolume");
 }
 
-int CreateWorkFolder() {
+int CreateWorkFolder(WorkFolder*) {
     Unreached("CreateWorkFolder");
 }
 
-InstallResult SwitchOver(wchar_t*, size_t) {
+InstallResult SwitchOver(WorkFolder*, wchar_t*, size_t) {
     Unreached("SwitchOver");
 }
 
-int RemoveWorkFolder() {
+int RemoveWorkFolder(WorkFolder*) {
     Unreached("RemoveWorkFolder");
+}
+
+void ReachStep(const wchar_t*) {
+    Unreached("ReachStep");
 }
 
 int CreateFoldersWithoutLink(const wchar_t*) {

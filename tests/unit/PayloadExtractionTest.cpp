@@ -3,6 +3,7 @@
 #include "install/ArchiveFile.h"
 #include "install/InstallProgress.h"
 #include "install/MemberWriters.h"
+#include "install/JournalRecord.h"
 #include "install/SwitchOver.h"
 
 #include "TestFiles.h"
@@ -432,7 +433,7 @@ TEST_F(Extraction, RepairUndoesOrFinishesAKilledRun) {
         const char* when;
         const char* journal;
         const char* where;
-        const Files& expected;
+        const Files expected;
     } cases[] = {
         {"while staging", "", "TTS---", earlier},
         {"before the first move", "switch.log", "TTSSSS", earlier},
@@ -440,6 +441,8 @@ TEST_F(Extraction, RepairUndoesOrFinishesAKilledRun) {
         {"halfway", "switch.log", "AATSSS", earlier},
         {"after the last move", "switch.log", "AATTTT", earlier},
         {"after the switch-over was marked done", "switch.done", "A-TTTT", later},
+        // A journal this setup did not record is not carried out: the work folder goes, and nothing moves.
+        {"a journal nobody recorded", "switch.log", "ATSSSS", {{"sub/b.txt", "old b"}, {"user.txt", "u"}}},
     };
     for (const auto& c : cases) {
         RemoveTree(target);
@@ -459,10 +462,107 @@ TEST_F(Extraction, RepairUndoesOrFinishesAKilledRun) {
             if (file.first.back() != '/')
                 WriteFile(InTarget(file.first), file.second);
         }
-        EXPECT_EQ(RepairInterruptedInstallation(target.c_str()), 1) << c.when;
+        // As the setup records its journal before the switch-over; the last row is left unrecorded.
+        ForgetJournal(target.c_str());
+        if (c.journal[0] != '\0' && &c != &cases[sizeof cases / sizeof cases[0] - 1]) {
+            ASSERT_TRUE(RecordJournal(target.c_str(), L"~glimmerly-setup",
+                                      InTarget("~glimmerly-setup/" + std::string(c.journal)).c_str()));
+        }
+        int refused = -1;
+        EXPECT_EQ(RepairInterruptedInstallation(target.c_str(), &refused), 1) << c.when;
+        EXPECT_EQ(refused, &c == &cases[sizeof cases / sizeof cases[0] - 1]) << c.when;
         EXPECT_EQ(Tree(target), c.expected) << c.when;
+        wchar_t recorded[kWorkNameChars];
+        EXPECT_FALSE(RecordedWorkFolder(target.c_str(), recorded)) << c.when;
         EXPECT_EQ(CurrentDirectory(), startDirectory) << c.when;
     }
+}
+
+// Runs a shell script of the host on the host names of Windows paths ($1, $2, ...), as another program of
+// the user would plant or remove links: Windows code here cannot make a Unix link, and Wine enforces no
+// sharing against a Unix program.
+void RunOnHost(const char* script, const std::vector<std::wstring>& paths) {
+    typedef char*(__cdecl * UnixName)(const wchar_t*);
+    UnixName unixName =
+        (UnixName)(void*)GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name");
+    ASSERT_NE(unixName, nullptr);
+    wchar_t temp[kTempPathChars];
+    GetTempPathW(kTempPathChars, temp);
+    std::wstring done = std::wstring(temp) + L"glimmerly-host-done";
+    DeleteFileW(done.c_str());
+    std::string command = std::string("Z:\\bin\\sh -c \"") + script + "; touch $0\"";
+    std::vector<std::wstring> all = {done};
+    all.insert(all.end(), paths.begin(), paths.end());
+    for (const std::wstring& path : all) {
+        char* name = unixName(path.c_str());
+        ASSERT_NE(name, nullptr);
+        command += std::string(" \"") + name + "\"";
+        HeapFree(GetProcessHeap(), 0, name);
+    }
+    STARTUPINFOA startup;
+    memset(&startup, 0, sizeof startup);
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process;
+    ASSERT_TRUE(CreateProcessA(NULL, &command[0], NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process));
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    // Wine does not wait for a Unix program's end: the script says when it is done.
+    for (int i = 0; i < 1000 && !Exists(done); ++i)
+        Sleep(10);
+    ASSERT_TRUE(Exists(done));
+    DeleteFileW(done.c_str());
+}
+
+struct PlantedLink {
+    const wchar_t* step; // where the installation is when the link appears
+    const wchar_t* link; // below the target folder
+    const wchar_t* outside;
+    bool swapFolder; // the folder at link is renamed away first
+} planting;
+std::wstring plantTarget, plantOutside;
+
+void PlantLink(const wchar_t* step) {
+    if (wcscmp(step, planting.step) != 0)
+        return;
+    std::wstring link = plantTarget + planting.link;
+    RunOnHost(planting.swapFolder ? "mv $2 $2-away; ln -s $1 $2" : "ln -s $1 $2",
+              {plantOutside + planting.outside, link});
+}
+
+// Another program of the user plants a link in the work folder while an installation runs: nothing is
+// written, moved or deleted through it, outside the target folder nothing changes, and a run that cannot
+// go on gives back the installation as it was.
+TEST_F(Extraction, LinksPlantedDuringTheRunLeadNowhere) {
+    const PlantedLink cases[] = {
+        {L"staging", L"~glimmerly-setup\\new\\Plugins", L"", false},
+        {L"staging", L"~glimmerly-setup\\new\\a.txt", L"\\user.dll", false},
+        {L"switching", L"~glimmerly-setup\\old", L"", true},
+        {L"staging", L"~glimmerly-setup\\planted", L"\\user.dll", false},
+    };
+    plantTarget = target;
+    plantOutside = root + L"\\outside";
+    SetInstallStepHook(PlantLink);
+    for (const PlantedLink& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(std::wstring(c.link)));
+        RunOnHost("rm -rf $1 $2", {target, plantOutside});
+        CreateDirectoryW(target.c_str(), NULL);
+        CreateDirectoryW(plantOutside.c_str(), NULL);
+        WriteFile(plantOutside + L"\\user.dll", "the user's");
+        CreateDirectoryW(InTarget("Plugins").c_str(), NULL);
+        WriteFile(InTarget("a.txt"), "installed a");
+        WriteFile(InTarget("Plugins/b.dll"), "installed b");
+        planting = c;
+        InstallResult result = Extract({FileMember("a.txt", "new a"), FileMember("Plugins/b.dll", "new b")});
+        EXPECT_EQ(Tree(plantOutside), (std::map<std::string, std::string>{{"user.dll", "the user's"}}));
+        // Only the link at the work folder's top is met by nothing but the clean-up, which leaves it.
+        bool completes = &c == &cases[3];
+        EXPECT_EQ(result, completes ? kInstallComplete : kInstallFailed);
+        EXPECT_EQ(ReadFile(InTarget("a.txt")), completes ? "new a" : "installed a");
+        EXPECT_EQ(ReadFile(InTarget("Plugins/b.dll")), completes ? "new b" : "installed b");
+    }
+    SetInstallStepHook(NULL);
+    RunOnHost("rm -rf $1 $2", {target, plantOutside});
+    CreateDirectoryW(target.c_str(), NULL);
 }
 
 TEST_F(Extraction, NameThatClimbsOutFailsTheWholeArchive) {
@@ -586,7 +686,9 @@ TEST_F(Extraction, FailedWriteStopsTheWritersAtOnce) {
         block->data[0] = 'b';
         QueueBlock(writers, block, 1);
         EndMemberFile(writers);
-        ASSERT_TRUE(QueueMemberFile(writers, L"Z:\\dev\\full", NULL, date));
+        // A member's file is always created new, so the device refuses it at once; where the writers run
+        // on threads of their own, the failure reaches the caller with its next block.
+        EXPECT_EQ(QueueMemberFile(writers, L"Z:\\dev\\full", NULL, date), threads > 0);
         int taken = 0;
         for (; taken < 4 * kWriterBlocks && (block = TakeBlock(writers)) != NULL; ++taken)
             QueueBlock(writers, block, kWriterBlockBytes);
