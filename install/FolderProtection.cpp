@@ -25,7 +25,9 @@ int IsTrusted(PSID sid, int creatorCounts) {
     return 0;
 }
 
-int IsElevated() {
+} // namespace
+
+int RunsAsAdministrator() {
     SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
     PSID administrators = NULL;
     BOOL member = FALSE;
@@ -37,6 +39,8 @@ int IsElevated() {
     FreeSid(administrators);
     return member != FALSE;
 }
+
+namespace {
 
 int KeepsAcls(const wchar_t* folder) {
     wchar_t volume[MAX_PATH];
@@ -79,7 +83,7 @@ int Apply(const wchar_t* folder, const wchar_t* sddl) {
     return ok;
 }
 
-const FolderSecurity systemSecurity = {IsElevated, KeepsAcls, OnlyAdministratorsWrite, Apply};
+const FolderSecurity systemSecurity = {RunsAsAdministrator, KeepsAcls, OnlyAdministratorsWrite, Apply};
 const FolderSecurity* security = &systemSecurity;
 
 } // namespace

@@ -18,6 +18,9 @@ struct FolderSecurity {
     int (*apply)(const wchar_t* folder, const wchar_t* sddl); // 1 when set
 };
 
+// 1 when this process has the rights of the Administrators group (elevated, where the system splits them).
+int RunsAsAdministrator();
+
 // NULL puts the system's calls back.
 void SetFolderSecurity(const FolderSecurity* security);
 

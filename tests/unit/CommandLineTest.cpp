@@ -1,8 +1,10 @@
 #include "app/CommandLine.h"
+#include "app/StartUp.h"
 #include "install/InstallOptions.h"
 #include "shell/FileTypeCatalogue.h"
 
 #include <gtest/gtest.h>
+#include <windows.h>
 #include <string>
 
 namespace {
@@ -144,6 +146,42 @@ TEST(CommandLine, FolderValueIsBoundedBySwitchLength) {
     EXPECT_EQ(wcslen(options.targetFolder), 252u);
     InstallOptions ini = Read(L"setup.exe /silent /ini=" + folder);
     EXPECT_EQ(wcslen(ini.iniFolder), 255u);
+}
+
+// The names are claimed for the rest of the process, so every row has a namespace of its own.
+const wchar_t* lockPrefix = NULL;
+int lockElevated = 0;
+int Elevated() {
+    return lockElevated;
+}
+int Namespace(wchar_t* prefix, unsigned chars) {
+    return lockPrefix != NULL && wcslen(lockPrefix) < chars && wcscpy(prefix, lockPrefix) != NULL;
+}
+
+// A standard user's program that holds "Local\GlimmerlySetup" blocks a setup only where no private
+// namespace can be had, or the setup lacks the rights for it; another setup with those rights always does.
+TEST(SetupLock, ASquattedNameBlocksOnlyWithoutThePrivateNamespace) {
+    HANDLE squatter = CreateMutexW(NULL, FALSE, L"Local\\GlimmerlySetup");
+    ASSERT_NE(squatter, nullptr);
+    const SetupLockCalls calls = {Elevated, Namespace};
+    SetSetupLockCalls(&calls);
+    const struct {
+        int elevated;
+        const wchar_t* prefix;
+        int claimed;
+    } rows[] = {
+        {1, L"Local\\GlimmerlyLockA-", 1}, // the squatter is no setup
+        {1, L"Local\\GlimmerlyLockA-", 0}, // a setup with the rights holds it
+        {0, L"Local\\GlimmerlyLockB-", 0}, // without the rights: the names as before
+        {1, NULL, 0},                      // no private namespace (before Vista, Wine)
+    };
+    for (const auto& row : rows) {
+        lockElevated = row.elevated;
+        lockPrefix = row.prefix;
+        EXPECT_EQ(ClaimSetupLock(), row.claimed) << row.elevated << (row.prefix != NULL);
+    }
+    SetSetupLockCalls(NULL);
+    CloseHandle(squatter);
 }
 
 } // namespace

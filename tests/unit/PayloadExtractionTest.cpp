@@ -478,6 +478,30 @@ TEST_F(Extraction, RepairUndoesOrFinishesAKilledRun) {
     }
 }
 
+// The digests of runs of "a" as a reference implementation gives them (the million is FIPS 180-4's), around
+// the block and padding boundaries, by which a journal is recognised.
+TEST(Sha256, DigestsAcrossTheBlockBoundaries) {
+    const struct {
+        size_t length;
+        const char* digest;
+    } rows[] = {
+        {0, "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+        {55, "9f4390f8d30c2dd92ec9f095b65e2b9ae9b0a925a5258e241c9f1e910f734318"},
+        {56, "b35439a4ac6f0948b6d6f9e3c6af0f5f590ce20f1bde7090ef7970686ec6738a"},
+        {64, "ffe054fe7ae0cb6dc65c3af9b61d5209f439851db43d0ba5997337df154668eb"},
+        {1000000, "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
+    };
+    for (const auto& row : rows) {
+        std::string data(row.length, 'a');
+        unsigned char digest[kSha256Bytes];
+        Sha256(data.data(), data.size(), digest);
+        char hex[2 * kSha256Bytes + 1];
+        for (int i = 0; i < kSha256Bytes; ++i)
+            snprintf(hex + 2 * i, 3, "%02x", digest[i]);
+        EXPECT_STREQ(hex, row.digest) << row.length;
+    }
+}
+
 // Runs a shell script of the host on the host names of Windows paths ($1, $2, ...), as another program of
 // the user would plant or remove links: Windows code here cannot make a Unix link, and Wine enforces no
 // sharing against a Unix program.
