@@ -137,7 +137,8 @@ TEST_F(Driver, TheTargetFolderIsProtectedBeforeAnythingIsWrittenIntoIt) {
         const wchar_t* applied; // what the folder held then; NULL: not asked for
     } rows[] = {
         {"created by the run", 1, 1, 0, 1, false, L""},
-        {"there already, with a user's file", 1, 1, 0, 1, true, L" user.txt"},
+        // Before the leftover of a killed run is dealt with, which writes too.
+        {"there already, with a user's file", 1, 1, 0, 1, true, L" user.txt ~glimmerly-setup"},
         {"already for administrators only", 1, 1, 1, 1, true, NULL},
         {"not elevated", 0, 1, 0, 1, true, NULL},
         {"a volume without ACLs", 1, 0, 0, 1, true, NULL},
@@ -150,6 +151,7 @@ TEST_F(Driver, TheTargetFolderIsProtectedBeforeAnythingIsWrittenIntoIt) {
         if (row.existing) {
             CreateDirectoryW(target.c_str(), NULL);
             WriteFileBytes(target + L"user.txt", "u");
+            CreateDirectoryW((target + L"~glimmerly-setup").c_str(), NULL);
         }
         wcscpy(options.targetFolder, target.c_str());
         EXPECT_NE(RunInstallation(options), kInstallComplete) << row.what; // this program has no payload
@@ -162,6 +164,7 @@ TEST_F(Driver, TheTargetFolderIsProtectedBeforeAnythingIsWrittenIntoIt) {
             EXPECT_NE(Log().find("Fehler beim Installieren!"), std::string::npos);
         }
         DeleteFileW((target + L"user.txt").c_str());
+        RemoveDirectoryW((target + L"~glimmerly-setup").c_str());
         RemoveDirectoryW((target + L"Plugins").c_str());
         RemoveDirectoryW(target.c_str());
     }

@@ -434,6 +434,7 @@ TEST_F(Extraction, RepairUndoesOrFinishesAKilledRun) {
         const char* journal;
         const char* where;
         const Files expected;
+        int record = 1; // 0: none; 2: the journal changed after it was recorded
     } cases[] = {
         {"while staging", "", "TTS---", earlier},
         {"before the first move", "switch.log", "TTSSSS", earlier},
@@ -442,7 +443,12 @@ TEST_F(Extraction, RepairUndoesOrFinishesAKilledRun) {
         {"after the last move", "switch.log", "AATTTT", earlier},
         {"after the switch-over was marked done", "switch.done", "A-TTTT", later},
         // A journal this setup did not record is not carried out: the work folder goes, and nothing moves.
-        {"a journal nobody recorded", "switch.log", "ATSSSS", {{"sub/b.txt", "old b"}, {"user.txt", "u"}}},
+        {"a journal nobody recorded", "switch.log", "ATSSSS", {{"sub/b.txt", "old b"}, {"user.txt", "u"}}, 0},
+        {"a journal changed after it was recorded",
+         "switch.log",
+         "ATSSSS",
+         {{"sub/b.txt", "old b"}, {"user.txt", "u"}},
+         2},
     };
     for (const auto& c : cases) {
         RemoveTree(target);
@@ -462,15 +468,20 @@ TEST_F(Extraction, RepairUndoesOrFinishesAKilledRun) {
             if (file.first.back() != '/')
                 WriteFile(InTarget(file.first), file.second);
         }
-        // As the setup records its journal before the switch-over; the last row is left unrecorded.
+        // As the setup records its journal before the switch-over.
         ForgetJournal(target.c_str());
-        if (c.journal[0] != '\0' && &c != &cases[sizeof cases / sizeof cases[0] - 1]) {
-            ASSERT_TRUE(RecordJournal(target.c_str(), L"~glimmerly-setup",
-                                      InTarget("~glimmerly-setup/" + std::string(c.journal)).c_str()));
+        std::wstring written = InTarget("~glimmerly-setup/" + std::string(c.journal));
+        if (c.journal[0] != '\0' && c.record > 0) {
+            ASSERT_TRUE(RecordJournal(target.c_str(), L"~glimmerly-setup", written.c_str()));
+        }
+        if (c.record == 2) {
+            std::string changed = ReadFile(written);
+            changed[2 * strlen("R 0000002")] = '1'; // still a journal, with other attributes
+            WriteFile(written, changed);
         }
         int refused = -1;
         EXPECT_EQ(RepairInterruptedInstallation(target.c_str(), &refused), 1) << c.when;
-        EXPECT_EQ(refused, &c == &cases[sizeof cases / sizeof cases[0] - 1]) << c.when;
+        EXPECT_EQ(refused, c.record != 1) << c.when;
         EXPECT_EQ(Tree(target), c.expected) << c.when;
         wchar_t recorded[kWorkNameChars];
         EXPECT_FALSE(RecordedWorkFolder(target.c_str(), recorded)) << c.when;
@@ -586,6 +597,27 @@ TEST_F(Extraction, LinksPlantedDuringTheRunLeadNowhere) {
     }
     SetInstallStepHook(NULL);
     RunOnHost("rm -rf $1 $2", {target, plantOutside});
+    CreateDirectoryW(target.c_str(), NULL);
+}
+
+// A journal this setup recorded is still not carried out where a folder it names was replaced by a link
+// meanwhile: the files would move through it.
+TEST_F(Extraction, RecordedJournalThroughALinkIsNotCarriedOut) {
+    const std::wstring outside = root + L"\\outside";
+    RunOnHost("rm -rf $1; mkdir -p $1 $2/~glimmerly-setup/old/sub; ln -s $1 $2/sub", {outside, target});
+    WriteFile(outside + L"\\b.txt", "the user's");
+    WriteFile(InTarget("~glimmerly-setup/old/sub/b.txt"), "old b");
+    const std::string journal = "R 00000020 sub\\b.txt\n";
+    WriteFile(InTarget("~glimmerly-setup/switch.log"),
+              std::string((const char*)Widen(journal).c_str(), 2 * journal.size()));
+    ASSERT_TRUE(
+        RecordJournal(target.c_str(), L"~glimmerly-setup", InTarget("~glimmerly-setup/switch.log").c_str()));
+    int refused = 0;
+    EXPECT_EQ(RepairInterruptedInstallation(target.c_str(), &refused), 1);
+    EXPECT_EQ(refused, 1);
+    EXPECT_EQ(Tree(outside), (std::map<std::string, std::string>{{"b.txt", "the user's"}}));
+    EXPECT_FALSE(Exists(InTarget("~glimmerly-setup")));
+    RunOnHost("rm -rf $1 $2", {outside, target});
     CreateDirectoryW(target.c_str(), NULL);
 }
 
