@@ -90,6 +90,8 @@ int CarryOutEntry(PlanEntry& e, SwitchWork* work) {
     EntryPaths paths;
     if (!paths.Form(*work->plan->work, e.path))
         return 0;
+    if (e.kind == L'D')
+        return MoveAside(e, paths.aside, work->finalBase);
     if (e.kind == L'R' && !MoveAside(e, paths.aside, work->finalBase)) {
         if (GetLastError() != ERROR_SHARING_VIOLATION)
             return 0;
@@ -104,10 +106,58 @@ unsigned __stdcall CarryOutShare(void* argument) {
     SwitchShare* share = (SwitchShare*)argument;
     SwitchWork* work = share->work;
     for (size_t i = share->first; i < work->plan->count && !work->failed; i += kSwitchThreads) {
-        if (!CarryOutEntry(work->plan->entries[i], work))
+        PlanEntry& e = work->plan->entries[i];
+        if (e.kind != L'D' && !CarryOutEntry(e, work))
             InterlockedExchange(&work->failed, 1);
     }
     return 0;
+}
+
+// An earlier run's replacements go aside before any new file can be queued in their place.
+void CarryOutEarlierReplacements(SwitchWork* work) {
+    for (size_t i = 0; i < work->plan->count && !work->failed; ++i) {
+        PlanEntry& e = work->plan->entries[i];
+        if (e.kind == L'D' && !CarryOutEntry(e, work))
+            work->failed = 1;
+    }
+}
+
+// What could not be deleted after the switch-over (a program of the old installation still running) is
+// queued for deletion when Windows starts again; the run then needs the restart, and a later run removes
+// the work folder. The number of such files; restartFile gets the first one's installed name.
+int QueueLeftovers(const wchar_t* folder, const wchar_t* installed, wchar_t* restartFile,
+                   size_t restartChars) {
+    wchar_t pattern[kEntryChars];
+    WIN32_FIND_DATAW found;
+    HANDLE search =
+        Join(pattern, kEntryChars, folder, L"\\*") ? FindFirstFileW(pattern, &found) : INVALID_HANDLE_VALUE;
+    int count = 0;
+    while (search != INVALID_HANDLE_VALUE) {
+        wchar_t path[kEntryChars], name[kWideMemberChars];
+        if (!IsDots(found.cFileName) && !(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+            Join(path, kEntryChars, folder, L"\\", found.cFileName) &&
+            Join(name, kWideMemberChars, installed, found.cFileName)) {
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                wchar_t inner[kWideMemberChars];
+                count += Join(inner, kWideMemberChars, name, L"\\")
+                             ? QueueLeftovers(path, inner, restartFile, restartChars)
+                             : 0;
+            } else {
+                // Where the system refuses to queue it, a later run removes it all the same.
+                MoveFileExW(path, NULL, MOVEFILE_DELAY_UNTIL_REBOOT);
+                if (count++ == 0 && restartFile != NULL && restartFile[0] == L'\0') {
+                    DWORD length = GetFullPathNameW(name, (DWORD)restartChars, restartFile, NULL);
+                    if (length == 0 || length >= restartChars)
+                        CopyText(restartFile, restartChars, name);
+                }
+            }
+        }
+        if (!FindNextFileW(search, &found)) {
+            FindClose(search);
+            break;
+        }
+    }
+    return count;
 }
 
 // Closes the handles of the files moved aside; after a completed switch-over the files go with them.
@@ -236,6 +286,8 @@ InstallResult SwitchOver(WorkFolder* folders, wchar_t* restartFile, size_t resta
     // and replaced by a link meanwhile would lead the files elsewhere.
     planned = planned && AsideFoldersInPlace(plan);
     if (planned)
+        CarryOutEarlierReplacements(&work);
+    if (planned && !work.failed)
         RunShares(CarryOutShare, &work);
     int done =
         planned && !work.failed && MoveFileExW(folders->journal, folders->done, MOVEFILE_WRITE_THROUGH);
@@ -251,5 +303,7 @@ InstallResult SwitchOver(WorkFolder* folders, wchar_t* restartFile, size_t resta
     // What is left behind now is the previous version; the next run removes it should this fail.
     if (RemoveWorkFolder(folders))
         ForgetJournal(target);
+    else if (QueueLeftovers(folders->aside, L"", restartFile, restartChars) > 0)
+        return kInstallRestartNeeded;
     return work.queued > 0 ? kInstallRestartNeeded : kInstallComplete;
 }

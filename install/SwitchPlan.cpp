@@ -71,6 +71,22 @@ int AsideFoldersInPlace(const Plan& plan) {
     return ok;
 }
 
+namespace {
+
+// An earlier run that found the file held open left its new file beside it, queued to replace it when
+// Windows starts again. That file is moved aside before anything else ('D'), so the file installed now
+// wins after the restart too (the queued step then finds nothing to move), and is given back with its
+// queued step should this run fail.
+int PlanEarlierReplacement(Plan* plan, const wchar_t* path) {
+    PlanEntry entry = {L'D', INVALID_FILE_ATTRIBUTES, INVALID_HANDLE_VALUE, L""};
+    if (!Join(entry.path, kWideMemberChars, path, kBesideSuffix))
+        return 0;
+    entry.attributes = GetFileAttributesW(entry.path);
+    return entry.attributes == INVALID_FILE_ATTRIBUTES || Add(plan, entry);
+}
+
+} // namespace
+
 int PlanFolder(Plan* plan, const wchar_t* folder) {
     wchar_t pattern[kEntryChars];
     if (!Join(pattern, kEntryChars, plan->work->staged, L"\\", folder) ||
@@ -92,6 +108,10 @@ int PlanFolder(Plan* plan, const wchar_t* folder) {
             break;
         }
         int stagedFolder = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        if (!stagedFolder && !PlanEarlierReplacement(plan, entry.path)) {
+            ok = 0;
+            break;
+        }
         entry.attributes = GetFileAttributesW(entry.path);
         if (entry.attributes == INVALID_FILE_ATTRIBUTES) {
             ok = Add(plan, entry);
@@ -161,7 +181,7 @@ int ReadJournal(Plan* plan) {
             break;
         *end = L'\0';
         PlanEntry entry = {line[0], (DWORD)wcstoul(line + 2, NULL, 16), INVALID_HANDLE_VALUE, L""};
-        ok = (entry.kind == L'A' || entry.kind == L'R') &&
+        ok = (entry.kind == L'A' || entry.kind == L'R' || entry.kind == L'D') &&
              CopyText(entry.path, kWideMemberChars, line + 11) && IsSafeMemberName(entry.path) &&
              Add(plan, entry);
         line = end + 1;

@@ -13,7 +13,8 @@ namespace switchplan {
 enum { kEntryChars = kWideMemberChars + 48, kFolderChars = 1024, kJournalBufferChars = 16384 };
 
 // One step of the switch-over. 'A': nothing is installed under that name; the member (a file, or a folder
-// with everything in it) is moved into place. 'R': an installed file is moved aside and replaced.
+// with everything in it) is moved into place. 'R': an installed file is moved aside and replaced. 'D': an
+// earlier run's replacement waiting for the restart is moved aside (before any other step) and deleted.
 struct PlanEntry {
     wchar_t kind;
     DWORD attributes; // of the installed file, given back with it

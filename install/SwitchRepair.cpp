@@ -4,9 +4,68 @@
 #include "install/SafePath.h"
 
 #include <stdlib.h>
+#include <string.h>
 #include <wchar.h>
 
 namespace switchplan {
+
+namespace {
+
+const wchar_t* kSessionManager = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+
+// Takes the last step queued for the next start of Windows that moves source (a full path) out of the
+// queue, so the queue is as it was before this run added it.
+void ForgetQueuedRename(const wchar_t* source) {
+    HKEY key = NULL;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &key) !=
+        ERROR_SUCCESS)
+        return;
+    DWORD type = 0, bytes = 0;
+    wchar_t* queue = NULL;
+    if (RegQueryValueExW(key, L"PendingFileRenameOperations", NULL, &type, NULL, &bytes) == ERROR_SUCCESS &&
+        type == REG_MULTI_SZ &&
+        (queue = (wchar_t*)calloc(bytes / sizeof(wchar_t) + 2, sizeof(wchar_t))) != NULL &&
+        RegQueryValueExW(key, L"PendingFileRenameOperations", NULL, &type, (BYTE*)queue, &bytes) ==
+            ERROR_SUCCESS) {
+        // Pairs of NT names: the source, then the target ("!" in front: replacing it), or empty to delete.
+        size_t chars = bytes / sizeof(wchar_t), found = chars, end = 0;
+        for (size_t at = 0; at < chars && queue[at] != L'\0';) {
+            size_t target = at + wcslen(queue + at) + 1;
+            size_t next = target < chars ? target + wcslen(queue + target) + 1 : chars;
+            const wchar_t* name = queue + at;
+            if (wcsncmp(name, L"\\??\\", 4) == 0 && _wcsicmp(name + 4, source) == 0) {
+                found = at;
+                end = next;
+            }
+            at = next;
+        }
+        if (found < chars) {
+            memmove(queue + found, queue + end, (chars - end) * sizeof(wchar_t));
+            size_t left = chars - (end - found);
+            if (left <= 1 || queue[0] == L'\0')
+                RegDeleteValueW(key, L"PendingFileRenameOperations");
+            else
+                RegSetValueExW(key, L"PendingFileRenameOperations", 0, REG_MULTI_SZ, (const BYTE*)queue,
+                               (DWORD)(left * sizeof(wchar_t)));
+        }
+    }
+    free(queue);
+    RegCloseKey(key);
+}
+
+// Whether the plan, before entry end, moves aside an earlier run's replacement of path.
+int HasEarlierReplacement(const Plan& plan, size_t end, const wchar_t* path) {
+    wchar_t beside[kWideMemberChars];
+    if (!Join(beside, kWideMemberChars, path, kBesideSuffix))
+        return 0;
+    for (size_t i = 0; i < end; ++i) {
+        if (plan.entries[i].kind == L'D' && _wcsicmp(plan.entries[i].path, beside) == 0)
+            return 1;
+    }
+    return 0;
+}
+
+} // namespace
 
 int RollBack(const Plan& plan) {
     int ok = 1;
@@ -27,7 +86,7 @@ int RollBack(const Plan& plan) {
         int staged = Exists(paths.staged);
         if (e.kind == L'A' && !staged && Exists(e.path)) {
             from = e.path;
-        } else if (e.kind == L'R' && Exists(paths.aside)) {
+        } else if ((e.kind == L'R' || e.kind == L'D') && Exists(paths.aside)) {
             from = paths.aside;
             to = e.path;
             attributes = e.attributes;
@@ -35,8 +94,15 @@ int RollBack(const Plan& plan) {
             // Queued for the next start of Windows; without its file the queued step does nothing.
             from = paths.beside;
         }
+        // The queued step stays where an earlier run queued the same one, for its file given back below.
+        wchar_t queued[kFolderChars];
+        DWORD length = from == paths.beside && !HasEarlierReplacement(plan, i, e.path)
+                           ? GetFullPathNameW(from, kFolderChars, queued, NULL)
+                           : 0;
         if (from != NULL && !MoveWithoutLink(from, to, attributes))
             ok = 0;
+        else if (length > 0 && length < kFolderChars)
+            ForgetQueuedRename(queued);
     }
     return ok;
 }
@@ -100,7 +166,7 @@ int StaysInside(const Plan& plan) {
 // is then not carried out; 0 when carrying it out failed.
 int CarryOutRecordedJournal(const wchar_t* targetFolder, const WorkFolder& work) {
     if (Exists(work.done))
-        return JournalMatchesRecord(targetFolder, work.done) ? 1 : -1;
+        return 1; // the switch-over was done: what is left is the previous version, to be removed
     if (!Exists(work.journal))
         return 1; // killed while staging: nothing moved yet
     if (!JournalMatchesRecord(targetFolder, work.journal))
@@ -155,7 +221,8 @@ int RepairInterruptedInstallation(const wchar_t* targetFolder, int* refused) {
         other.held[0] = other.held[1] = INVALID_HANDLE_VALUE;
         if (IsWorkFolderName(found.cFileName) && _wcsicmp(found.cFileName, recorded) != 0 &&
             other.Name(found.cFileName)) {
-            distrusted |= Exists(other.journal) || Exists(other.done);
+            // A switch-over marked done left only files to remove (a program that was still running).
+            distrusted |= Exists(other.journal);
             if (!(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
                 RemoveWorkFolder(&other);
         }

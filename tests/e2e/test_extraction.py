@@ -17,7 +17,8 @@ import zipfile
 
 from peinfo import PeFile
 from test_binary import STRINGS
-from winetest import FIXTURES, PRODUCT_DIR, SETUP_EXE, Prefix, _wine, exit_status, stop_server
+from winetest import (FIXTURES, PRODUCT_DIR, SETUP_EXE, WINE, Prefix, _env, _wine, exit_status, launcher,
+                      stop_server)
 
 CHECK_PAYLOAD = os.path.join(os.path.dirname(__file__), "..", "..", "tools", "check_payload.py")
 
@@ -402,6 +403,104 @@ class FileInUse(unittest.TestCase):
             stop_server(p.path)
             self.assertEqual(p.read_bytes(held), sample["gl_about.txt"])
             self.assertFalse(p.exists(held + "~glimmerly-new"))
+
+
+    def start(self, p, program, arguments, marker):
+        """Starts a program of the prefix in the background and waits until it made marker."""
+        env = _env(p.path, {"GLIMMERLY_COMMAND_LINE": '"%s" %s' % (program, arguments),
+                            "GLIMMERLY_NO_WAIT": "1"}, p.arch)
+        proc = subprocess.Popen([WINE, launcher()], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        p._background.append(proc)
+        proc.wait(timeout=60)
+        for _ in range(300):
+            if p.exists(marker):
+                break
+            time.sleep(0.1)
+        os.unlink(p.host(marker))
+
+    def hold(self, p, path):
+        if not p.exists("C:\\hold_file.exe"):
+            p.put_file("C:\\hold_file.exe", fixture_bytes("hold_file.exe"))
+        self.start(p, "C:\\hold_file.exe", path + " 120 C:\\held", "C:\\held")
+
+    def queue(self, p):
+        """The steps queued for the next start of Windows, asked of the running system: a new server would
+        start Windows again and carry them out."""
+        key = "HKLM\\SYSTEM\\CurrentControlSet\\Control\\Session Manager"
+        out = _wine(p.path, "reg", "query", key, "/v", "PendingFileRenameOperations", check=False).stdout
+        return [line.strip() for line in out.decode("latin-1").splitlines() if "PendingFileRename" in line]
+
+    def install(self, p):
+        """Programs the run starts live on with a holder: no output is waited for, only the status."""
+        run = p.start("/silent /folder=C:\\Glimmerly", cwd=WORK)
+        run.wait(timeout=120)
+        return exit_status(run.stdout.readline())
+
+    def test_an_earlier_queued_replacement_is_taken_over_or_given_back(self):
+        sample = dict((info.filename, data) for info, data in sample_members())
+        held = "C:\\Glimmerly\\gl_about.txt"
+        beside = held + "~glimmerly-new"
+        with Prefix("win7") as p:
+            p.run("/silent /folder=C:\\Glimmerly", cwd=WORK)
+            p.put_file(held, b"earlier about")
+            self.hold(p, held)
+            self.assertEqual(self.install(p), 3010)
+            p.put_file(beside, b"queued about")  # as a payload of other bytes would have left it
+            queued = self.queue(p)
+            self.assertEqual(len(queued), 1)
+
+            # A second installation fails while the file is still held: the earlier replacement and its
+            # queued step are back as they were, and the restart carries them out.
+            os.unlink(p.host("C:\\Glimmerly\\gl_options.txt"))
+            os.symlink(p.host("C:\\windows\\win.ini"), p.host("C:\\Glimmerly\\gl_options.txt"))
+            self.assertEqual(self.install(p), 1603)
+            self.assertEqual(self.queue(p), queued)
+            self.assertEqual(p.read_bytes(beside), b"queued about")
+            os.unlink(p.host("C:\\Glimmerly\\gl_options.txt"))
+            stop_server(p.path)
+            _wine(p.path, "wineboot", "-r")
+            self.assertEqual(p.read_bytes(held), b"queued about")
+
+            # Queued again, then the holder ends and a second installation completes: its file wins now
+            # and after the restart, and no replacement is left.
+            self.hold(p, held)
+            self.assertEqual(self.install(p), 3010)
+            p.put_file(beside, b"queued about")
+            _wine(p.path, "taskkill", "/f", "/im", "hold_file.exe", check=False)
+            os.unlink(p.host(LOG))
+            self.assertEqual(self.install(p), 0)
+            self.assertFalse(p.exists(beside))
+            self.assertFalse(p.exists(LOG))
+            stop_server(p.path)
+            _wine(p.path, "wineboot", "-r")
+            self.assertEqual(p.read_bytes(held), sample["gl_about.txt"])
+
+    def test_a_running_program_of_the_installation_is_removed_at_the_restart(self):
+        sample = dict((info.filename, data) for info, data in sample_members())
+        program = "C:\\Glimmerly\\Plugins\\Converter.exe"
+        with Prefix("win7") as p:
+            p.run("/silent /folder=C:\\Glimmerly", cwd=WORK)
+            p.put_file(program, fixture_bytes("hold_file.exe"))
+            p.put_file("C:\\other.txt", b"")
+            self.start(p, program, "C:\\other.txt 120 C:\\running", "C:\\running")
+            # The old program keeps running until the restart: the run says so.
+            self.assertEqual(self.install(p), 3010)
+            self.assertEqual(log_messages(p.read_bytes(LOG)), [(program + ": " + STRINGS[12]).encode("latin-1")])
+            self.assertEqual(p.read_bytes(program), sample["Plugins/Converter.exe"])
+            # The next run installs normally while it still runs.
+            os.unlink(p.host(LOG))
+            self.assertEqual(self.install(p), 0)
+            self.assertFalse(p.exists(LOG))
+            stop_server(p.path)
+            _wine(p.path, "wineboot", "-r")
+            self.assertEqual(self.install(p), 0)
+            self.assertEqual([name for name in os.listdir(p.host("C:\\Glimmerly")) if "~glimmerly" in name], [])
+            self.assertFalse(p.exists(LOG), "what is left of a finished switch-over is no stranger's")
+
+
+def fixture_bytes(name):
+    with open(os.path.join(FIXTURES, name), "rb") as handle:
+        return handle.read()
 
 
 if __name__ == "__main__":
