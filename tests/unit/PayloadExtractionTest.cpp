@@ -4,6 +4,7 @@
 #include "install/InstallProgress.h"
 #include "install/MemberWriters.h"
 #include "install/SwitchOver.h"
+#include "install/SwitchPlan.h"
 
 #include "TestFiles.h"
 #include "TestZip.h"
@@ -574,10 +575,14 @@ TEST_F(Extraction, WritersPassEveryMemberThroughTheBoundedQueue) {
 }
 
 // Wine writes Z:\\dev\\full to the host's /dev/full, where every write fails as on a full disk. The first
-// failed write stops the caller at once: no further block, no later member.
+// failed write stops the caller at once: no further block, no later member. A member queued before the
+// failure was known may have been started by the other writer: it stops there, cut and undated.
 TEST_F(Extraction, FailedWriteStopsTheWritersAtOnce) {
     const uint32_t date = TestMember::DosDateTime(2021, 3, 4, 5, 6, 8);
-    for (int threads : {0, 1, (int)kWriterThreads}) {
+    FILETIME local, dated;
+    DosDateTimeToFileTime(HIWORD(date), LOWORD(date), &local);
+    LocalFileTimeToFileTime(&local, &dated);
+    for (int threads : {0, 1, (int)kWriterThreads, (int)kWriterThreads, (int)kWriterThreads}) {
         SCOPED_TRACE(threads);
         SetCurrentDirectoryW(target.c_str());
         MemberWriters* writers = StartMemberWriters(threads);
@@ -587,17 +592,73 @@ TEST_F(Extraction, FailedWriteStopsTheWritersAtOnce) {
         QueueBlock(writers, block, 1);
         EndMemberFile(writers);
         ASSERT_TRUE(QueueMemberFile(writers, L"Z:\\dev\\full", NULL, date));
-        int taken = 0;
-        for (; taken < 4 * kWriterBlocks && (block = TakeBlock(writers)) != NULL; ++taken)
-            QueueBlock(writers, block, kWriterBlockBytes);
+        QueueBlock(writers, TakeBlock(writers), kWriterBlockBytes);
         EndMemberFile(writers);
-        EXPECT_LT(taken, 4 * kWriterBlocks);
+        int taken = 0;
+        if (QueueMemberFile(writers, L"cut.txt", NULL, date)) {
+            for (; taken < 64 * kWriterBlocks && (block = TakeBlock(writers)) != NULL; ++taken)
+                QueueBlock(writers, block, kWriterBlockBytes);
+            EndMemberFile(writers);
+        }
+        EXPECT_LT(taken, 64 * kWriterBlocks);
+        EXPECT_EQ(TakeBlock(writers), nullptr);
         EXPECT_FALSE(QueueMemberFile(writers, L"after.txt", NULL, date));
         EXPECT_EQ(FinishMemberWriters(writers), -1);
         EXPECT_EQ(ReadFile(InTarget("before.txt")), "b");
+        EXPECT_NE(Ticks(LastWriteTime(InTarget("cut.txt"))), Ticks(dated));
         EXPECT_FALSE(Exists(InTarget("after.txt")));
         SetCurrentDirectoryW(startDirectory.c_str());
+        DeleteFileW(InTarget("cut.txt").c_str());
     }
+}
+
+// The members fit while their bytes and each file's slack stay within the free bytes, measured again
+// until the volume stood still meanwhile; where the system cannot tell, the writes find out.
+TEST_F(Extraction, FitsOnVolumeUpToTheLastFreeByte) {
+    const struct {
+        long long beyondFree;
+        unsigned long long files;
+        int fits;
+    } cases[] = {
+        {0, 0, 1}, {1, 0, 0}, {-kFileSlackBytes, 1, 1}, {1 - kFileSlackBytes, 1, 0}, {-(1LL << 20), 256, 1}};
+    for (const auto& c : cases) {
+        ULARGE_INTEGER before = {}, after = {};
+        int fits;
+        do {
+            ASSERT_TRUE(GetDiskFreeSpaceExW(target.c_str(), &before, NULL, NULL));
+            fits = FitsOnVolume(target.c_str(), before.QuadPart + c.beyondFree, c.files);
+            GetDiskFreeSpaceExW(target.c_str(), &after, NULL, NULL);
+        } while (before.QuadPart != after.QuadPart);
+        EXPECT_EQ(fits, c.fits) << c.beyondFree << " bytes beyond the free ones in " << c.files << " files";
+    }
+    EXPECT_EQ(FitsOnVolume(L"Q:\\absent\\", 1ull << 60, 0), 1);
+}
+
+// The journal a switch-over writes holds its whole plan: read back, every entry is there, in order.
+TEST_F(Extraction, JournalHoldsEveryEntryOfThePlan) {
+    CreateDirectoryW(InTarget("Sub").c_str(), NULL);
+    for (const char* name : {"a.txt", "Sub/b.txt", "Sub/c.txt"})
+        WriteFile(InTarget(name), "installed");
+    SetCurrentDirectoryW(target.c_str());
+    ASSERT_TRUE(CreateWorkFolder());
+    for (const char* folder : {"Sub", "New"})
+        CreateDirectoryW(InTarget(std::string("~glimmerly-setup/new/") + folder).c_str(), NULL);
+    for (const char* name : {"a.txt", "Sub/b.txt", "Sub/c.txt", "d.txt", "New/e.txt", "z.txt"})
+        WriteFile(InTarget(std::string("~glimmerly-setup/new/") + name), "new");
+    switchplan::Plan plan = {NULL, 0, 0}, read = {NULL, 0, 0};
+    ASSERT_TRUE(CreateDirectoryW(kAsideFolder, NULL) && switchplan::PlanFolder(&plan, L""));
+    ASSERT_EQ(plan.count, 6u);
+    EXPECT_TRUE(switchplan::WriteJournal(plan));
+    EXPECT_TRUE(switchplan::ReadJournal(&read));
+    ASSERT_EQ(read.count, plan.count);
+    for (size_t i = 0; i < plan.count; ++i) {
+        EXPECT_EQ(read.entries[i].kind, plan.entries[i].kind) << i;
+        EXPECT_EQ(read.entries[i].attributes, plan.entries[i].attributes) << i;
+        EXPECT_EQ(std::wstring(read.entries[i].path), plan.entries[i].path) << i;
+    }
+    free(plan.entries);
+    free(read.entries);
+    EXPECT_TRUE(RemoveWorkFolder());
 }
 
 TEST_F(Extraction, ArchiveFileReadsWhatIsThereWhereverItSeeks) {
