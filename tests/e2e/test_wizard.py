@@ -329,6 +329,7 @@ class LargeInstallation(unittest.TestCase):
                 self.assertEqual(positions, sorted(positions), "the bar only moves forward")
                 self.assertTrue(any(0 < v < 900 for v in positions) and positions[-1] <= 950, positions)
                 self.assertEqual(w.box()[1], STRINGS[9], "Esc and the close box asked nothing")
+                self.assertEqual(w.page(), 3, "Back and Next did nothing")
                 self.assertEqual(w.ok("boxowner"), "1", "shown by the sheet's thread, owned by the sheet")
                 w.answer(IDYES)
                 w.wait_page(4)

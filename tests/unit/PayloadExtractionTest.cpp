@@ -613,7 +613,8 @@ TEST_F(Extraction, FailedWriteStopsTheWritersAtOnce) {
         EXPECT_NE(Ticks(LastWriteTime(InTarget("cut.txt"))), Ticks(dated));
         EXPECT_FALSE(Exists(InTarget("after.txt")));
         SetCurrentDirectoryW(startDirectory.c_str());
-        DeleteFileW(InTarget("cut.txt").c_str());
+        for (const char* name : {"before.txt", "cut.txt"})
+            DeleteFileW(InTarget(name).c_str());
     }
 }
 
@@ -650,9 +651,12 @@ TEST_F(Extraction, JournalHoldsEveryEntryOfThePlan) {
         CreateDirectoryW(InTarget(std::string("~glimmerly-setup/new/") + folder).c_str(), NULL);
     for (const char* name : {"a.txt", "Sub/b.txt", "Sub/c.txt", "d.txt", "New/e.txt", "z.txt"})
         WriteFile(InTarget(std::string("~glimmerly-setup/new/") + name), "new");
+    // Long names, so that the journal's buffer is written out more than once.
+    for (int i = 0; i < 120; ++i)
+        WriteFile(InTarget("~glimmerly-setup/new/" + std::string(150, 'n') + std::to_string(i)), "");
     switchplan::Plan plan = {NULL, 0, 0}, read = {NULL, 0, 0};
     ASSERT_TRUE(CreateDirectoryW(kAsideFolder, NULL) && switchplan::PlanFolder(&plan, L""));
-    ASSERT_EQ(plan.count, 6u);
+    ASSERT_EQ(plan.count, 126u);
     EXPECT_TRUE(switchplan::WriteJournal(plan));
     EXPECT_TRUE(switchplan::ReadJournal(&read));
     ASSERT_EQ(read.count, plan.count);
