@@ -126,10 +126,8 @@ TEST_F(Driver, EachOutcomeHasItsStatusItsStepsAndItsLogLines) {
     for (int i = 0; i < 3; ++i)
         RegOverridePredefKey(roots[i], scratch[i]);
     const std::wstring target = folder + L"\\Target\\", links = std::wstring(previous) + L"\\links\\";
-    const std::string restart = ": Windows muss neu gestartet werden, um die Installation abzuschlie\xDF"
-                                "en.";
-    const std::string skipped = "\xDC"
-                                "bersprungen, weil im Pfad ein Link liegt: ";
+    const std::string restart = ": Windows muss neu gestartet werden, um die Installation abzuschlie\337en.";
+    const std::string skipped = "\334bersprungen, weil im Pfad ein Link liegt: ";
     const std::string top = std::string(target.begin(), target.end()) + "top.txt" + restart;
     const std::string ini = std::string(links.begin(), links.end()) + "folder-link\\Glimmerly\\gl_main32.ini";
     const struct {
