@@ -77,8 +77,14 @@ void Wake(Waiter* waiter) {
 }
 
 // A member's file is always new: a name taken already was put there by someone else.
-HANDLE CreateMemberFile(const wchar_t* path) {
+void* CreateNewMemberFile(const wchar_t* path) {
     return CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL);
+}
+
+MemberFileCreator memberFileCreator = CreateNewMemberFile;
+
+HANDLE CreateMemberFile(const wchar_t* path) {
+    return (HANDLE)memberFileCreator(path);
 }
 
 void LetGoOfFolder(Waiter* self) {
@@ -404,4 +410,8 @@ int FinishMemberWriters(MemberWriters* w) {
     int result = w->failed ? -1 : 0;
     free(w);
     return result;
+}
+
+void SetMemberFileCreator(MemberFileCreator creator) {
+    memberFileCreator = creator != NULL ? creator : CreateNewMemberFile;
 }

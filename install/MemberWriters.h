@@ -47,3 +47,8 @@ void EndMemberFile(MemberWriters* writers);
 // succeeded, -1 after a failed write (a file that could not be created is one). The first failed write
 // stops the writing at once: no later member is started, and none that was cut is dated.
 int FinishMemberWriters(MemberWriters* writers);
+
+// A seam for the tests: how a member's file is created, as CreateFileW (NULL puts back the product's:
+// always a new file, with write access, others reading).
+typedef void* (*MemberFileCreator)(const wchar_t* path);
+void SetMemberFileCreator(MemberFileCreator creator);

@@ -306,11 +306,13 @@ class FailedUpgrade(unittest.TestCase):
                     put_earlier_installation(top)
                     if plant:
                         plant(top, p.host(protected))
-                    before, kept = tree_state(top), snapshot(p, protected)
+                    before, kept, touched = tree_state(top), snapshot(p, protected), os.stat(top).st_mtime_ns
                     if p.exists(LOG):
                         os.unlink(p.host(LOG))
                     folder = ("T:" if options else "C:") + "\\Glimmerly\\"
                     self.assertEqual(p.run("/silent /folder=" + folder, cwd=WORK).status, 1603)
+                    if what == "too little space":  # refused before the work folder was made
+                        self.assertEqual(os.stat(top).st_mtime_ns, touched)
                     self.assertEqual(log_messages(p.read_bytes(LOG)), [failure_message(folder)])
                     self.assertEqual(tree_state(top), before)
                     self.assertEqual(snapshot(p, protected), kept)

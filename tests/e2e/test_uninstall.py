@@ -43,6 +43,11 @@ FOREIGN_VALUES = [
      "Glimmerly.xyz"),
 ]
 
+LATER_VALUES = [
+    ("system", r"Software\Classes\.png", "", "LaterViewer.png"),
+    ("user", r"Software\Microsoft\Windows\CurrentVersion\Explorer\FileExts\.jpg\UserChoice", "Progid",
+     "LaterViewer.jpg"),
+]
 
 # Another program's folder, named by payload members: a link inside the installation leads to it, and an
 # uninstaller started against it must find it is no installation.
@@ -130,6 +135,11 @@ class UninstallRestoresThePrefix(unittest.TestCase):
                                   % (allusers, SETTINGS), cwd="C:\\work")
                 # A 32-bit setup program on 64-bit Windows writes the entry in the 32-bit view.
                 entry = p.key("system", UNINSTALL_KEY) or p.key("system", UNINSTALL_KEY_WOW64)
+                # Another program takes a default and a choice afterwards: they stay, and only the
+                # records of what the installation replaced go.
+                for which, key, name, value in LATER_VALUES:
+                    p.set_value(which, key, name, value)
+                    before[which][key.lower()][name] = value
                 uninstaller = entry["UninstallString"].strip('"')
                 settings = p.host(p.profile + "\\AppData\\Roaming\\Glimmerly\\gl_main32.ini")
                 self.assertTrue(os.path.exists(settings))

@@ -1,6 +1,7 @@
 #include "driver/InstallDriver.h"
 #include "framework/Interaction.h"
 #include "install/FolderProtection.h"
+#include "install/InstallProgress.h"
 #include "install/PathHelpers.h"
 
 #include "TestFiles.h"
@@ -93,6 +94,99 @@ TEST_F(Driver, SilentFailuresAreLoggedNeverShown) {
         << log;
 }
 
+std::vector<std::string> reported;
+void RecordExtracted(void*, unsigned long long done, unsigned long long total) {
+    reported.push_back(std::to_string(done) + " of " + std::to_string(total) + " bytes");
+}
+void RecordStep(void*, int step, int steps) {
+    reported.push_back("step " + std::to_string(step) + " of " + std::to_string(steps));
+}
+
+void RemoveTree(const std::wstring& path) {
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((path + L"\\*").c_str(), &found);
+    for (BOOL more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileW(search, &found)) {
+        std::wstring name = found.cFileName, child = path + L"\\" + name;
+        if (name != L"." && name != L"..")
+            (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? RemoveTree(child)
+                                                                : (void)DeleteFileW(child.c_str());
+    }
+    FindClose(search);
+    RemoveDirectoryW(path.c_str());
+}
+
+// The test program carries the sound payload of the extraction test under the payload's id: "Docs/",
+// "Docs/readme.txt" (24 bytes), "top.txt" (3 bytes). Each run ends with the status that names its
+// outcome, reports every step in order and logs what the user must know; the registry is a scratch key.
+TEST_F(Driver, EachOutcomeHasItsStatusItsStepsAndItsLogLines) {
+    HKEY scratch[3];
+    const HKEY roots[3] = {HKEY_LOCAL_MACHINE, HKEY_CLASSES_ROOT, HKEY_CURRENT_USER};
+    for (int i = 0; i < 3; ++i) {
+        std::wstring name = L"Software\\GlimmerlyDriverTest\\" + std::to_wstring(i);
+        ASSERT_EQ(RegCreateKeyW(HKEY_CURRENT_USER, name.c_str(), &scratch[i]), ERROR_SUCCESS);
+    }
+    for (int i = 0; i < 3; ++i)
+        RegOverridePredefKey(roots[i], scratch[i]);
+    const std::wstring target = folder + L"\\Target\\", links = std::wstring(previous) + L"\\links\\";
+    const std::string restart = ": Windows muss neu gestartet werden, um die Installation abzuschlie\337en.";
+    const std::string skipped = "\334bersprungen, weil im Pfad ein Link liegt: ";
+    const std::string top = std::string(target.begin(), target.end()) + "top.txt" + restart;
+    const std::string ini = std::string(links.begin(), links.end()) + "folder-link\\Glimmerly\\gl_main32.ini";
+    const struct {
+        const char* what;
+        bool held, linkedSettings;
+        InstallResult result;
+        std::vector<std::string> log;
+    } rows[] = {
+        {"first installation", false, false, kInstallComplete, {}},
+        {"a file held open", true, false, kInstallRestartNeeded, {top}},
+        {"settings folder below a link", false, true, kInstallLinkSkipped, {skipped + ini}},
+        {"both", true, true, kInstallLinkSkipped, {top, skipped + ini}},
+        {"again complete", false, false, kInstallComplete, {}},
+    };
+    const InstallProgress progress = {RecordExtracted, RecordStep, NULL};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        DeleteFileW(L"Glimmerly_Install.log");
+        reported.clear();
+        options.silent = 1;
+        options.progress = &progress;
+        wcscpy(options.targetFolder, target.c_str());
+        wcscpy(options.iniFolder, row.linkedSettings ? (links + L"folder-link\\Glimmerly").c_str() : L"");
+        HANDLE held = row.held ? CreateFileW((target + L"top.txt").c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                             NULL, OPEN_EXISTING, 0, NULL)
+                               : INVALID_HANDLE_VALUE;
+        EXPECT_EQ(row.held, held != INVALID_HANDLE_VALUE);
+        EXPECT_EQ(RunInstallation(options), row.result);
+        CloseHandle(held);
+        SetCurrentDirectoryW(folder.c_str());
+        EXPECT_EQ(reported, (std::vector<std::string>{"27 of 27 bytes", "step 1 of 2", "step 2 of 2"}));
+        // An entry: "DATE - hh:mm:ss: MESSAGE", then a line of hyphens.
+        std::string log = Log();
+        std::vector<std::string> messages;
+        const std::string end = "\r\n------------------------------------------------\r\n";
+        for (size_t at = 0, next; (next = log.find(end, at)) != std::string::npos; at = next + end.size())
+            messages.push_back(log.substr(log.find(" - ", at) + 13, next - log.find(" - ", at) - 13));
+        EXPECT_EQ(messages, row.log) << log;
+    }
+    for (int i = 0; i < 3; ++i) {
+        RegOverridePredefKey(roots[i], NULL);
+        RegCloseKey(scratch[i]);
+    }
+    typedef LONG(WINAPI * DeleteTree)(HKEY, const wchar_t*);
+    DeleteTree deleteTree =
+        (DeleteTree)(void*)GetProcAddress(GetModuleHandleW(L"advapi32.dll"), "RegDeleteTreeW");
+    ASSERT_NE(deleteTree, nullptr);
+    deleteTree(HKEY_CURRENT_USER, L"Software\\GlimmerlyDriverTest");
+    HKEY session;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"System\\CurrentControlSet\\Control\\Session Manager", 0,
+                      KEY_SET_VALUE, &session) == ERROR_SUCCESS) {
+        RegDeleteValueW(session, L"PendingFileRenameOperations");
+        RegCloseKey(session);
+    }
+    RemoveTree(folder + L"\\Target");
+}
+
 // The folder protection as the tests answer it: each call and what the folder held when the DACL was set.
 struct {
     int elevated, keepsAcls, onlyAdministrators, applies;
@@ -154,7 +248,8 @@ TEST_F(Driver, TheTargetFolderIsProtectedBeforeAnythingIsWrittenIntoIt) {
             CreateDirectoryW((target + L"~glimmerly-setup").c_str(), NULL);
         }
         wcscpy(options.targetFolder, target.c_str());
-        EXPECT_NE(RunInstallation(options), kInstallComplete) << row.what; // this program has no payload
+        InstallResult result = RunInstallation(options);
+        EXPECT_EQ(result == kInstallFailed, !row.applies) << row.what;
         std::vector<std::wstring> expected;
         if (row.applied != NULL)
             expected.push_back(target + L"|" + descriptor + L"|" + row.applied);
@@ -163,10 +258,8 @@ TEST_F(Driver, TheTargetFolderIsProtectedBeforeAnythingIsWrittenIntoIt) {
             EXPECT_EQ(GetFileAttributesW(target.c_str()), INVALID_FILE_ATTRIBUTES) << "made, then removed";
             EXPECT_NE(Log().find("Fehler beim Installieren!"), std::string::npos);
         }
-        DeleteFileW((target + L"user.txt").c_str());
-        RemoveDirectoryW((target + L"~glimmerly-setup").c_str());
-        RemoveDirectoryW((target + L"Plugins").c_str());
-        RemoveDirectoryW(target.c_str());
+        SetCurrentDirectoryW(folder.c_str()); // a completed run leaves the target folder current
+        RemoveTree(folder + L"\\Target");
     }
     SetFolderSecurity(NULL);
 }

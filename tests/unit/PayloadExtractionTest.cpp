@@ -5,6 +5,7 @@
 #include "install/MemberWriters.h"
 #include "install/JournalRecord.h"
 #include "install/SwitchOver.h"
+#include "install/SwitchPlan.h"
 
 #include "TestFiles.h"
 #include "TestZip.h"
@@ -729,11 +730,25 @@ TEST_F(Extraction, WritersPassEveryMemberThroughTheBoundedQueue) {
     }
 }
 
-// Wine writes Z:\\dev\\full to the host's /dev/full, where every write fails as on a full disk. The first
-// failed write stops the caller at once: no further block, no later member.
+// Wine writes Z:\\dev\\full to the host's /dev/full, where every write fails as on a full disk; a member's
+// file is always created new, so the test opens that one as it is. The first failed write stops the
+// caller at once: no further block, no later member. A member queued before the failure was known may
+// have been started by the other writer: it stops there, cut and undated.
+void* CreateOrOpenFull(const wchar_t* path) {
+    int full = wcscmp(path, L"Z:\\dev\\full") == 0;
+    return CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, NULL, full ? OPEN_EXISTING : CREATE_NEW,
+                       FILE_ATTRIBUTE_NORMAL, NULL);
+}
+
 TEST_F(Extraction, FailedWriteStopsTheWritersAtOnce) {
+    SetMemberFileCreator(CreateOrOpenFull);
     const uint32_t date = TestMember::DosDateTime(2021, 3, 4, 5, 6, 8);
-    for (int threads : {0, 1, (int)kWriterThreads}) {
+    FILETIME local, dated;
+    DosDateTimeToFileTime(HIWORD(date), LOWORD(date), &local);
+    LocalFileTimeToFileTime(&local, &dated);
+    // Which writer learns of the failure first is a race, so the two writers run it many times.
+    for (int round = 0; round < 48; ++round) {
+        const int threads = round == 0 ? 0 : 1 + round % kWriterThreads;
         SCOPED_TRACE(threads);
         SetCurrentDirectoryW(target.c_str());
         MemberWriters* writers = StartMemberWriters(threads);
@@ -742,20 +757,84 @@ TEST_F(Extraction, FailedWriteStopsTheWritersAtOnce) {
         block->data[0] = 'b';
         QueueBlock(writers, block, 1);
         EndMemberFile(writers);
-        // A member's file is always created new, so the device refuses it at once; where the writers run
-        // on threads of their own, the failure reaches the caller with its next block.
-        EXPECT_EQ(QueueMemberFile(writers, L"Z:\\dev\\full", NULL, date), threads > 0);
-        int taken = 0;
-        for (; taken < 4 * kWriterBlocks && (block = TakeBlock(writers)) != NULL; ++taken)
-            QueueBlock(writers, block, kWriterBlockBytes);
+        // Written before the failure, so the failure cannot cut it.
+        for (int wait = 0; wait < 5000 && ReadFile(InTarget("before.txt")) != "b"; ++wait)
+            Sleep(1);
+        ASSERT_TRUE(QueueMemberFile(writers, L"Z:\\dev\\full", NULL, date));
+        QueueBlock(writers, TakeBlock(writers), kWriterBlockBytes);
         EndMemberFile(writers);
-        EXPECT_LT(taken, 4 * kWriterBlocks);
+        int taken = 0;
+        if (QueueMemberFile(writers, L"cut.txt", NULL, date)) {
+            for (; taken < 64 * kWriterBlocks && (block = TakeBlock(writers)) != NULL; ++taken)
+                QueueBlock(writers, block, kWriterBlockBytes);
+            EndMemberFile(writers);
+        }
+        EXPECT_LT(taken, 64 * kWriterBlocks);
+        EXPECT_EQ(TakeBlock(writers), nullptr);
         EXPECT_FALSE(QueueMemberFile(writers, L"after.txt", NULL, date));
         EXPECT_EQ(FinishMemberWriters(writers), -1);
         EXPECT_EQ(ReadFile(InTarget("before.txt")), "b");
+        EXPECT_NE(Ticks(LastWriteTime(InTarget("cut.txt"))), Ticks(dated));
+        EXPECT_FALSE(threads < 2 && Exists(InTarget("cut.txt"))) << "one writer takes it after its failure";
         EXPECT_FALSE(Exists(InTarget("after.txt")));
         SetCurrentDirectoryW(startDirectory.c_str());
+        for (const char* name : {"before.txt", "cut.txt"})
+            DeleteFileW(InTarget(name).c_str());
     }
+    SetMemberFileCreator(NULL);
+}
+
+// The members fit while their bytes and each file's slack stay within the free bytes, measured again
+// until the volume stood still meanwhile; where the system cannot tell, the writes find out.
+TEST_F(Extraction, FitsOnVolumeUpToTheLastFreeByte) {
+    const struct {
+        long long beyondFree;
+        unsigned long long files;
+        int fits;
+    } cases[] = {
+        {0, 0, 1}, {1, 0, 0}, {-kFileSlackBytes, 1, 1}, {1 - kFileSlackBytes, 1, 0}, {-(1LL << 20), 256, 1}};
+    for (const auto& c : cases) {
+        ULARGE_INTEGER before = {}, after = {};
+        int fits;
+        do {
+            ASSERT_TRUE(GetDiskFreeSpaceExW(target.c_str(), &before, NULL, NULL));
+            fits = FitsOnVolume(target.c_str(), before.QuadPart + c.beyondFree, c.files);
+            GetDiskFreeSpaceExW(target.c_str(), &after, NULL, NULL);
+        } while (before.QuadPart != after.QuadPart);
+        EXPECT_EQ(fits, c.fits) << c.beyondFree << " bytes beyond the free ones in " << c.files << " files";
+    }
+    EXPECT_EQ(FitsOnVolume(L"Q:\\absent\\", 1ull << 60, 0), 1);
+}
+
+// The journal a switch-over writes holds its whole plan: read back, every entry is there, in order.
+TEST_F(Extraction, JournalHoldsEveryEntryOfThePlan) {
+    CreateDirectoryW(InTarget("Sub").c_str(), NULL);
+    for (const char* name : {"a.txt", "Sub/b.txt", "Sub/c.txt"})
+        WriteFile(InTarget(name), "installed");
+    SetCurrentDirectoryW(target.c_str());
+    WorkFolder work;
+    ASSERT_TRUE(CreateWorkFolder(&work));
+    for (const char* folder : {"Sub", "New"})
+        CreateDirectoryW(InTarget(std::string("~glimmerly-setup/new/") + folder).c_str(), NULL);
+    for (const char* name : {"a.txt", "Sub/b.txt", "Sub/c.txt", "d.txt", "New/e.txt", "z.txt"})
+        WriteFile(InTarget(std::string("~glimmerly-setup/new/") + name), "new");
+    // Long names, so that the journal's buffer is written out more than once.
+    for (int i = 0; i < 120; ++i)
+        WriteFile(InTarget("~glimmerly-setup/new/" + std::string(150, 'n') + std::to_string(i)), "");
+    switchplan::Plan plan = {&work, NULL, 0, 0, NULL, 0, 0}, read = {&work, NULL, 0, 0, NULL, 0, 0};
+    ASSERT_TRUE(switchplan::HoldNewAsideFolder(&plan, work.aside) && switchplan::PlanFolder(&plan, L""));
+    ASSERT_EQ(plan.count, 126u);
+    EXPECT_TRUE(switchplan::WriteJournal(plan));
+    EXPECT_TRUE(switchplan::ReadJournal(&read));
+    ASSERT_EQ(read.count, plan.count);
+    for (size_t i = 0; i < plan.count; ++i) {
+        EXPECT_EQ(read.entries[i].kind, plan.entries[i].kind) << i;
+        EXPECT_EQ(read.entries[i].attributes, plan.entries[i].attributes) << i;
+        EXPECT_EQ(std::wstring(read.entries[i].path), plan.entries[i].path) << i;
+    }
+    switchplan::FreePlan(&plan);
+    switchplan::FreePlan(&read);
+    EXPECT_TRUE(RemoveWorkFolder(&work));
 }
 
 TEST_F(Extraction, ArchiveFileReadsWhatIsThereWhereverItSeeks) {
