@@ -2,6 +2,7 @@
 
 #include "install/PayloadExtraction.h"
 #include "install/PathHelpers.h"
+#include "install/StepLog.h"
 
 #include <windows.h>
 #include <direct.h>
@@ -85,7 +86,8 @@ MemberFile StartJob(const Job* job, int failed) {
     if (failed)
         return file;
     if (job->isFolder) {
-        _wmkdir(job->path); // an existing folder is no error
+        if (_wmkdir(job->path) == 0) // an existing folder is no error
+            LogStep(L"folder created: %ls", job->path);
         return file;
     }
     file.handle = CreateMemberFile(job->path);
@@ -149,8 +151,8 @@ void WriteJob(MemberWriters* w, Waiter* self, Job* job) {
         LeaveCriticalSection(&w->lock);
         for (WriterBlock* block = blocks; block != NULL; block = block->next)
             WriteBlock(&file, block);
-        if (ended)
-            CloseJobFile(&file);
+        if (ended && CloseJobFile(&file))
+            LogStep(L"file written: %ls", job->path);
         EnterCriticalSection(&w->lock);
         w->failed |= file.failed;
         FreeBlocks(w, blocks);

@@ -2,6 +2,7 @@
 
 #include "install/SwitchPlan.h"
 #include "install/SafePath.h"
+#include "install/StepLog.h"
 
 #include <windows.h>
 #include <process.h>
@@ -61,6 +62,7 @@ int QueueReplacement(const PlanEntry& e, const EntryPaths& paths, wchar_t* resta
         if (length == 0 || length >= restartChars)
             CopyText(restartFile, restartChars, e.path);
     }
+    LogStep(L"file left for the restart (held open): %ls", e.path);
     return 1;
 }
 
@@ -90,12 +92,17 @@ int CarryOutEntry(PlanEntry& e, SwitchWork* work) {
     if (!paths.Form(e.path))
         return 0;
     if (e.kind == L'R' && !MoveAside(e, paths.aside, work->finalBase)) {
+        if (GetLastError() == kLinkMetError)
+            LogStep(L"link refused: %ls", e.path);
         if (GetLastError() != ERROR_SHARING_VIOLATION)
             return 0;
         int first = InterlockedIncrement(&work->queued) == 1;
         return QueueReplacement(e, paths, work->restartFile, work->restartChars, first);
     }
-    return MoveFileExW(paths.staged, e.path, 0) != 0;
+    if (!MoveFileExW(paths.staged, e.path, 0))
+        return 0;
+    LogStep(e.kind == L'R' ? L"file replaced: %ls" : L"moved into place: %ls", e.path);
+    return 1;
 }
 
 // Stops at the first step that fails, in either share; the rest stay untouched.
@@ -189,6 +196,7 @@ InstallResult SwitchOver(wchar_t* restartFile, size_t restartChars) {
     Plan plan = {NULL, 0, 0};
     SwitchWork work = {&plan, finalBase, restartFile, restartChars, 0, 0, 0};
     int planned = CreateDirectoryW(kAsideFolder, NULL) && PlanFolder(&plan, L"") && WriteJournal(plan);
+    LogStep(planned ? L"switch-over: %lu steps" : L"switch-over refused", (unsigned long)plan.count);
     if (planned)
         RunShares(CarryOutShare, &work);
     int done = planned && !work.failed && MoveFileExW(kJournal, kJournalDone, MOVEFILE_WRITE_THROUGH);
@@ -197,6 +205,7 @@ InstallResult SwitchOver(wchar_t* restartFile, size_t restartChars) {
     // Where giving back fails, the work folder and its journal stay for the next run to finish the job.
     if (!done && (!planned || RollBack(plan)))
         RemoveWorkFolder();
+    LogStep(done ? L"switch-over done" : L"switch-over failed: the previous installation is back");
     free(plan.entries);
     if (!done)
         return kInstallFailed;

@@ -1,6 +1,7 @@
 #include "install/SwitchPlan.h"
 
 #include "install/SafePath.h"
+#include "install/StepLog.h"
 
 #include <stdlib.h>
 #include <wchar.h>
@@ -8,6 +9,7 @@
 namespace switchplan {
 
 int RollBack(const Plan& plan) {
+    LogStep(L"rollback of %lu steps", (unsigned long)plan.count);
     int ok = 1;
     for (size_t i = plan.count; i-- > 0;) {
         const PlanEntry& e = plan.entries[i];
@@ -33,10 +35,15 @@ int RollBack(const Plan& plan) {
             from = paths.beside;
         }
         if (from != NULL &&
-            (!IsReachedWithoutLink(from) || !MoveFileExW(from, to, MOVEFILE_REPLACE_EXISTING)))
+            (!IsReachedWithoutLink(from) || !MoveFileExW(from, to, MOVEFILE_REPLACE_EXISTING))) {
+            LogStep(L"not given back: %ls", e.path);
             ok = 0;
-        else if (from == paths.aside)
+        } else if (from == paths.aside) {
             SetFileAttributesW(e.path, e.attributes);
+            LogStep(L"given back: %ls", e.path);
+        } else if (from != NULL) {
+            LogStep(L"taken out again: %ls", e.path);
+        }
     }
     return ok;
 }
