@@ -87,7 +87,7 @@ MemberFile StartJob(const Job* job, int failed) {
         return file;
     if (job->isFolder) {
         if (_wmkdir(job->path) == 0) // an existing folder is no error
-            LogStep(L"folder created: %ls", job->path);
+            LogStep(L"staged folder: %ls", job->path);
         return file;
     }
     file.handle = CreateMemberFile(job->path);

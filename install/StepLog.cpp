@@ -47,6 +47,10 @@ unsigned FormatStepLine(const SYSTEMTIME& time, const wchar_t* text, char* out, 
             --units;
     }
     used += units > 0 ? (unsigned)bytes : 0;
+    // A message of several lines stays one line of the log.
+    for (unsigned i = (unsigned)head; i < used; ++i)
+        if (out[i] == '\r' || out[i] == '\n')
+            out[i] = ' ';
     out[used++] = '\r';
     out[used++] = '\n';
     return used;

@@ -23,5 +23,6 @@ void LogStep(const wchar_t* format, ...);
 void CloseStepLog();
 
 // The UTF-8 bytes of one line: the time stamp, text and CR LF, into out (capacity bytes, at least 32).
-// Returns the count written; a text that does not fit is cut at a whole character.
+// Returns the count written; a text that does not fit is cut at a whole character. Line breaks in the
+// text become blanks.
 unsigned FormatStepLine(const SYSTEMTIME& time, const wchar_t* text, char* out, unsigned capacity);

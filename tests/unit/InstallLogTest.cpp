@@ -48,6 +48,7 @@ TEST(StepLogLine, TimeStampThenTheTextInUtf8) {
     EXPECT_EQ(StepLine(L"C:\\B\u00fcro \u0416 \xD83D\xDCF7"),
               "2026-12-09 07:05:03.042 C:\\B\xC3\xBCro \xD0\x96 \xF0\x9F\x93\xB7\r\n");
     EXPECT_EQ(StepLine(L""), "2026-12-09 07:05:03.042 \r\n");
+    EXPECT_EQ(StepLine(L"told: Fehler!\n\nBitte\r\n"), "2026-12-09 07:05:03.042 told: Fehler!  Bitte  \r\n");
 }
 
 TEST(StepLogLine, CutAtAWholeCharacterWhenFull) {
