@@ -205,7 +205,7 @@ InstallResult SwitchOver(wchar_t* restartFile, size_t restartChars) {
     // Where giving back fails, the work folder and its journal stay for the next run to finish the job.
     if (!done && (!planned || RollBack(plan)))
         RemoveWorkFolder();
-    LogStep(done ? L"switch-over done" : L"switch-over failed: the previous installation is back");
+    LogStep(done ? L"switch-over done" : L"switch-over failed");
     free(plan.entries);
     if (!done)
         return kInstallFailed;

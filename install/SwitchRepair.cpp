@@ -45,6 +45,8 @@ int RollBack(const Plan& plan) {
             LogStep(L"taken out again: %ls", e.path);
         }
     }
+    LogStep(ok ? L"rollback done: the previous installation is back"
+               : L"rollback incomplete: the work folder stays for the next run to finish it");
     return ok;
 }
 

@@ -296,7 +296,8 @@ class FailedUpgrade(unittest.TestCase):
             # On drive C:, so that a move through the link would reach the protected files.
             ("plug-ins folder a link", None, link_plugins, ["staging", refused, "switch-over refused"]),
             ("member a link", None, link_member, ["staging", "switch-over", "link refused: gl_about.txt",
-                                                  "rollback", "switch-over failed: the previous installation is back"]),
+                                                  "rollback", "switch-over failed",
+                                                  "rollback done: the previous installation is back"]),
         ]
         with Prefix("win7") as p:
             p.put_file(protected + "\\system.dll", b"protected")
