@@ -158,7 +158,8 @@ class ExitStatus(unittest.TestCase):
                 ("string 7", lambda: silent("/folder=C:\\Bad", damaged), 1603, ["C:\\Bad\\: " + STRINGS[7]]),
                 # Restart needed (3010) is FileInUse and a folder where nothing can be written (1603)
                 # FailedUpgrade, both in test_extraction; skipped for a link (681) is PlantedLinks below.
-                ("another setup runs, silent", lambda: held.append(Wizard(p, cwd=WORK)) or silent("/folder=C:\\B"),
+                ("another setup runs, silent",
+                 lambda: held.append(Wizard(p, "/log=wizard.log", cwd=WORK)) or silent("/folder=C:\\B"),
                  1618, [STRINGS[14]]),
                 ("another setup runs, wizard", lambda: answered(Wizard(p, attach=False), IDOK), 1618, [STRINGS[14]]),
                 ("cancelled", lambda: held[0].click(SHEET_CANCEL) or answered(held[0], IDYES), 1602, [STRINGS[3]]),
@@ -167,6 +168,11 @@ class ExitStatus(unittest.TestCase):
             for outcome, run, status, told in rows:
                 with self.subTest(outcome):
                     self.assertEqual(run(), (status, told))
+            # The wizard's road logs as well: its start, and the outcome it was left with.
+            wizard = [text for _, text in full_log(p.read_bytes(WORK + "\\wizard.log"))]
+            self.assertTrue(wizard[0].startswith("start: Glimmerly 4.62 Setup; command line: ") and
+                            wizard[0].endswith(" /log=wizard.log; Windows 6.1.7601 Service Pack 1; elevated: yes"))
+            self.assertEqual(wizard[1:], [outcome_line(1602)])
 
 
 OPEN_COMMAND = r"Software\Classes\Glimmerly\shell\open\command"
