@@ -52,7 +52,8 @@ cmake --build "$build" -j "$(nproc)" >/dev/null
 mkdir -p "$out"
 setup=$out/glimmerly-setup.exe
 if [ $signing = 1 ]; then
-  "$root/tools/sign.sh" "$build/glimmerly-setup.exe" "$setup" "Glimmerly 4.62 Setup"
+  version=$(sed -n 's/.*kProductMajor = \([0-9]*\), kProductMinor = \([0-9]*\).*/\1.\2/p' "$root/shell/ProductVersion.h")
+  "$root/tools/sign.sh" "$build/glimmerly-setup.exe" "$setup" "Glimmerly $version Setup"
 else
   cp "$build/glimmerly-setup.exe" "$setup"
 fi

@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # Signs one Windows program: sign.sh IN OUT [NAME]. Authenticode with SHA-256, NAME (default
-# "Glimmerly 4.62") and the viewer's FAQ address as its description. The identity comes from the
+# "Glimmerly VERSION", the version the setup installs) and the viewer's FAQ address as its description. The identity comes from the
 # environment, so that the release command can hand it to the payload's build:
 #   GLIMMERLY_SIGN_CERT and GLIMMERLY_SIGN_KEY (PEM), or GLIMMERLY_SIGN_PKCS12 with its password in
 #   GLIMMERLY_SIGN_PASSWORD (read through a pipe, never put on a command line);
 #   GLIMMERLY_SIGN_TIMESTAMP: an RFC 3161 time-stamp server, where one is wanted.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-in=$1 out=$2 name=${3:-Glimmerly 4.62}
+version=$(sed -n 's/.*kProductMajor = \([0-9]*\), kProductMinor = \([0-9]*\).*/\1.\2/p' "$root/shell/ProductVersion.h")
+in=$1 out=$2 name=${3:-Glimmerly $version}
 faq=$(sed -n 's/^const wchar_t kFaqUrl\[\] = L"\(.*\)";$/\1/p' "$root/wizard/WizPropertySheet.cpp")
 [ -n "$faq" ] || { echo "sign: the FAQ address is not found in the wizard's sources" >&2; exit 1; }
 
