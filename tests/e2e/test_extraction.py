@@ -185,8 +185,12 @@ class SamplePayload(unittest.TestCase):
         with Prefix("win7") as p:
             p.put_file("C:\\Glimmerly\\Plugins\\Icons.dll", newer)
             kept_time = os.stat(p.host("C:\\Glimmerly\\Plugins\\Icons.dll")).st_mtime
-            p.run("/silent /folder=C:\\Glimmerly", cwd=WORK)
+            p.run("/silent /folder=C:\\Glimmerly /log=full.log", cwd=WORK)
             self.assertEqual(p.read_bytes("C:\\Glimmerly\\Plugins\\Icons.dll"), newer)
+            steps = [line[24:] for line in p.read_bytes(FULL_LOG).decode("utf-8").split("\r\n")]
+            self.assertIn("file kept: Plugins/Icons.dll (the installed icons library is newer or of another maker)",
+                          steps)
+            self.assertFalse([t for t in steps if t.startswith("file written: Plugins/Icons.dll")])
             self.assertEqual(os.stat(p.host("C:\\Glimmerly\\Plugins\\Icons.dll")).st_mtime, kept_time)
             for name in ["gl_main32.exe", "Plugins\\Formats.dll", "Plugins\\Converter.exe"]:
                 self.assertTrue(p.exists("C:\\Glimmerly\\" + name), name)
@@ -383,9 +387,13 @@ class FileInUse(unittest.TestCase):
                     break
                 time.sleep(0.1)
             # Programs the run starts live on with the holder: no output is waited for.
-            run = p.start("/silent /folder=C:\\Glimmerly", cwd=WORK)
+            run = p.start("/silent /folder=C:\\Glimmerly /log=full.log", cwd=WORK)
             run.wait(timeout=120)
             self.assertEqual(exit_status(run.stdout.readline()), 3010)
+            steps = [line[24:] for line in p.read_bytes(FULL_LOG).decode("utf-8").split("\r\n")]
+            self.assertEqual([t for t in steps if t.startswith("file left for the restart")],
+                             ["file left for the restart (held open): gl_about.txt"])
+            self.assertEqual(steps[-2:], ["outcome: exit status 3010 (%s)" % dict(readme_exit_statuses())[3010], ""])
             self.assertEqual(log_messages(p.read_bytes(LOG)), [(held + ": " + STRINGS[12]).encode("latin-1")])
             self.assertEqual(p.read_bytes(held), b"earlier about")
             self.assertEqual(p.read_bytes("C:\\Glimmerly\\gl_options.txt"), sample["gl_options.txt"])
