@@ -69,3 +69,10 @@ void ReadSwitches(const wchar_t* commandLine, InstallOptions& options) {
         options.associationsForAllUsers = 1;
     ReadPathSwitch(copy, L"/ini=", options.iniFolder);
 }
+
+void ReadLogSwitch(const wchar_t* commandLine, wchar_t* file) {
+    wchar_t copy[kCommandLineCopyChars];
+    CopyText(copy, kCommandLineCopyChars, commandLine != NULL ? commandLine : L"");
+    file[0] = L'\0';
+    ReadPathSwitch(copy, L"/log=", file);
+}

@@ -1,12 +1,16 @@
 #include "app/TheApp.h"
 
 #include "app/CommandLine.h"
+#include "app/RunLog.h"
 #include "app/StartUp.h"
 #include "driver/InstallDriver.h"
 #include "framework/Interaction.h"
 #include "install/ExistingInstallation.h"
+#include "install/ExitStatus.h"
 #include "install/InstallLog.h"
+#include "install/InstallOptions.h"
 #include "install/PathHelpers.h"
+#include "install/StepLog.h"
 #include "res/resource.h"
 #include "wizard/WizPropertyPage.h"
 #include "wizard/WizPropertySheet.h"
@@ -57,6 +61,11 @@ BOOL TheApp::InitInstance() {
 
     const wchar_t* commandLine = GetCommandLineW();
     int silent = HasSilentSwitch(commandLine);
+    // Opened before anything else: its file is named from the folder the setup was started in.
+    wchar_t logFile[kOptionsFolderChars];
+    ReadLogSwitch(commandLine, logFile);
+    if (OpenStepLog(logFile))
+        LogRunStart(commandLine);
     wchar_t warning[kPathChars] = L"";
     InstallOptions options;
     ResetInstallOptions(options);
@@ -90,5 +99,10 @@ BOOL TheApp::InitInstance() {
 }
 
 int TheApp::ExitInstance() {
+    // Every status the program ends with is a row of the table that the README and the manifest show.
+    if (FindExitStatus(result_) == NULL)
+        result_ = kInstallFailed;
+    LogRunOutcome(result_);
+    CloseStepLog();
     return result_;
 }

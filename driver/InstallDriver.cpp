@@ -7,6 +7,7 @@
 #include "install/PathHelpers.h"
 #include "install/PayloadExtraction.h"
 #include "install/SettingsFile.h"
+#include "install/StepLog.h"
 #include "install/SwitchOver.h"
 #include "res/resource.h"
 #include "shell/IntegrationSequence.h"
@@ -28,6 +29,7 @@ void LoadMessage(int id, wchar_t* text) {
 void ReportFailure(const InstallOptions& options, int id, const wchar_t* folder, bool folderFirst) {
     wchar_t message[kMessageChars];
     LoadMessage(id, message);
+    LogStep(L"told: %ls (%ls)", message, folder);
     if (!options.silent) {
         ShowMessageBox(GetActiveWindow(), message, options.caption, MB_OK | MB_ICONERROR);
         return;
@@ -52,6 +54,36 @@ void ReportWorkRefused(const InstallOptions& options, const wchar_t* folder) {
 void ReportStep(const InstallOptions& options, int step) {
     if (options.progress != NULL && options.progress->step != NULL)
         options.progress->step(options.progress->context, step, 2);
+}
+
+void LogOptions(const InstallOptions& o) {
+    int types = 0;
+    for (int i = 0; i < kAssociationFlags; ++i)
+        types += o.associationSelection[i] != 0;
+    LogStep(L"options: %ls road; folder \"%ls\"; start menu group %d; desktop link %d; thumbnails link %d; "
+            L"links for all users %d; file types %d (%ls, for all users %d); settings folder \"%ls\"",
+            o.silent ? L"silent" : L"wizard", o.targetFolder, o.startMenuGroup, o.desktopShortcut,
+            o.thumbnailsShortcut, o.shortcutsForAllUsers, types,
+            o.associationsRequested ? L"asked" : L"not asked", o.associationsForAllUsers, o.iniFolder);
+}
+
+// The folders a run made: from first (without a backslash at its end; empty when it made none) down to
+// folder, each a line.
+void LogCreatedFolders(const wchar_t* folder, const wchar_t* first) {
+    wchar_t path[kOptionsFolderChars];
+    size_t start = wcslen(first);
+    if (start == 0 || !CopyText(path, kOptionsFolderChars, folder))
+        return;
+    for (size_t i = start;; ++i) {
+        if (path[i] != L'\\' && path[i] != L'\0')
+            continue;
+        wchar_t kept = path[i];
+        path[i] = L'\0';
+        LogStep(L"folder created: %ls", path);
+        path[i] = kept;
+        if (kept == L'\0' || path[i + 1] == L'\0')
+            break;
+    }
 }
 
 } // namespace
@@ -80,6 +112,7 @@ InstallResult RunInstallation(InstallOptions& options, SkippedFiles* skipped) {
     SkippedFiles own;
     SkippedFiles& record = skipped != NULL ? *skipped : own;
     record.count = 0;
+    LogOptions(options);
     wchar_t started[kPathChars];
     DWORD startedLength = GetCurrentDirectoryW(kPathChars, started);
     wchar_t folder[kOptionsFolderChars];
@@ -99,6 +132,7 @@ InstallResult RunInstallation(InstallOptions& options, SkippedFiles* skipped) {
         ReportFailure(options, IDS_CANNOT_CREATE_FOLDER, folder, false);
         return kInstallFolderNotCreated;
     }
+    LogCreatedFolders(folder, created);
     // Nothing is written into the folder before only administrators can change it (an elevated run).
     if (!ProtectTargetFolder(folder)) {
         RemoveCreatedFolders(folder, created);
@@ -116,7 +150,8 @@ InstallResult RunInstallation(InstallOptions& options, SkippedFiles* skipped) {
     _snwprintf(plugins, kPathChars - 1, L"%sPlugins", folder);
     plugins[kPathChars - 1] = L'\0';
     FindFirstMissingFolder(plugins, createdPlugins, kOptionsFolderChars);
-    CreateDirectoryChain(plugins);
+    if (CreateDirectoryChain(plugins))
+        LogCreatedFolders(plugins, createdPlugins);
     wchar_t icons[kOptionsFolderChars];
     _snwprintf(icons, kOptionsFolderChars - 1, L"%sIcons.dll", plugins);
     icons[kOptionsFolderChars - 1] = L'\0';

@@ -61,16 +61,38 @@ int RecordName(const wchar_t* folder, wchar_t* name) {
     return 1;
 }
 
-// The records' key: the machine's where this run may write there, else the user's.
-HKEY OpenRecords(REGSAM access) {
-    HKEY key = NULL;
-    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kJournalRecordKey, 0, NULL, 0, access | KEY_SET_VALUE, NULL, &key,
-                        NULL) == ERROR_SUCCESS)
-        return key;
-    if (RegCreateKeyExW(HKEY_CURRENT_USER, kJournalRecordKey, 0, NULL, 0, access, NULL, &key, NULL) ==
-        ERROR_SUCCESS)
-        return key;
-    return NULL;
+// The records' root: the machine's where this run may write there, else the user's.
+HKEY RecordRoot() {
+    HKEY software = NULL;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE", 0, KEY_CREATE_SUB_KEY, &software) != ERROR_SUCCESS)
+        return HKEY_CURRENT_USER;
+    RegCloseKey(software);
+    return HKEY_LOCAL_MACHINE;
+}
+
+// The records' key, made only to record.
+HKEY OpenRecords(REGSAM access, int create) {
+    HKEY key = NULL, root = RecordRoot();
+    LONG opened = create ? RegCreateKeyExW(root, kJournalRecordKey, 0, NULL, 0, access, NULL, &key, NULL)
+                         : RegOpenKeyExW(root, kJournalRecordKey, 0, access, &key);
+    return opened == ERROR_SUCCESS ? key : NULL;
+}
+
+// Removes the key path and those above it up to "SOFTWARE" while they hold nothing at all.
+void RemoveEmptyKeys(HKEY root, const wchar_t* path) {
+    wchar_t key[kPathChars];
+    CopyText(key, kPathChars, path);
+    for (wchar_t* last = wcsrchr(key, L'\\'); last != NULL; last = wcsrchr(key, L'\\')) {
+        HKEY opened = NULL;
+        DWORD subkeys = 1, values = 1;
+        if (RegOpenKeyExW(root, key, 0, KEY_QUERY_VALUE, &opened) != ERROR_SUCCESS)
+            return;
+        RegQueryInfoKeyW(opened, NULL, NULL, NULL, &subkeys, NULL, NULL, &values, NULL, NULL, NULL, NULL);
+        RegCloseKey(opened);
+        if (subkeys != 0 || values != 0 || RegDeleteKeyW(root, key) != ERROR_SUCCESS)
+            return;
+        *last = L'\0';
+    }
 }
 
 int HashJournal(const wchar_t* journalPath, wchar_t hex[2 * kSha256Bytes + 1]) {
@@ -92,7 +114,7 @@ int HashJournal(const wchar_t* journalPath, wchar_t hex[2 * kSha256Bytes + 1]) {
 
 int ReadRecord(const wchar_t* targetFolder, wchar_t record[kRecordChars]) {
     wchar_t name[kPathChars];
-    HKEY key = RecordName(targetFolder, name) ? OpenRecords(KEY_QUERY_VALUE) : NULL;
+    HKEY key = RecordName(targetFolder, name) ? OpenRecords(KEY_QUERY_VALUE, 0) : NULL;
     if (key == NULL)
         return 0;
     DWORD type = 0, bytes = (kRecordChars - 1) * sizeof(wchar_t);
@@ -134,7 +156,7 @@ int RecordJournal(const wchar_t* targetFolder, const wchar_t* workName, const wc
         !CopyText(record, kRecordChars, workName) || !AppendText(record, kRecordChars, L"|") ||
         !AppendText(record, kRecordChars, hex))
         return 0;
-    HKEY key = OpenRecords(KEY_SET_VALUE);
+    HKEY key = OpenRecords(KEY_SET_VALUE, 1);
     if (key == NULL)
         return 0;
     int ok = RegSetValueExW(key, name, 0, REG_SZ, (const BYTE*)record,
@@ -160,9 +182,11 @@ int JournalMatchesRecord(const wchar_t* targetFolder, const wchar_t* journalPath
 
 void ForgetJournal(const wchar_t* targetFolder) {
     wchar_t name[kPathChars];
-    HKEY key = RecordName(targetFolder, name) ? OpenRecords(KEY_SET_VALUE) : NULL;
+    HKEY key = RecordName(targetFolder, name) ? OpenRecords(KEY_SET_VALUE, 0) : NULL;
     if (key == NULL)
         return;
     RegDeleteValueW(key, name);
     RegCloseKey(key);
+    // No trace of the records is left once none is needed.
+    RemoveEmptyKeys(RecordRoot(), kJournalRecordKey);
 }

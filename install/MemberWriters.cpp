@@ -3,6 +3,7 @@
 #include "install/PayloadExtraction.h"
 #include "install/PathHelpers.h"
 #include "install/SafePath.h"
+#include "install/StepLog.h"
 
 #include <windows.h>
 #include <process.h>
@@ -137,6 +138,8 @@ MemberFile StartJob(const Job* job, int failed, Waiter* self) {
         return file;
     if (job->isFolder) {
         file.failed = !HoldMemberFolder(self, job->path);
+        if (!file.failed)
+            LogStep(L"staged folder: %ls", job->path);
         return file;
     }
     file.handle = HoldMemberFolder(self, job->folder) ? CreateMemberFile(job->path) : INVALID_HANDLE_VALUE;
@@ -195,8 +198,8 @@ void WriteJob(MemberWriters* w, Waiter* self, Job* job) {
         LeaveCriticalSection(&w->lock);
         for (WriterBlock* block = blocks; block != NULL; block = block->next)
             WriteBlock(&file, block);
-        if (ended)
-            CloseJobFile(&file);
+        if (ended && CloseJobFile(&file))
+            LogStep(L"file written: %ls", job->path);
         EnterCriticalSection(&w->lock);
         w->failed |= file.failed;
         FreeBlocks(w, blocks);

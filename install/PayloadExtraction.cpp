@@ -5,6 +5,7 @@
 #include "install/InstallProgress.h"
 #include "install/MemberWriters.h"
 #include "install/PathHelpers.h"
+#include "install/StepLog.h"
 #include "install/SwitchOver.h"
 
 #include <windows.h>
@@ -148,8 +149,10 @@ int ExtractCurrentMember(unzFile archive, MemberWriters* writers, int keepPaths,
     char name[kMemberNameBytes];
     if (!ReadMemberInfo(archive, &info, name))
         return -1;
-    if (keepIcons == 1 && MentionsIcons(name))
+    if (keepIcons == 1 && MentionsIcons(name)) {
+        LogStep(L"file kept: %hs (the installed icons library is newer or of another maker)", name);
         return 0;
+    }
     return WriteCurrentMember(archive, info, name, writers, keepPaths, password, count);
 }
 
@@ -278,6 +281,8 @@ InstallResult ExtractArchiveThrough(zlib_filefunc64_def* functions, const void* 
     WorkFolder work;
     if (_wchdir(targetFolder) == 0 && CreateWorkFolder(&work)) {
         ReachStep(L"staging");
+        LogStep(L"staging %llu bytes in %lu members in %ls%ls", total, (unsigned long)global.number_entry,
+                targetFolder, work.staged);
         int staged = _wchdir(work.staged) == 0 &&
                      ExtractAllMembers(archive, 1, 1, NULL, keepIcons, progress, total) == 0;
         int back = _wchdir(targetFolder) == 0;

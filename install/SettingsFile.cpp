@@ -5,6 +5,7 @@
 #include "install/PathHelpers.h"
 #include "install/SafePath.h"
 #include "install/SkippedFiles.h"
+#include "install/StepLog.h"
 
 #include <windows.h>
 #include <stdio.h>
@@ -34,7 +35,9 @@ void WriteSetting(const wchar_t* file, const wchar_t* section, const wchar_t* ke
         NoteIfLinkMet(&skipped, file);
         return;
     }
-    WritePrivateProfileStringW(section, key, value, file);
+    if (WritePrivateProfileStringW(section, key, value, file))
+        LogStep(L"settings entry: %ls [%ls] %ls=%ls", file, section, key,
+                value != NULL ? value : L"(removed)");
     CloseHandle(held);
 }
 
@@ -334,5 +337,7 @@ int ConvertSettingsToUnicode(const wchar_t* settingsFile, SkippedFiles* skipped)
     CloseHandle(target);
     if (!replaced)
         DeleteWithoutLink(conversion);
+    else
+        LogStep(L"settings file written in UTF-16: %ls", settingsFile);
     return replaced || pieces == 0 ? 1 : 0;
 }

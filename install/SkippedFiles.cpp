@@ -2,6 +2,7 @@
 
 #include "install/PathHelpers.h"
 #include "install/SafePath.h"
+#include "install/StepLog.h"
 
 #include <wchar.h>
 
@@ -13,6 +14,7 @@ void NoteIfLinkMet(SkippedFiles* skipped, const wchar_t* path) {
     for (int i = 0; i < kept; ++i)
         if (_wcsicmp(skipped->paths[i], path) == 0)
             return;
+    LogStep(L"link refused, file skipped: %ls", path);
     if (skipped->count < kKeptSkippedPaths)
         CopyText(skipped->paths[skipped->count], kSkippedPathChars, path);
     ++skipped->count;

@@ -3,6 +3,7 @@
 #include "install/JournalRecord.h"
 #include "install/SafePath.h"
 #include "install/SwitchPlan.h"
+#include "install/StepLog.h"
 
 #include <windows.h>
 #include <process.h>
@@ -62,6 +63,7 @@ int QueueReplacement(const PlanEntry& e, const EntryPaths& paths, wchar_t* resta
         if (length == 0 || length >= restartChars)
             CopyText(restartFile, restartChars, e.path);
     }
+    LogStep(L"file left for the restart (held open): %ls", e.path);
     return 1;
 }
 
@@ -90,15 +92,24 @@ int CarryOutEntry(PlanEntry& e, SwitchWork* work) {
     EntryPaths paths;
     if (!paths.Form(*work->plan->work, e.path))
         return 0;
-    if (e.kind == L'D')
-        return MoveAside(e, paths.aside, work->finalBase);
+    if (e.kind == L'D') {
+        if (!MoveAside(e, paths.aside, work->finalBase))
+            return 0;
+        LogStep(L"earlier replacement taken over: %ls", e.path);
+        return 1;
+    }
     if (e.kind == L'R' && !MoveAside(e, paths.aside, work->finalBase)) {
+        if (GetLastError() == kLinkMetError)
+            LogStep(L"link refused: %ls", e.path);
         if (GetLastError() != ERROR_SHARING_VIOLATION)
             return 0;
         int first = InterlockedIncrement(&work->queued) == 1;
         return QueueReplacement(e, paths, work->restartFile, work->restartChars, first);
     }
-    return MoveFileExW(paths.staged, e.path, 0) != 0;
+    if (!MoveFileExW(paths.staged, e.path, 0))
+        return 0;
+    LogStep(e.kind == L'R' ? L"file replaced: %ls" : L"moved into place: %ls", e.path);
+    return 1;
 }
 
 // Stops at the first step that fails, in either share; the rest stay untouched.
@@ -145,6 +156,7 @@ int QueueLeftovers(const wchar_t* folder, const wchar_t* installed, wchar_t* res
             } else {
                 // Where the system refuses to queue it, a later run removes it all the same.
                 MoveFileExW(path, NULL, MOVEFILE_DELAY_UNTIL_REBOOT);
+                LogStep(L"old file left for the restart (in use): %ls", name);
                 if (count++ == 0 && restartFile != NULL && restartFile[0] == L'\0') {
                     DWORD length = GetFullPathNameW(name, (DWORD)restartChars, restartFile, NULL);
                     if (length == 0 || length >= restartChars)
@@ -285,6 +297,7 @@ InstallResult SwitchOver(WorkFolder* folders, wchar_t* restartFile, size_t resta
     // The folders the installed files go into were made by this run and are held; one that was renamed
     // and replaced by a link meanwhile would lead the files elsewhere.
     planned = planned && AsideFoldersInPlace(plan);
+    LogStep(planned ? L"switch-over: %lu steps" : L"switch-over refused", (unsigned long)plan.count);
     if (planned)
         CarryOutEarlierReplacements(&work);
     if (planned && !work.failed)
@@ -298,6 +311,7 @@ InstallResult SwitchOver(WorkFolder* folders, wchar_t* restartFile, size_t resta
     FreePlan(&plan);
     if (givenBack && RemoveWorkFolder(folders))
         ForgetJournal(target);
+    LogStep(done ? L"switch-over done" : L"switch-over failed");
     if (!done)
         return kInstallFailed;
     // What is left behind now is the previous version; the next run removes it should this fail.

@@ -1,6 +1,7 @@
 #include "install/SwitchPlan.h"
 
 #include "install/SafePath.h"
+#include "install/StepLog.h"
 
 #include <stdlib.h>
 #include <wchar.h>
@@ -121,6 +122,7 @@ int PlanFolder(Plan* plan, const wchar_t* folder) {
         // installed file is checked through the handle that moves it aside).
         int installedFolder = (entry.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
         if (installedFolder != stagedFolder || (installedFolder && !IsReachedWithoutLink(entry.path))) {
+            LogStep(L"refused: %ls is a link or of the other kind (file or folder)", entry.path);
             ok = 0;
         } else if (!stagedFolder) {
             entry.kind = L'R';

@@ -2,6 +2,7 @@
 
 #include "install/JournalRecord.h"
 #include "install/SafePath.h"
+#include "install/StepLog.h"
 
 #include <stdlib.h>
 #include <string.h>
@@ -14,8 +15,8 @@ namespace {
 const wchar_t* kSessionManager = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
 
 // Takes the last step queued for the next start of Windows that moves source (a full path) out of the
-// queue, so the queue is as it was before this run added it.
-void ForgetQueuedRename(const wchar_t* source) {
+// queue, so the queue is as it was before this run added it; kept steps for source (an earlier run's) stay.
+void ForgetQueuedRename(const wchar_t* source, size_t kept) {
     HKEY key = NULL;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &key) !=
         ERROR_SUCCESS)
@@ -28,7 +29,7 @@ void ForgetQueuedRename(const wchar_t* source) {
         RegQueryValueExW(key, L"PendingFileRenameOperations", NULL, &type, (BYTE*)queue, &bytes) ==
             ERROR_SUCCESS) {
         // Pairs of NT names: the source, then the target ("!" in front: replacing it), or empty to delete.
-        size_t chars = bytes / sizeof(wchar_t), found = chars, end = 0;
+        size_t chars = bytes / sizeof(wchar_t), found = chars, end = 0, matches = 0;
         for (size_t at = 0; at < chars && queue[at] != L'\0';) {
             size_t target = at + wcslen(queue + at) + 1;
             size_t next = target < chars ? target + wcslen(queue + target) + 1 : chars;
@@ -36,10 +37,11 @@ void ForgetQueuedRename(const wchar_t* source) {
             if (wcsncmp(name, L"\\??\\", 4) == 0 && _wcsicmp(name + 4, source) == 0) {
                 found = at;
                 end = next;
+                ++matches;
             }
             at = next;
         }
-        if (found < chars) {
+        if (matches > kept) {
             memmove(queue + found, queue + end, (chars - end) * sizeof(wchar_t));
             size_t left = chars - (end - found);
             if (left <= 1 || queue[0] == L'\0')
@@ -68,6 +70,7 @@ int HasEarlierReplacement(const Plan& plan, size_t end, const wchar_t* path) {
 } // namespace
 
 int RollBack(const Plan& plan) {
+    LogStep(L"rollback of %lu steps", (unsigned long)plan.count);
     int ok = 1;
     for (size_t i = plan.count; i-- > 0;) {
         const PlanEntry& e = plan.entries[i];
@@ -94,16 +97,22 @@ int RollBack(const Plan& plan) {
             // Queued for the next start of Windows; without its file the queued step does nothing.
             from = paths.beside;
         }
-        // The queued step stays where an earlier run queued the same one, for its file given back below.
+        // An earlier run's step for the same file stays, for its file given back below.
         wchar_t queued[kFolderChars];
-        DWORD length = from == paths.beside && !HasEarlierReplacement(plan, i, e.path)
-                           ? GetFullPathNameW(from, kFolderChars, queued, NULL)
-                           : 0;
-        if (from != NULL && !MoveWithoutLink(from, to, attributes))
+        DWORD length = from == paths.beside ? GetFullPathNameW(from, kFolderChars, queued, NULL) : 0;
+        if (from != NULL && !MoveWithoutLink(from, to, attributes)) {
+            LogStep(L"not given back: %ls", e.path);
             ok = 0;
-        else if (length > 0 && length < kFolderChars)
-            ForgetQueuedRename(queued);
+        } else if (from == paths.aside) {
+            LogStep(L"given back: %ls", e.path);
+        } else if (from != NULL) {
+            if (length > 0 && length < kFolderChars)
+                ForgetQueuedRename(queued, HasEarlierReplacement(plan, i, e.path));
+            LogStep(L"taken out again: %ls", e.path);
+        }
     }
+    LogStep(ok ? L"rollback done: the previous installation is back"
+               : L"rollback incomplete: the work folder stays for the next run to finish it");
     return ok;
 }
 

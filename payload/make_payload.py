@@ -1,14 +1,18 @@
 #!/usr/bin/env python3
 """Builds the sample payload archive of the viewer, byte for byte the same on every run.
 
-usage: make_payload.py OUTPUT.zip MEMBER=FILE...
+usage: make_payload.py [--sign=PROGRAM] OUTPUT.zip MEMBER=FILE...
        make_payload.py --member-list OUTPUT.inc
 
 Each MEMBER=FILE names a built binary (or another prepared file) and the member it becomes;
 texts, help files and toolbar skins are made here. The member list is the archive's member names as
 C++ wide-string literals with Windows separators, one a line, for the uninstaller to build in.
+With --sign, every program and library is packed as PROGRAM IN OUT signed it (tools/sign.sh).
 """
 import io
+import os
+import subprocess
+import tempfile
 import struct
 import sys
 import uuid
@@ -371,7 +375,31 @@ def member_list():
     return "".join('L"%s",\n' % name.replace("\\", "\\\\") for name in names)
 
 
+def signed(program, name, data, size=None):
+    """data as program signs it; with size, padded first so that the signed file has that size."""
+    with tempfile.TemporaryDirectory() as work:
+        unsigned, out = os.path.join(work, "in"), os.path.join(work, "out")
+
+        def sign(padding):
+            with open(unsigned, "wb") as f:
+                f.write(data + bytes(padding))
+            subprocess.run([program, unsigned, out], check=True)
+            with open(out, "rb") as f:
+                return f.read()
+
+        result = sign(0)
+        if size is not None:
+            # The signature's length does not depend on what it signs.
+            result = sign(size - len(result)) if len(result) <= size else result
+            if len(result) != size:
+                sys.exit("%s: the signed file is %d bytes, not %d" % (name, len(result), size))
+        return result
+
+
 def main(argv):
+    sign = None
+    if argv and argv[0].startswith("--sign="):
+        sign, argv = argv[0][len("--sign="):], argv[1:]
     if len(argv) < 2:
         sys.exit(__doc__)
     check_order()
@@ -393,7 +421,12 @@ def main(argv):
     icons = contents["Plugins/Icons.dll"]
     if len(icons) > ICONS_LIBRARY_SIZE:
         sys.exit("Icons.dll is larger than %d bytes" % ICONS_LIBRARY_SIZE)
-    contents["Plugins/Icons.dll"] = icons + bytes(ICONS_LIBRARY_SIZE - len(icons))
+    if sign:
+        for name in [n for n in contents if n.endswith((".exe", ".dll"))]:
+            size = ICONS_LIBRARY_SIZE if name == "Plugins/Icons.dll" else None
+            contents[name] = signed(sign, name, contents[name], size)
+    else:
+        contents["Plugins/Icons.dll"] = icons + bytes(ICONS_LIBRARY_SIZE - len(icons))
 
     data = archive_bytes(contents)
     with open(argv[0], "wb") as f:

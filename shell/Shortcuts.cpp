@@ -4,6 +4,7 @@
 #include "framework/SystemLibrary.h"
 #include "install/PathHelpers.h"
 #include "install/SafePath.h"
+#include "install/StepLog.h"
 #include "install/SkippedFiles.h"
 #include "shell/DerivedText.h"
 #include "shell/ProductVersion.h"
@@ -55,6 +56,8 @@ int WriteLinkFile(IShellLinkW* link, const wchar_t* linkPath, SkippedFiles& skip
     int saved = bytes != NULL && WriteFile(file, bytes, size, &written, NULL) && written == size;
     GlobalUnlock(memory);
     CloseHandle(file);
+    if (saved)
+        LogStep(L"shortcut: %ls", linkPath);
     return saved;
 }
 

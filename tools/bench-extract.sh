@@ -5,7 +5,8 @@
 # silent). Runs both installers silently in one Wine prefix, alternating, and Info-ZIP unzip on the same
 # archives; prints the median wall times, the ratios ours/NSIS and ours/unzip, and peak memory. Each
 # installer is measured twice: a first installation into an empty folder, and an upgrade (a second
-# installation into the folder the first one filled).
+# installation into the folder the first one filled). Ours runs also with /log= (the full log), to tell
+# what the log costs.
 #
 # Usage: tools/bench-extract.sh [--runs N] [--keep]
 # Work files go to build/bench (BENCH_DIR overrides); --keep leaves the payloads and programs there.
@@ -273,6 +274,18 @@ try:
             sys.exit("bench: the installation of the %s payload failed (see C:\\bench\\Glimmerly_Install.log)" % kind)
         return result
 
+    full_log = os.path.join(bench, "full.log")
+
+    def logged(kind):
+        """Ours with the full log: the same run, every step written to a log as well."""
+        result = timed([winetest.WINE, "C:\\bench\\setup-%s.exe" % kind, "/silent", "/folder=C:\\bench\\out",
+                        "/log=C:\\bench\\full.log"], env=env, cwd=bench, server=server)
+        with open(full_log, "rb") as handle:
+            if not handle.read().endswith(b"outcome: exit status 0 (installed completely)\r\n"):
+                sys.exit("bench: the logged installation of the %s payload did not end complete" % kind)
+        os.remove(full_log)
+        return result
+
     def nsis(kind):
         return timed([winetest.WINE, "C:\\bench\\nsis-%s.exe" % kind], env=env, cwd=bench, server=server)
 
@@ -305,8 +318,8 @@ try:
                 sys.exit("bench: %s, %s: %d files, %d bytes extracted; expected %d, %d"
                          % (kind, tool.__name__, *got, files, size))
             # The installer under test is checked whole: every member's bytes and date.
-            fault = check_members(os.path.join(work, kind + ".zip"), out) if tool is ours else None
-            if tool is ours and os.path.exists(os.path.join(out, "~glimmerly-setup")):
+            fault = check_members(os.path.join(work, kind + ".zip"), out) if tool in (ours, logged) else None
+            if tool in (ours, logged) and os.path.exists(os.path.join(out, "~glimmerly-setup")):
                 fault = "the work folder was left behind"
             if fault:
                 sys.exit("bench: %s, ours: %s" % (kind, fault))
@@ -319,15 +332,16 @@ try:
     for kind in ["small", "large"]:
         empty_trash()
         # One unmeasured run of each first: the first runs after a pause were slower for every tool.
-        for tool in (ours, nsis, unzip):
+        for tool in (ours, logged, nsis, unzip):
             measure(kind, tool)
-        results[kind] = {ours: [], nsis: [], unzip: []}
-        upgrades[kind] = {ours: [], nsis: []}
+        results[kind] = {ours: [], logged: [], nsis: [], unzip: []}
+        upgrades[kind] = {ours: [], logged: [], nsis: []}
         for run in range(runs):
             # Alternating, so that neither installer always meets the caches the other left behind.
-            for tool in ([ours, nsis] if run % 2 == 0 else [nsis, ours]) + [unzip]:
+            order = [ours, logged, nsis] if run % 2 == 0 else [nsis, logged, ours]
+            for tool in order + [unzip]:
                 results[kind][tool].append(measure(kind, tool))
-            for tool in [ours, nsis] if run % 2 == 0 else [nsis, ours]:
+            for tool in order:
                 upgrades[kind][tool].append(measure(kind, tool, upgrade=True))
 
     def median(values, index):
@@ -360,6 +374,13 @@ try:
         print("%-7s | %6.2f %6.2f | %9.2f | %8.2f %8.2f | %10s %10s" % (
             kind, t_ours, t_nsis, t_ours / t_nsis, median(r[ours], 3), median(r[nsis], 3), memory[ours],
             memory[nsis]))
+    print("full log (/log=): median wall time with it against without it")
+    for kind in ["small", "large"]:
+        for name, r in [("first", results[kind]), ("upgrade", upgrades[kind])]:
+            with_log, without = median(r[logged], 0), median(r[ours], 0)
+            print("  %-5s %-7s %6.2f s against %6.2f s: %+5.1f %% (CPU %+5.1f %%)" % (
+                kind, name, with_log, without, 100.0 * (with_log - without) / without,
+                100.0 * (median(r[logged], 3) - median(r[ours], 3)) / median(r[ours], 3)))
     print("MiB: peak resident / peak private memory of the installer process")
     for tool in (ours, nsis):
         small, large = results["small"][tool], results["large"][tool]
@@ -369,10 +390,10 @@ try:
             100.0 * (median(large, 2) - median(small, 2)) / median(small, 2)))
     print("all wall times (s):")
     for kind in ["small", "large"]:
-        for tool in (ours, nsis, unzip):
-            print("  %-5s %-5s %s" % (kind, tool.__name__, " ".join("%.2f" % v[0] for v in results[kind][tool])))
-        for tool in (ours, nsis):
-            print("  %-5s %-5s upgrade %s" % (kind, tool.__name__,
+        for tool in (ours, logged, nsis, unzip):
+            print("  %-6s %-6s %s" % (kind, tool.__name__, " ".join("%.2f" % v[0] for v in results[kind][tool])))
+        for tool in (ours, logged, nsis):
+            print("  %-6s %-6s upgrade %s" % (kind, tool.__name__,
                                              " ".join("%.2f" % v[0] for v in upgrades[kind][tool])))
 finally:
     subprocess.run([winetest.WINESERVER, "-k"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)

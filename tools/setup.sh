@@ -16,6 +16,7 @@ packages=(
   cmake ninja-build googletest clang-format
   clang libclang-rt-14-dev llvm zlib1g-dev
   python3 zip unzip dpkg-dev time
+  osslsigncode openssl python3-yaml
 )
 
 missing=()

@@ -1,11 +1,18 @@
-"""The shipped 32-bit setup program, checked without running it: headers, imports, resources."""
+"""The shipped 32-bit setup program, checked without running it: headers, imports, resources; and a
+signed release of it with its checksums and package manifest."""
+import hashlib
 import io
 import os
 import re
 import struct
+import subprocess
+import sys
+import tempfile
 import unittest
 import zipfile
 import zlib
+
+import yaml
 
 from peinfo import PeFile, dialog_template, version_strings
 
@@ -60,6 +67,17 @@ STRINGS = {
 }
 
 LOGO = 113
+
+README = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "README.md")
+
+
+def readme_exit_statuses():
+    """The README's table of exit statuses: [(status, meaning)] in its order."""
+    with open(README, encoding="utf-8") as f:
+        text = f.read()
+    table = text[text.index("| Status | Meaning |"):]
+    table = table[:table.index("\n\n")]
+    return [(int(status), meaning) for status, meaning in re.findall(r"^\| (\d+) \| (.*?) \| ", table, re.M)]
 # The wizard's pages: per template (id, text, place) of every control, the logo bitmap by its id.
 DIALOGS = {
     101: [(-1, LOGO, (9, 7, 59, 19)),
@@ -219,6 +237,224 @@ class ShippedProgram(unittest.TestCase):
         self.assertEqual((status_style & 0x20F, status_style & 0x10000000), (0x201, 0))
         _, associations = dialog_template(self.resources[(5, 104)][1])
         self.assertEqual(next(c[1] for c in associations if c[0] == 1579).lower(), "syslistview32")
+
+
+SOURCE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
+sys.path.insert(0, os.path.join(SOURCE, "tools"))
+import exit_statuses  # noqa: E402  (the program's own table, read from its sources)
+
+# Facts of the package manager's published manifest schema, version 1.6.0, for the fields the release
+# writes: {manifest type: {field: (required, check)}}. A field not listed is not allowed.
+IDENTIFIER = r"^[^\.\s\\/:\*\?\"<>\|\x01-\x1f]{1,32}(\.[^\.\s\\/:\*\?\"<>\|\x01-\x1f]{1,32}){1,7}$"
+VERSION = r"^[^\\/:\*\?\"<>\|\x01-\x1f]+$"
+LOCALE = r"^([a-zA-Z]{2,3}|[iI]-[a-zA-Z]+|[xX]-[a-zA-Z]{1,8})(-[a-zA-Z]{1,8})*$"
+URL = r"^([Hh][Tt][Tt][Pp][Ss]?)://.+$"
+RETURN_RESPONSES = {
+    "packageInUse", "packageInUseByApplication", "installInProgress", "fileInUse", "missingDependency",
+    "diskFull", "insufficientMemory", "invalidParameter", "noNetwork", "contactSupport",
+    "rebootRequiredToFinish", "rebootRequiredForInstall", "rebootInitiated", "cancelledByUser",
+    "alreadyInstalled", "downgrade", "blockedByPolicy", "systemNotSupported", "custom"}
+
+
+def text(low, high, pattern=None):
+    return lambda v: isinstance(v, str) and low <= len(v) <= high and (pattern is None or re.match(pattern, v))
+
+
+def one_of(*values):
+    return lambda v: v in values
+
+
+def items(fields, most):
+    return lambda v: isinstance(v, list) and 1 <= len(v) <= most and all(fits(fields, i) == [] for i in v)
+
+
+def fits(fields, document):
+    """The faults of one mapping against its fields: [(field, fault)]."""
+    if not isinstance(document, dict):
+        return [("", "not a mapping")]
+    faults = [(f, "missing") for f, (required, _) in fields.items() if required and f not in document]
+    faults += [(f, "not allowed") for f in document if f not in fields]
+    faults += [(f, repr(v)) for f, v in document.items() if f in fields and not fields[f][1](v)]
+    return faults
+
+
+COMMON = {
+    "PackageIdentifier": (True, text(1, 128, IDENTIFIER)),
+    "PackageVersion": (True, text(1, 128, VERSION)),
+    "ManifestVersion": (True, text(5, 20, r"^(0|[1-9][0-9]{0,3}|[1-5][0-9]{4}|6[0-4][0-9]{3}|65[0-4][0-9]{2}|"
+                                          r"655[0-2][0-9]|6553[0-5])(\.(0|[1-9][0-9]{0,3}|[1-5][0-9]{4}|"
+                                          r"6[0-4][0-9]{3}|65[0-4][0-9]{2}|655[0-2][0-9]|6553[0-5])){2}$")),
+}
+RETURN_CODE = {
+    "InstallerReturnCode": (True, lambda v: type(v) is int and v != 0 and -2147483648 <= v <= 4294967295),
+    "ReturnResponse": (True, lambda v: v in RETURN_RESPONSES),
+    "ReturnResponseUrl": (False, text(10, 2048, URL)),
+}
+SWITCH = text(1, 512)
+SCHEMA = {
+    "version": dict(COMMON, DefaultLocale=(True, text(1, 20, LOCALE)), ManifestType=(True, one_of("version"))),
+    "defaultLocale": dict(
+        COMMON, PackageLocale=(True, text(1, 20, LOCALE)), Publisher=(True, text(2, 256)),
+        PublisherSupportUrl=(False, text(10, 2048, URL)), PackageName=(True, text(2, 256)),
+        License=(True, text(3, 512)), LicenseUrl=(False, text(10, 2048, URL)),
+        ShortDescription=(True, text(3, 256)), ManifestType=(True, one_of("defaultLocale"))),
+    "installer": dict(
+        COMMON, InstallerLocale=(False, text(1, 20, LOCALE)),
+        InstallerType=(False, one_of("msix", "msi", "appx", "exe", "zip", "inno", "nullsoft", "wix", "burn",
+                                     "pwa", "portable")),
+        Scope=(False, one_of("user", "machine")),
+        InstallModes=(False, lambda v: isinstance(v, list) and len(v) == len(set(v)) <= 3 and
+                      set(v) <= {"interactive", "silent", "silentWithProgress"}),
+        InstallerSwitches=(False, lambda v: fits({k: (False, SWITCH) for k in [
+            "Silent", "SilentWithProgress", "Interactive", "InstallLocation", "Log", "Upgrade", "Custom"]}, v) == []),
+        ExpectedReturnCodes=(False, items(RETURN_CODE, 128)),
+        UpgradeBehavior=(False, one_of("install", "uninstallPrevious", "deny")),
+        ProductCode=(False, text(1, 255)),
+        AppsAndFeaturesEntries=(False, items({
+            "DisplayName": (False, text(1, 256)), "Publisher": (False, text(1, 256)),
+            "DisplayVersion": (False, text(1, 128)), "ProductCode": (False, text(1, 255)),
+            "UpgradeCode": (False, text(1, 255)), "InstallerType": (False, one_of("exe", "msi"))}, 128)),
+        Installers=(True, items({
+            "Architecture": (True, one_of("x86", "x64", "arm", "arm64", "neutral")),
+            "InstallerUrl": (True, text(1, 2048, URL)),
+            "InstallerSha256": (True, text(64, 64, r"^[A-Fa-f0-9]{64}$"))}, 1024)),
+        ManifestType=(True, one_of("installer"))),
+}
+
+
+class ExitStatusTable(unittest.TestCase):
+    def test_the_readme_shows_the_programs_own_table(self):
+        self.assertEqual(readme_exit_statuses(), [(s, m) for s, _, m in exit_statuses.read()])
+
+
+def verifies(path, cert):
+    return subprocess.run(["osslsigncode", "verify", "-CAfile", cert, "-in", path], stdout=subprocess.PIPE,
+                          stderr=subprocess.STDOUT).returncode == 0
+
+
+class SignedRelease(unittest.TestCase):
+    """One release of the sample payload, signed with a certificate made here."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.scratch = tempfile.TemporaryDirectory()
+        work = cls.scratch.name
+        cls.cert, cls.key = os.path.join(work, "cert.pem"), os.path.join(work, "key.pem")
+        key = cls.key
+        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out",
+                        cls.cert, "-days", "2", "-subj", "/CN=Glimmerly Test Signing", "-addext",
+                        "extendedKeyUsage=codeSigning"], check=True, capture_output=True)
+        cls.out = os.path.join(work, "release")
+        subprocess.run([os.path.join(SOURCE, "tools", "release.sh"), "--sign-cert", cls.cert, "--sign-key", key,
+                        "--out", cls.out], check=True, capture_output=True)
+        cls.setup = os.path.join(cls.out, "glimmerly-setup.exe")
+        with open(cls.setup, "rb") as f:
+            cls.data = f.read()
+        cls.payload = zipfile.ZipFile(io.BytesIO(PeFile(cls.setup).resources()[("ZIP", 1974)][1]))
+        cls.manifests = {}
+        for name in os.listdir(os.path.join(cls.out, "manifest")):
+            with open(os.path.join(cls.out, "manifest", name), encoding="utf-8") as f:
+                document = yaml.safe_load(f)
+            cls.manifests[document["ManifestType"]] = (name, document)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.scratch.cleanup()
+
+    def test_installer_and_the_payloads_programs_are_signed(self):
+        output = subprocess.run(["osslsigncode", "verify", "-CAfile", self.cert, "-in", self.setup],
+                                capture_output=True, text=True).stdout
+        self.assertIn("Text description: Glimmerly 4.62 Setup", output)
+        self.assertIn("URL description: https://www.glimmerly.example/deutsch/faq.html", output)
+        self.assertIn("Message digest algorithm  : SHA256", output)
+        self.assertIn("Signature verification: ok", output)
+        programs = [n for n in self.payload.namelist() if n.endswith((".exe", ".dll"))]
+        # The viewer, the uninstaller, the language library, the icons library and ten plug-ins.
+        self.assertEqual(len(programs), 14)
+        for name in programs:
+            path = os.path.join(self.scratch.name, os.path.basename(name))
+            with open(path, "wb") as f:
+                f.write(self.payload.read(name))
+            self.assertTrue(verifies(path, self.cert), name)
+        # The icons library keeps the released size that the keep-icons rule knows.
+        self.assertEqual(self.payload.getinfo("Plugins/Icons.dll").file_size, 226816)
+
+    def test_a_pkcs12_identity_takes_its_password_from_the_environment(self):
+        identity = os.path.join(self.scratch.name, "identity.p12")
+        subprocess.run(["openssl", "pkcs12", "-export", "-inkey", self.key, "-in", self.cert, "-out", identity,
+                        "-passout", "pass:Gl\u00e4nzend 4.62"], check=True, capture_output=True)
+        # The viewer as the release's build made it, before it was signed.
+        program = os.path.join(SOURCE, "build", "release", "payload", "stage", "gl_main32.exe")
+        for password, signs in [("Gl\u00e4nzend 4.62", True), ("falsch", False)]:
+            signed = os.path.join(self.scratch.name, "signed.exe")
+            run = subprocess.run([os.path.join(SOURCE, "tools", "sign.sh"), program, signed], capture_output=True,
+                                 env=dict(os.environ, GLIMMERLY_SIGN_PKCS12=identity, GLIMMERLY_SIGN_PASSWORD=password))
+            self.assertEqual(run.returncode == 0 and verifies(signed, self.cert), signs, password)
+
+    def test_a_flipped_byte_fails_the_signature_or_the_checksum(self):
+        pe = struct.unpack_from("<I", self.data, 0x3C)[0]
+        table, size = struct.unpack_from("<II", self.data, pe + 24 + 96 + 8 * 4)
+        self.assertEqual(table + size, len(self.data), "the signature ends the file")
+        flipped = os.path.join(self.scratch.name, "flipped.exe")
+        with open(os.path.join(self.out, "SHA256SUMS"), "rb") as f:
+            sums = f.read().replace(b"glimmerly-setup.exe", flipped.encode())
+        # Authenticode leaves out the header's checksum and the signature's alignment; the SHA-256 sum
+        # covers them too.
+        for where, offset in [("MZ header", 2), ("section table", pe + 248), ("payload", len(self.data) // 2),
+                              ("last byte signed", table - 1), ("signature", table + size // 2),
+                              ("checksum", pe + 24 + 64), ("end of the signature", len(self.data) - 1)]:
+            with self.subTest(where):
+                data = bytearray(self.data)
+                data[offset] ^= 0x01
+                with open(flipped, "wb") as f:
+                    f.write(data)
+                checked = subprocess.run(["sha256sum", "-c", "--status", "-"], input=sums, capture_output=True)
+                self.assertNotEqual(checked.returncode, 0)
+                if where not in ("checksum", "end of the signature"):
+                    self.assertFalse(verifies(flipped, self.cert))
+
+    def test_checksums_and_manifest_describe_the_signed_installer(self):
+        digest = hashlib.sha256(self.data).hexdigest()
+        with open(os.path.join(self.out, "SHA256SUMS")) as f:
+            self.assertEqual(f.read(), digest + "  glimmerly-setup.exe\n")
+        self.assertEqual(sorted(name for name, _ in self.manifests.values()), [
+            "GlimmerlyWorks.Glimmerly.installer.yaml", "GlimmerlyWorks.Glimmerly.locale.de-DE.yaml",
+            "GlimmerlyWorks.Glimmerly.yaml"])
+        for kind, (name, document) in self.manifests.items():
+            self.assertEqual(fits(SCHEMA[kind], document), [], name)
+            self.assertEqual((document["PackageIdentifier"], document["PackageVersion"], document["ManifestVersion"]),
+                             ("GlimmerlyWorks.Glimmerly", "4.62", "1.6.0"))
+        self.assertEqual(self.manifests["version"][1]["DefaultLocale"], "de-DE")
+        locale = self.manifests["defaultLocale"][1]
+        self.assertEqual((locale["PackageLocale"], locale["Publisher"], locale["PackageName"]),
+                         ("de-DE", "Glimmerly Works", "Glimmerly 4.62 (32-bit)"))
+        installer = self.manifests["installer"][1]
+        self.assertEqual(installer["Installers"][0]["InstallerSha256"], digest.upper())
+        self.assertEqual(installer["Installers"][0]["Architecture"], "x86")
+        self.assertEqual((installer["InstallerType"], installer["Scope"], installer["InstallerLocale"]),
+                         ("exe", "machine", "de-DE"))
+        self.assertEqual(installer["InstallerSwitches"]["Silent"], "/silent")
+        self.assertEqual(installer["InstallerSwitches"]["InstallLocation"], "/folder=<INSTALLPATH>")
+        self.assertEqual(installer["ProductCode"], "Glimmerly")
+        self.assertEqual(installer["AppsAndFeaturesEntries"], [{
+            "DisplayName": "Glimmerly 4.62 (32-bit)", "Publisher": "Glimmerly Works", "DisplayVersion": "4.62",
+            "ProductCode": "Glimmerly"}])
+        # Every status of the README's table but success (which the schema does not let a manifest name),
+        # each with the response that fits it.
+        codes = {c["InstallerReturnCode"]: c["ReturnResponse"] for c in installer["ExpectedReturnCodes"]}
+        self.assertEqual(sorted(codes), sorted(s for s, _ in readme_exit_statuses() if s != 0))
+        self.assertEqual({s: codes[s] for s in (3010, 1602, 1618, 170, 123)}, {
+            3010: "rebootRequiredToFinish", 1602: "cancelledByUser", 1618: "installInProgress", 170: "packageInUse",
+            123: "invalidParameter"})
+
+    @unittest.skipIf(os.environ.get("GLIMMERLY_WINE_ARCH") == "win64", "this machine runs no 32-bit program")
+    def test_the_signed_installer_installs_the_payload(self):
+        from winetest import Prefix
+        with Prefix("win7") as p:
+            self.assertEqual(p.run("/silent /folder=C:\\Apps\\Glimmerly", cwd="C:\\", exe=self.setup).status, 0)
+            for name in ["gl_main32.exe", "Plugins/Icons.dll", "gl_about.txt"]:
+                self.assertEqual(p.read_bytes("C:\\Apps\\Glimmerly\\" + name.replace("/", "\\")),
+                                 self.payload.read(name), name)
 
 
 if __name__ == "__main__":

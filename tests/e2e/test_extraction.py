@@ -16,7 +16,7 @@ import unittest
 import zipfile
 
 from peinfo import PeFile
-from test_binary import STRINGS
+from test_binary import STRINGS, readme_exit_statuses
 from winetest import (FIXTURES, PRODUCT_DIR, SETUP_EXE, WINE, Prefix, _env, _wine, exit_status, launcher,
                       stop_server)
 
@@ -26,6 +26,7 @@ SAMPLE = os.path.join(PRODUCT_DIR, "payload", "sample_payload.zip")
 ICONS = os.path.join(FIXTURES, "icons")
 WORK = "C:\\work"
 LOG = WORK + "\\Glimmerly_Install.log"
+FULL_LOG = WORK + "\\full.log"
 HYPHENS = b"-" * 48 + b"\r\n"
 JOURNALS = "Software\\Glimmerly\\Setup\\Journals"
 
@@ -187,8 +188,12 @@ class SamplePayload(unittest.TestCase):
         with Prefix("win7") as p:
             p.put_file("C:\\Glimmerly\\Plugins\\Icons.dll", newer)
             kept_time = os.stat(p.host("C:\\Glimmerly\\Plugins\\Icons.dll")).st_mtime
-            p.run("/silent /folder=C:\\Glimmerly", cwd=WORK)
+            p.run("/silent /folder=C:\\Glimmerly /log=full.log", cwd=WORK)
             self.assertEqual(p.read_bytes("C:\\Glimmerly\\Plugins\\Icons.dll"), newer)
+            steps = [line[24:] for line in p.read_bytes(FULL_LOG).decode("utf-8").split("\r\n")]
+            self.assertIn("file kept: Plugins/Icons.dll (the installed icons library is newer or of another maker)",
+                          steps)
+            self.assertFalse([t for t in steps if t.startswith("file written: Plugins/Icons.dll")])
             self.assertEqual(os.stat(p.host("C:\\Glimmerly\\Plugins\\Icons.dll")).st_mtime, kept_time)
             for name in ["gl_main32.exe", "Plugins\\Formats.dll", "Plugins\\Converter.exe"]:
                 self.assertTrue(p.exists("C:\\Glimmerly\\" + name), name)
@@ -285,20 +290,25 @@ class FailedUpgrade(unittest.TestCase):
         def read_only(top, _):
             subprocess.run(["mount", "-o", "remount,ro", os.path.dirname(top)], check=True)
 
+        # The last column: the steps the full log names (besides what it tells and the outcome); a step
+        # that the run did not reach must not be named.
+        refused = "refused: Plugins is a link or of the other kind (file or folder)"
         cases = [
             # Nothing can be written in the folder: never reported complete.
-            ("nothing can be written", "size=16m", read_only),
+            ("nothing can be written", "size=16m", read_only, []),
             # The members do not fit beside the installed ones: refused before anything is written.
-            ("too little space", "size=320k", None),
+            ("too little space", "size=320k", None, []),
             # Room enough, but too few files: the staging fails in the middle.
-            ("too few files", "nr_inodes=%d" % (earlier_entries + 12), None),
+            ("too few files", "nr_inodes=%d" % (earlier_entries + 12), None, ["staging"]),
             # On drive C:, so that a move through the link would reach the protected files.
-            ("plug-ins folder a link", None, link_plugins),
-            ("member a link", None, link_member),
+            ("plug-ins folder a link", None, link_plugins, ["staging", refused, "switch-over refused"]),
+            ("member a link", None, link_member, ["staging", "switch-over", "link refused: gl_about.txt",
+                                                  "rollback", "switch-over failed",
+                                                  "rollback done: the previous installation is back"]),
         ]
         with Prefix("win7") as p:
             p.put_file(protected + "\\system.dll", b"protected")
-            for what, options, plant in cases:
+            for what, options, plant, steps in cases:
                 with self.subTest(what), (small_disk(self, p, options) if options else
                                           contextlib.nullcontext(p.host("C:\\"))) as disk:
                     top = os.path.join(disk, "Glimmerly")
@@ -307,17 +317,36 @@ class FailedUpgrade(unittest.TestCase):
                     if plant:
                         plant(top, p.host(protected))
                     before, kept, touched = tree_state(top), snapshot(p, protected), os.stat(top).st_mtime_ns
-                    if p.exists(LOG):
-                        os.unlink(p.host(LOG))
+                    for log in [LOG, FULL_LOG]:
+                        if p.exists(log):
+                            os.unlink(p.host(log))
                     folder = ("T:" if options else "C:") + "\\Glimmerly\\"
-                    self.assertEqual(p.run("/silent /folder=" + folder, cwd=WORK).status, 1603)
+                    self.assertEqual(p.run("/silent /folder=" + folder + " /log=full.log", cwd=WORK).status, 1603)
                     if what == "too little space":  # refused before the work folder was made
                         self.assertEqual(os.stat(top).st_mtime_ns, touched)
                     self.assertEqual(log_messages(p.read_bytes(LOG)), [failure_message(folder)])
+                    self.check_full_log(p.read_bytes(FULL_LOG).decode("utf-8"), folder, steps)
                     self.assertEqual(tree_state(top), before)
                     self.assertEqual(snapshot(p, protected), kept)
                     if not options:
                         os.unlink(os.path.join(top, "Plugins" if plant is link_plugins else "gl_about.txt"))
+
+
+    def check_full_log(self, text, folder, steps):
+        texts = [line[24:] for line in text.split("\r\n")[:-1]]
+        self.assertEqual(texts[-2:], ["told: %s (%s)" % (STRINGS[7].replace("\n", " "), folder),
+                                      "outcome: exit status 1603 (%s)" % dict(readme_exit_statuses())[1603]])
+        texts = texts[:-2]
+        # A label alone stands for the line that begins the step.
+        begins = {"staging": "staging ", "switch-over": "switch-over: ", "rollback": "rollback of "}
+        for label, begin in begins.items():
+            self.assertEqual(any(t.startswith(begin) for t in texts), label in steps, label)
+        for line in steps:
+            self.assertTrue(line in texts or line in begins, line)
+        # Whatever the two threads of the switch-over reached, every file it replaced is given back.
+        replaced = sorted(t[len("file replaced: "):] for t in texts if t.startswith("file replaced: "))
+        self.assertEqual(sorted(t[len("given back: "):] for t in texts if t.startswith("given back: ")), replaced)
+        self.assertFalse([t for t in texts if t.startswith("not given back: ")])
 
 
 class InterruptedUpgrade(unittest.TestCase):
@@ -388,9 +417,13 @@ class FileInUse(unittest.TestCase):
                     break
                 time.sleep(0.1)
             # Programs the run starts live on with the holder: no output is waited for.
-            run = p.start("/silent /folder=C:\\Glimmerly", cwd=WORK)
+            run = p.start("/silent /folder=C:\\Glimmerly /log=full.log", cwd=WORK)
             run.wait(timeout=120)
             self.assertEqual(exit_status(run.stdout.readline()), 3010)
+            steps = [line[24:] for line in p.read_bytes(FULL_LOG).decode("utf-8").split("\r\n")]
+            self.assertEqual([t for t in steps if t.startswith("file left for the restart")],
+                             ["file left for the restart (held open): gl_about.txt"])
+            self.assertEqual(steps[-2:], ["outcome: exit status 3010 (%s)" % dict(readme_exit_statuses())[3010], ""])
             self.assertEqual(log_messages(p.read_bytes(LOG)), [(held + ": " + STRINGS[12]).encode("latin-1")])
             self.assertEqual(p.read_bytes(held), b"earlier about")
             self.assertEqual(p.read_bytes("C:\\Glimmerly\\gl_options.txt"), sample["gl_options.txt"])

@@ -6,8 +6,8 @@ import re
 import tempfile
 import unittest
 
-from test_binary import STRINGS
-from test_extraction import broken_payloads, log_messages, replace_payload
+from test_binary import STRINGS, readme_exit_statuses
+from test_extraction import broken_payloads, log_messages, replace_payload, sample_members
 from winetest import SETUP_EXE, USER, Prefix
 from wizard import FOLDER, IDOK, IDYES, SHEET_CANCEL, Wizard
 
@@ -33,6 +33,28 @@ class LogEntries:
     def __init__(self, data):
         self.entries = self.ENTRY.findall(data)
         self.complete = b"".join(m.group(0) for m in self.ENTRY.finditer(data)) == data
+
+
+FULL_LOG = WORK + "\\full.log"
+STAMP = re.compile(r"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3}) (.*)")
+
+
+def full_log(data):
+    """The lines of a full log: (time, text); every line must have its time and end in CR LF."""
+    text = data.decode("utf-8")
+    if not text.endswith("\r\n"):
+        raise AssertionError("the full log does not end with a line end: %r" % text[-80:])
+    lines = []
+    for line in text[:-2].split("\r\n"):
+        m = STAMP.fullmatch(line)
+        if not m:
+            raise AssertionError("a line without its time: %r" % line)
+        lines.append((datetime.datetime.strptime(m.group(1), "%Y-%m-%d %H:%M:%S.%f"), m.group(2)))
+    return lines
+
+
+def outcome_line(status):
+    return "outcome: exit status %d (%s)" % (status, dict(readme_exit_statuses())[status])
 
 
 class FailuresGoToTheLog(unittest.TestCase):
@@ -112,10 +134,13 @@ class ExitStatus(unittest.TestCase):
             held = []
 
             def silent(switches, exe=None):
-                status = p.run("/silent " + switches, cwd=WORK, exe=exe).status
+                status = p.run("/silent " + switches + " /log=full.log", cwd=WORK, exe=exe).status
                 told = log_messages(p.read_bytes(LOG)) if p.exists(LOG) else []
                 if told:
                     os.remove(p.host(LOG))
+                # The full log ends with the status and the README's meaning of it.
+                self.assertEqual(full_log(p.read_bytes(FULL_LOG))[-1][1], outcome_line(status))
+                os.remove(p.host(FULL_LOG))
                 return status, [m.decode("latin-1").replace("\r\n", "\n") for m in told]
 
             def answered(w, *buttons):
@@ -133,7 +158,8 @@ class ExitStatus(unittest.TestCase):
                 ("string 7", lambda: silent("/folder=C:\\Bad", damaged), 1603, ["C:\\Bad\\: " + STRINGS[7]]),
                 # Restart needed (3010) is FileInUse and a folder where nothing can be written (1603)
                 # FailedUpgrade, both in test_extraction; skipped for a link (681) is PlantedLinks below.
-                ("another setup runs, silent", lambda: held.append(Wizard(p, cwd=WORK)) or silent("/folder=C:\\B"),
+                ("another setup runs, silent",
+                 lambda: held.append(Wizard(p, "/log=wizard.log", cwd=WORK)) or silent("/folder=C:\\B"),
                  1618, [STRINGS[14]]),
                 ("another setup runs, wizard", lambda: answered(Wizard(p, attach=False), IDOK), 1618, [STRINGS[14]]),
                 ("cancelled", lambda: held[0].click(SHEET_CANCEL) or answered(held[0], IDYES), 1602, [STRINGS[3]]),
@@ -142,9 +168,67 @@ class ExitStatus(unittest.TestCase):
             for outcome, run, status, told in rows:
                 with self.subTest(outcome):
                     self.assertEqual(run(), (status, told))
+            # The wizard's road logs as well: its start, and the outcome it was left with.
+            wizard = [text for _, text in full_log(p.read_bytes(WORK + "\\wizard.log"))]
+            self.assertTrue(wizard[0].startswith("start: Glimmerly 4.62 Setup; command line: ") and
+                            wizard[0].endswith(" /log=wizard.log; Windows 6.1.7601 Service Pack 1; elevated: yes"))
+            self.assertEqual(wizard[1:], [outcome_line(1602)])
 
 
 OPEN_COMMAND = r"Software\Classes\Glimmerly\shell\open\command"
+
+
+class FullLog(unittest.TestCase):
+    def test_an_installation_and_an_upgrade_name_every_step(self):
+        members = [info.filename.replace("/", "\\") for info, _ in sample_members() if not info.is_dir()]
+        with Prefix("win7") as p:
+            p.put_file(WORK + "\\logs\\setup.log", b"kept\r\n")
+            started = datetime.datetime.now().replace(microsecond=0)
+            first = p.run(APPS + " /desktop=1 /group=1 /log=logs\\setup.log", cwd=WORK).status
+            # The same file named absolutely, from another folder: appended.
+            upgrade = p.run(APPS + ' /log="C:\\work\\logs\\setup.log"', cwd="C:\\").status
+            finished = datetime.datetime.now()
+            data = p.read_bytes(WORK + "\\logs\\setup.log")
+            self.assertFalse(p.exists(LOG), "a complete run writes no failure log")
+        self.assertEqual((first, upgrade), (0, 0))
+        self.assertTrue(data.startswith(b"kept\r\n"))
+        lines = full_log(data[6:])
+        for when, _ in lines:
+            self.assertTrue(started <= when <= finished, when)
+        texts = [text for _, text in lines]
+        starts = [i for i, text in enumerate(texts) if text.startswith("start: ")]
+        self.assertEqual(len(starts), 2, "one start line a run")
+        runs = [texts[:starts[1]], texts[starts[1]:]]
+
+        def named(run, label):
+            return sorted(t[len(label):].replace("/", "\\") for t in run if t.startswith(label))
+
+        for run, switches in zip(runs, [" /desktop=1 /group=1 /log=logs\\setup.log",
+                                        ' /log="C:\\work\\logs\\setup.log"']):
+            with self.subTest(switches):
+                self.assertEqual(run[0], "start: Glimmerly 4.62 Setup; command line: \"C:\\setup\\glimmerly-setup.exe\" "
+                                 + APPS + switches + "; Windows 6.1.7601 Service Pack 1; elevated: yes")
+                self.assertTrue(run[1].startswith('options: silent road; folder "C:\\Apps\\Glimmerly"; '), run[1])
+                self.assertEqual(named(run, "file written: "), sorted(members))
+                for line in ["switch-over done", "registry value: DisplayVersion = 4.62",
+                             "registry value: HKLM\\SOFTWARE\\Classes\\Glimmerly\\shell\\open\\command\\"
+                             '(default) = "C:\\Apps\\Glimmerly\\gl_main32.exe" "%1"']:
+                    self.assertTrue(line in run, line)
+                self.assertTrue(any(t.startswith("settings entry: ") and t.endswith("gl_main32.ini [Language] "
+                                                                                   "Lang=Deutsch") for t in run))
+                self.assertEqual(run[-1], outcome_line(0))
+        first, upgrade = runs
+        self.assertEqual(named(first, "folder created: C:\\"), ["Apps", "Apps\\Glimmerly", "Apps\\Glimmerly\\Plugins"])
+        self.assertEqual(named(first, "shortcut: "), sorted(
+            [PROFILE + "\\Desktop\\Glimmerly.lnk"] + [PROGRAMS + "\\" + name + ".lnk" for name in [
+                "Glimmerly 4.62", "Glimmerly - Thumbnails", "Glimmerly deinstallieren", "\u00dcber Glimmerly",
+                "Was ist neu", "Kommandozeilen-Optionen", "Verf\u00fcgbare PlugIns", "Verf\u00fcgbare Sprachen",
+                "Glimmerly Hilfe"]]))
+        self.assertEqual(named(upgrade, "folder created: "), [])
+        self.assertEqual(named(upgrade, "shortcut: "), [])
+        # Every installed file is replaced by the upgrade: the sample's icons library is the released one.
+        self.assertEqual(named(upgrade, "file replaced: "), sorted(members))
+        self.assertEqual(named(upgrade, "file kept: "), [])
 
 
 class ExistingInstallation(unittest.TestCase):
@@ -176,6 +260,7 @@ DESKTOP_LINK = PROFILE + "\\Desktop\\Glimmerly.lnk"
 # installed), the files named in the log as skipped.
 PLANTS = [
     ("temporary archive", APPS, {"C:\\Temp\\glimg_x32.zip": FOREIGN_FILE}, {}, 0, []),
+    ("full log", APPS + " /log=full.log", {WORK + "\\full.log": FOREIGN_FILE}, {}, 0, []),
     ("install log of a failing run", "/silent /folder=", {LOG: FOREIGN_FILE}, {}, 123, []),
     ("settings conversion file", APPS, {SETTINGS + "\\gl_main32.ini_temp": FOREIGN_FILE},
      {SETTINGS + "\\gl_main32.ini": b"[Others]\r\nKey=Wert\r\n"}, 681, [SETTINGS + "\\gl_main32.ini_temp"]),

@@ -184,4 +184,23 @@ TEST(SetupLock, ASquattedNameBlocksOnlyWithoutThePrivateNamespace) {
     CloseHandle(squatter);
 }
 
+TEST(CommandLine, LogFileOnBothRoadsUnquotedUpToTheNextSwitch) {
+    wchar_t file[kOptionsFolderChars] = L"left over";
+    const struct {
+        const wchar_t* line;
+        const wchar_t* file;
+    } cases[] = {
+        {L"setup.exe /silent /log=\"C:\\Logs\\Glimmerly Setup.log\" /folder=C:\\G",
+         L"C:\\Logs\\Glimmerly Setup.log"},
+        {L"setup.exe /log=setup.log", L"setup.log"},
+        {L"setup.exe /log=/silent", L""},
+        {L"setup.exe /silent /folder=C:\\G", L""},
+        {L"setup.exe /LOG=x.log", L""},
+    };
+    for (const auto& c : cases) {
+        ReadLogSwitch(c.line, file);
+        EXPECT_STREQ(file, c.file) << c.line;
+    }
+}
+
 } // namespace
