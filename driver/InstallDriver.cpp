@@ -23,19 +23,36 @@ void LoadMessage(int id, wchar_t* text) {
     text[length > 0 && length < kMessageChars ? length : 0] = L'\0';
 }
 
-// Shows a failure in the wizard, or logs it on the silent road with the folder before or after it.
+// Shows a failure in the wizard, or logs it on the silent road with the folder before or after it; a
+// folder after the message is named in the wizard's box too. A message with a %s names the drive.
 void ReportFailure(const InstallOptions& options, int id, const wchar_t* folder, bool folderFirst) {
     wchar_t message[kMessageChars];
     LoadMessage(id, message);
-    if (!options.silent) {
-        ShowMessageBox(GetActiveWindow(), message, options.caption, MB_OK | MB_ICONERROR);
-        return;
+    if (wcsstr(message, L"%s") != NULL) {
+        wchar_t drive[3] = {folder[0], folder[0] != L'\0' ? folder[1] : L'\0', L'\0'};
+        wchar_t format[kMessageChars];
+        CopyText(format, kMessageChars, message);
+        _snwprintf(message, kMessageChars - 1, format, drive);
+        message[kMessageChars - 1] = L'\0';
     }
     wchar_t entry[kLogMessageChars];
     _snwprintf(entry, kLogMessageChars - 1, L"%s: %s", folderFirst ? folder : message,
                folderFirst ? message : folder);
     entry[kLogMessageChars - 1] = L'\0';
+    if (!options.silent) {
+        ShowMessageBox(GetActiveWindow(), folderFirst || folder[0] == L'\0' ? message : entry,
+                       options.caption, MB_OK | MB_ICONERROR);
+        return;
+    }
     AppendInstallLog(entry);
+}
+
+// A folder on a drive letter that names no drive at all: no rights or policies would help there.
+bool OnMissingDrive(const wchar_t* folder) {
+    if (folder[0] == L'\0' || folder[1] != L':')
+        return false;
+    wchar_t root[4] = {folder[0], L':', L'\\', L'\0'};
+    return GetDriveTypeW(root) == DRIVE_NO_ROOT_DIR;
 }
 
 void ReportStep(const InstallOptions& options, int step) {
@@ -82,6 +99,10 @@ InstallResult RunInstallation(InstallOptions& options, SkippedFiles* skipped) {
     // The folder is formed once, before anything is created, and every later step names this one text.
     // A longer folder would leave no room for the paths and commands derived from it.
     int fits = NormaliseFolder(folder, kOptionsFolderChars) && InstallFolderFits(folder);
+    if (fits && OnMissingDrive(folder)) {
+        ReportFailure(options, IDS_DRIVE_MISSING, folder, false);
+        return kInstallFolderNotCreated;
+    }
     if (fits)
         FindFirstMissingFolder(folder, created, kOptionsFolderChars);
     if (!fits || !CreateDirectoryChain(folder)) {

@@ -18,6 +18,7 @@
 #define IDS_LINK_SKIPPED 15
 #define IDS_INCOMPLETE_TITLE 16
 #define IDS_MORE_SKIPPED 17
+#define IDS_DRIVE_MISSING 18
 
 #define IDI_SETUP 111
 #define IDB_LOGO 113
@@ -60,11 +61,15 @@
 #define IDC_SETTINGS_IN_APPLICATION_DATA 1039
 #define IDC_STATUS_LINE 1044
 #define IDC_INSTALL_PROGRESS 1046
+// Welcome, ready and finish pages
+#define IDC_LOGO 1026
 // Finish page
 #define IDC_FINISH_TITLE 1015
 #define IDC_START_VIEWER 1020
 #define IDC_SHOW_FAQ 1022
 #define IDC_FINISH_TEXT 1023
+#define IDC_RESTART_NOW 1024
+#define IDC_RESTART_LATER 1025
 
 #ifndef IDC_STATIC
 #define IDC_STATIC (-1)

@@ -73,22 +73,23 @@ def ico_bytes(images):
     return header + entries + blobs
 
 
-def logo_pixels(width=88, height=31):
-    """Rows of RGB pixels: a blue field, a gold band, the framed picture and three sparkles."""
-    icon = frame_icon(24)
+def logo_pixels(scale=2):
+    """Rows of RGB pixels, 88 x 31 times scale: a blue field, a gold band, the framed picture and three
+    sparkles. Drawn large, so the wizard scales it down smoothly to the size of its page."""
+    icon = frame_icon(24 * scale)
     sparkles = ((44, 11, 9), (60, 15, 6), (74, 9, 4))
     rows = []
-    for y in range(height):
+    for y in range(31 * scale):
         row = []
-        for x in range(width):
-            pixel = (20 + y, 40 + 2 * y, 90 + 2 * y)
-            if 24 <= y <= 27:
+        for x in range(88 * scale):
+            pixel = (20 + y // scale, 40 + 2 * y // scale, 90 + 2 * y // scale)
+            if 24 * scale <= y < 28 * scale:
                 pixel = (230, 180, 50)
             for sx, sy, reach in sparkles:
-                if _sparkle(x - sx, y - sy, reach):
+                if _sparkle(x - sx * scale, y - sy * scale, reach * scale):
                     pixel = SPARK
-            if 4 <= x < 28 and 1 <= y < 25:
-                r, g, b, a = icon[y - 1][x - 4]
+            if 4 * scale <= x < 28 * scale and scale <= y < 25 * scale:
+                r, g, b, a = icon[y - scale][x - 4 * scale]
                 if a:
                     pixel = (r, g, b)
             row.append(pixel)
@@ -112,7 +113,7 @@ def bmp_bytes(rows):
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--icon", help="write the 16, 32 and 48 pixel icon here")
-    parser.add_argument("--bitmap", help="write the 88 x 31 logo here")
+    parser.add_argument("--bitmap", help="write the 176 x 62 logo here")
     args = parser.parse_args()
     if not args.icon and not args.bitmap:
         parser.error("nothing to write: give --icon and/or --bitmap")

@@ -1,6 +1,7 @@
 #include "wizard/WizPropertyPage.h"
 
 #include "driver/InstallDriver.h"
+#include "driver/SetupChoices.h"
 #include "install/PathHelpers.h"
 #include "res/resource.h"
 #include "shell/VersionChecks.h"
@@ -36,9 +37,13 @@ void CWizPropertyPage::SetUpReadyPage() {
     line[sizeof line / sizeof line[0] - 1] = L'\0';
     SetDlgItemText(IDC_TARGET_LINE, line);
 
-    int vista = IsVistaOrLater();
-    CheckDlgButton(IDC_SETTINGS_IN_PROGRAM_FOLDER, !vista);
-    CheckDlgButton(IDC_SETTINGS_IN_APPLICATION_DATA, vista);
+    // The user's choice stays across Back and Next.
+    if (firstActivation) {
+        int applicationData = sheet->hasRecord ? sheet->recorded.iniFolder[0] != L'\0' : IsVistaOrLater();
+        CheckDlgButton(IDC_SETTINGS_IN_PROGRAM_FOLDER, !applicationData);
+        CheckDlgButton(IDC_SETTINGS_IN_APPLICATION_DATA, applicationData);
+    }
+    firstActivation = 0;
 }
 
 LRESULT CWizPropertyPage::RunInstallationStep() {
@@ -96,8 +101,12 @@ void CWizPropertyPage::EndInstallationStep(InstallResult result) {
     } else {
         // The finish page starts the viewer from where the files went, not from the field as typed.
         CopyText(sheet->installedFolder, kPathChars, sheet->installation.targetFolder);
+        RecordChoices(sheet->installation);
     }
     SendMessageW(sheet->m_hWnd, PSM_SETCURSELID, 0, next);
+    // The folder is what the user has to change after these two failures.
+    if (result == kInstallInvalidFolder || result == kInstallFolderNotCreated)
+        PageAt(kWelcomePosition)->FocusFolderField();
 }
 
 int ProgressPosition(unsigned long long done, unsigned long long total, int step, int steps) {
