@@ -97,17 +97,19 @@ def logo_pixels(scale=2):
     return rows
 
 
-def bmp_bytes(rows):
-    """A 24-bit bottom-up .bmp file from rows of RGB pixels, top row first."""
+def bmp8_bytes(rows):
+    """An 8-bit bottom-up .bmp file with a palette of the colours used (at most 256), rows top first."""
     height, width = len(rows), len(rows[0])
-    stride = (width * 3 + 3) // 4 * 4
-    data = b""
-    for row in reversed(rows):
-        line = b"".join(bytes((b, g, r)) for r, g, b in row)
-        data += line + bytes(stride - len(line))
-    info = struct.pack("<IiiHHIIiiII", 40, width, height, 1, 24, 0, len(data), 2835, 2835, 0, 0)
-    head = struct.pack("<2sIHHI", b"BM", 14 + len(info) + len(data), 0, 0, 14 + len(info))
-    return head + info + data
+    palette = sorted({pixel for row in rows for pixel in row})
+    assert len(palette) <= 256
+    index = {pixel: i for i, pixel in enumerate(palette)}
+    stride = (width + 3) // 4 * 4
+    data = b"".join(bytes(index[p] for p in row) + bytes(stride - width) for row in reversed(rows))
+    colours = b"".join(bytes((b, g, r, 0)) for r, g, b in palette)
+    info = struct.pack("<IiiHHIIiiII", 40, width, height, 1, 8, 0, len(data), 2835, 2835, len(palette), 0)
+    offset = 14 + len(info) + len(colours)
+    head = struct.pack("<2sIHHI", b"BM", offset + len(data), 0, 0, offset)
+    return head + info + colours + data
 
 
 def main():
@@ -122,7 +124,8 @@ def main():
             f.write(ico_bytes([(s, frame_icon(s)) for s in (16, 32, 48)]))
     if args.bitmap:
         with open(args.bitmap, "wb") as f:
-            f.write(bmp_bytes(logo_pixels()))
+            # Palette colours keep the large logo small in the program.
+            f.write(bmp8_bytes(logo_pixels()))
 
 
 if __name__ == "__main__":

@@ -122,8 +122,23 @@ class Keyboard(unittest.TestCase):
                 w.wait_page(2)
                 w.keys("alt+z", "alt+z")
                 w.wait_page(0)
+                w.keys("alt+r")
+                self.assertEqual(w.ok("focus"), "%d page" % FOLDER, "the folder field by its frame's key")
                 w.keys("Return")
                 w.wait_page(1)
+                # A line longer than the box is wrapped, so it can be read to its end.
+                w.set_text(CHANGES, "Eine lange Zeile ohne Umbruch " * 12)
+                self.assertGreater(int(w.ok("send", CHANGES, 0xBA)), 2, "lines shown (EM_GETLINECOUNT)")
+                w.keys("Return")
+                w.wait_page(2)
+                # The list and its three buttons by their keys; the list shows where the focus is.
+                w.click(WRITE_ASSOCIATIONS)
+                w.keys("alt+d")
+                self.assertEqual(w.ok("focus"), "%d page" % ASSOC_LIST)
+                self.assertEqual(w.ok("send", ASSOC_LIST, 0x100C, -1, 1), "0", "the focused row (LVNI_FOCUSED)")
+                for key, states in (("alt+n", "2" * 49 + "1" * 14), ("alt+a", "2" * 63), ("alt+e", "1" * 63)):
+                    w.keys(key)
+                    self.assertEqual(w.list_states(), states, key)
             finally:
                 w.close()
 

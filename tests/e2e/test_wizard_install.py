@@ -16,8 +16,16 @@ from winetest import USER, Prefix
 from wizard import *  # noqa: F401,F403 (control ids, to_page)
 
 
+# The wizard's record of choices after the installation of the first test below: every value the
+# design's defaults give on Windows 7, with the image types chosen.
+CHOICES_KEY = "software\\glimmerly\\setup\\choices"
+CHOICES = {"DesktopShortcut": 1, "ThumbnailsShortcut": 1, "StartMenuGroup": 1, "ShortcutsForAllUsers": 0,
+           "WriteAssociations": 1, "AssociationsForAllUsers": 0, "SettingsInApplicationData": 1,
+           "AssociationSelection": "1" * 49 + "0" * 15}
+
+
 class Installation(unittest.TestCase):
-    def test_wizard_leaves_what_the_matching_silent_installation_leaves(self):
+    def test_wizard_leaves_what_the_matching_silent_installation_leaves_and_its_choices_for_the_next(self):
         with Prefix("win7") as silent:
             silent.run("/silent /folder=%s /desktop=1 /group=1 /assoc=1" % APPS)
             expected = silent.snapshot()
@@ -45,11 +53,53 @@ class Installation(unittest.TestCase):
             finally:
                 w.close()
             actual = p.snapshot()
-        self.assertEqual(sorted(actual["files"]), sorted(expected["files"]))
-        for path, data in expected["files"].items():
-            self.assertEqual(actual["files"][path], data, path)
-        for hive in ("system", "user"):
-            self.assertEqual(actual[hive], expected[hive], hive)
+            # Beyond what the silent road leaves: the wizard's record of its choices.
+            record = actual["system"].pop(CHOICES_KEY)
+            for parent in ("software\\glimmerly\\setup", "software\\glimmerly"):
+                if parent not in expected["system"] and actual["system"].get(parent) == {}:
+                    actual["system"].pop(parent)
+            self.assertEqual(record, dict(CHOICES, ThumbnailsShortcut=0))
+            self.assertEqual(sorted(actual["files"]), sorted(expected["files"]))
+            for path, data in expected["files"].items():
+                self.assertEqual(actual["files"][path], data, path)
+            for hive in ("system", "user"):
+                self.assertEqual(actual[hive], expected[hive], hive)
+
+            # The upgrade starts from that record; what it changes is recorded in turn.
+            w = Wizard(p)
+            try:
+                self.assertEqual([w.checked(c) for c in (DESKTOP, THUMBNAILS, START_MENU, CURRENT_USER, ALL_USERS)],
+                                 [True, False, True, True, False])
+                w.click(THUMBNAILS)
+                w.click(ALL_USERS)
+                to_page(w, 2)
+                self.assertEqual((w.checked(WRITE_ASSOCIATIONS), w.enabled(ASSOC_LIST), w.list_states()),
+                                 (True, True, "2" * 49 + "1" * 14))
+                w.click(WRITE_ASSOCIATIONS)
+                to_page(w, 3)
+                self.assertTrue(w.checked(SETTINGS_IN_APPDATA))
+                w.click(SETTINGS_IN_PROGRAM)
+                w.next()
+                w.wait_page(4)
+                w.click(SHOW_FAQ)
+                w.click(START_VIEWER)
+                w.click(SHEET_CANCEL)
+                self.assertTrue(w.ended(30))
+            finally:
+                w.close()
+            self.assertEqual(p.key("system", CHOICES_KEY),
+                             dict(CHOICES, ShortcutsForAllUsers=1, WriteAssociations=0, SettingsInApplicationData=0,
+                                  AssociationSelection="0" * 64))
+            w = Wizard(p)
+            try:
+                self.assertEqual([w.checked(c) for c in (DESKTOP, THUMBNAILS, START_MENU, CURRENT_USER, ALL_USERS)],
+                                 [True, True, True, False, True])
+                to_page(w, 2)
+                self.assertEqual((w.checked(WRITE_ASSOCIATIONS), w.enabled(ASSOC_LIST)), (False, False))
+                to_page(w, 3)
+                self.assertEqual((w.checked(SETTINGS_IN_PROGRAM), w.checked(SETTINGS_IN_APPDATA)), (True, False))
+            finally:
+                w.close()
 
     def test_failed_folder_keeps_every_choice_and_no_keeps_the_associations(self):
         with Prefix("win7") as p:
@@ -68,9 +118,10 @@ class Installation(unittest.TestCase):
                 self.assertEqual(w.list_states(), chosen, "Back from the ready page")
                 to_page(w, 3)
                 w.next()
-                self.assertEqual(w.box(), (IDOK, STRINGS[11]))
+                self.assertEqual(w.box(), (IDOK, STRINGS[18] % "Q:" + ": Q:\\Nowhere\\Glimmerly\\"))
                 w.answer(IDOK)
                 w.wait_page(0)
+                self.assertEqual(w.ok("focus"), "%d page" % FOLDER, "the field to change has the focus")
                 self.assertFalse(w.enabled(SHEET_BACK))
                 self.assertEqual((w.text(FOLDER), w.checked(DESKTOP), w.enabled(CURRENT_USER)),
                                  ("Q:\\Nowhere\\Glimmerly", False, False))
@@ -93,7 +144,7 @@ class Installation(unittest.TestCase):
             self.assertEqual([key for key in user if "fileexts" in key and key.endswith("\\userchoice")], [])
             self.assertTrue(p.exists(APPS + "\\gl_main32.exe"))
 
-    def test_ready_page_default_follows_the_windows_family_on_every_activation(self):
+    def test_ready_page_default_follows_the_windows_family_and_keeps_the_users_choice(self):
         for version, appdata in [("winxp", False), ("win7", True)]:
             with self.subTest(version), Prefix(version) as p:
                 w = Wizard(p)
@@ -101,7 +152,7 @@ class Installation(unittest.TestCase):
                     to_page(w, 2)
                     self.assertEqual(w.state(ASSOC_ALL_USERS)[1], int(not appdata), "box 1037 only on XP")
                     buttons = (ASSOC_LIST, IMAGES_ONLY, SELECT_ALL, SELECT_NONE)
-                    disabled = "c0c0c0 0080ff c0c0c0"
+                    disabled = "c0c0c0 003080 c0c0c0"
                     self.assertEqual((w.list_states(), w.ok("listcolors", ASSOC_LIST)), ("1" * 63, disabled))
                     self.assertEqual([w.enabled(c) for c in buttons], [False] * 4)
                     first, second, width = (int(v) for v in w.ok("columns", ASSOC_LIST).split())
@@ -124,7 +175,7 @@ class Installation(unittest.TestCase):
                     w.wait_page(2)
                     to_page(w, 3)
                     self.assertEqual((w.checked(SETTINGS_IN_APPDATA), w.checked(SETTINGS_IN_PROGRAM)),
-                                     (appdata, not appdata))
+                                     (not appdata, appdata), "Back and Next keep the user's choice")
                 finally:
                     w.close()
 
@@ -168,9 +219,13 @@ class LargeInstallation(unittest.TestCase):
                     if len(positions) == 1:
                         w.keys("Escape")
                         w.do("close")
+                        # Another program, and the system before it shuts down, ask the sheet to end.
+                        w.ok("sheetpost", 0x10)  # WM_CLOSE
+                        ended_session = w.ok("sheetsend", 0x11)  # WM_QUERYENDSESSION
                 self.assertEqual(positions, sorted(positions), "the bar only moves forward")
                 self.assertTrue(any(0 < v < 900 for v in positions) and positions[-1] <= 950, positions)
-                self.assertEqual(w.box()[1], STRINGS[9], "Esc and the close box asked nothing")
+                self.assertEqual(w.box()[1], STRINGS[9], "Esc, the close box and WM_CLOSE asked nothing")
+                self.assertEqual(ended_session, "0", "no shutdown while installing")
                 self.assertEqual(w.ok("boxowner"), "1", "shown by the sheet's thread, owned by the sheet")
                 w.answer(IDYES)
                 w.wait_page(4)
@@ -206,7 +261,7 @@ class FinishActions(unittest.TestCase):
         finally:
             w.close()
 
-    def test_each_box_alone_pressed_by_enter_or_access_key(self):
+    def test_each_box_alone_pressed_by_enter_or_access_key_and_none_by_escape(self):
         with tempfile.TemporaryDirectory() as work, Prefix("win7") as p:
             record = os.path.join(work, "opened")
             browser = os.path.join(work, "browser.sh")
@@ -225,10 +280,39 @@ class FinishActions(unittest.TestCase):
             with open(record) as opened:
                 self.assertEqual(opened.read().split(), ["https://www.glimmerly.example/deutsch/faq.html"])
 
+            # Esc closes the wizard as it closes any window: neither box acts.
+            self.finish(p, keep_faq=True, keep_viewer=True, key="Escape", viewer_found=False)
+            time.sleep(3)
+            self.assertFalse(p.window_exists("Glimmerly"))
+            with open(record) as opened:
+                self.assertEqual(len(opened.read().split()), 1, "Esc opened the FAQ page")
+
             self.assertEqual(self.finish(p, keep_faq=False, keep_viewer=True, key="alt+f"), "Glimmerly")
             time.sleep(3)
             with open(record) as opened:
                 self.assertEqual(len(opened.read().split()), 1, "the FAQ page is not opened again")
+
+    def test_restart_needed_offers_now_or_later_and_no_viewer(self):
+        held = APPS + "\\gl_about.txt"
+        with Prefix("win7") as p:
+            p.run("/silent /folder=" + APPS)
+            p.start(held + " 120 C:\\held", exe=os.path.join(winetest.FIXTURES, "hold_file.exe"))
+            deadline = time.time() + 30
+            while not p.exists("C:\\held") and time.time() < deadline:
+                time.sleep(0.1)
+            w = Wizard(p)
+            try:
+                to_page(w, 4)
+                self.assertEqual((w.text(FINISH_TITLE), w.text(FINISH_TEXT)), (STRINGS[13], STRINGS[12]))
+                # (enabled, visible, checked): later is the default; the new viewer is there only after it.
+                self.assertEqual([w.state(c) for c in (RESTART_NOW, RESTART_LATER, START_VIEWER)],
+                                 [(1, 1, 0), (1, 1, 1), (0, 1, 0)])
+                w.click(SHOW_FAQ)
+                w.keys("Return")
+                self.assertTrue(w.ended(30))
+                self.assertEqual(w.status(), 3010)
+            finally:
+                w.close()
 
     def test_viewer_is_started_only_as_this_installation_wrote_it(self):
         viewer = "C:\\Apps\\Glimmerly\\gl_main32.exe"
