@@ -57,7 +57,7 @@ bool OnMissingDrive(const wchar_t* folder) {
 
 void ReportStep(const InstallOptions& options, int step) {
     if (options.progress != NULL && options.progress->step != NULL)
-        options.progress->step(options.progress->context, step, 2);
+        options.progress->step(options.progress->context, step, kInstallationSteps);
 }
 
 } // namespace
@@ -156,11 +156,10 @@ InstallResult RunInstallation(InstallOptions& options, SkippedFiles* skipped) {
             associationsConfirmed = 0;
     }
 
-    ReportStep(options, 2);
     RegisterWithShell(associationsConfirmed, options.associationsRequested, options.targetFolder,
                       options.startMenuGroup, options.desktopShortcut, options.thumbnailsShortcut,
                       options.shortcutsForAllUsers, options.associationSelection,
-                      options.associationsForAllUsers, record);
+                      options.associationsForAllUsers, record, options.progress);
     ConvertSettingsToUnicode(settingsFile, &record);
     // Nothing is undone for a skipped file: the run says which were left out, and ends with its own status.
     if (record.count > 0) {

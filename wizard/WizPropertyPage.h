@@ -20,6 +20,8 @@ class CWizPropertyPage : public CPropertyPage {
 
     // The ready page after its installation: on to the finish page, or back to the welcome page.
     void EndInstallationStep(InstallResult result);
+    // The ready page's line under the bar: the step the installation has reached.
+    void ShowCurrentStep();
     // The welcome page's folder field takes the focus, its text selected for typing over.
     void FocusFolderField();
 
@@ -56,6 +58,7 @@ class CWizPropertyPage : public CPropertyPage {
     void SetAllStates(int first, int end, int checked);
     // Ready page
     void SetUpReadyPage();
+    void ShowSpaceLine(const wchar_t* folder);
     LRESULT RunInstallationStep();
     // Finish page
     void SetUpFinishPage();
@@ -109,6 +112,9 @@ int ProgressPosition(unsigned long long done, unsigned long long total, int step
 void ScaleDownPixels(const DWORD* source, int sourceWidth, int sourceHeight, DWORD* target, int width,
                      int height);
 void ShowScaledLogo(HWND control);
+
+// A size for the ready page: megabytes with one decimal (a decimal comma), from 1024 MB on gigabytes.
+void FormatByteSize(unsigned long long bytes, wchar_t* text, size_t chars);
 
 // Enables or disables the association list with its colours and the page's three buttons.
 void EnableAssociationList(CWnd* page, HWND list, BOOL enable, COLORREF backColor, COLORREF textColor);

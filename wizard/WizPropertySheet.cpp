@@ -14,6 +14,9 @@ CWizPropertySheet wizardSheet(L"Glimmerly Setup");
 namespace {
 
 const UINT kApplyDefaultButton = WM_APP + 1, kInstallationEnded = WM_APP + 2;
+// The line under the bar changes at most ten times a second, however fast the members go by.
+const UINT_PTR kStepTimer = 1;
+const UINT kStepMilliseconds = 100;
 
 typedef BOOL(WINAPI* BlockReasonCreateFunction)(HWND, LPCWSTR);
 typedef BOOL(WINAPI* BlockReasonDestroyFunction)(HWND);
@@ -57,9 +60,12 @@ const wchar_t kFaqUrl[] = L"https://www.glimmerly.example/deutsch/faq.html";
 CWizPropertySheet::CWizPropertySheet(const wchar_t* caption, HWND parent, UINT startPage)
     : CPropertySheet(caption, parent, startPage) {
     m_psh.dwFlags |= PSH_WIZARD;
+    InitializeCriticalSection(&stepLock);
 }
 
-CWizPropertySheet::~CWizPropertySheet() {}
+CWizPropertySheet::~CWizPropertySheet() {
+    DeleteCriticalSection(&stepLock);
+}
 
 void CWizPropertySheet::AddPage(CWizPropertyPage* page) {
     CPropertySheet::AddPage(page);
@@ -91,9 +97,11 @@ BOOL CWizPropertySheet::OnCommand(WPARAM wParam, LPARAM lParam) {
     if (installer_ != NULL)
         return TRUE;
     if (LOWORD(wParam) == kCancelButton) {
-        // Esc and the close box leave the finish page as they leave any window: without its actions.
-        if (GetActiveIndex() == kFinishPosition && !closedWithoutActions_ && GetKeyState(VK_ESCAPE) >= 0)
-            RunFinishActions(*this);
+        if (GetActiveIndex() == kFinishPosition) {
+            // Esc and the close box leave the finish page as they leave any window: without its actions.
+            if (!closedWithoutActions_ && GetKeyState(VK_ESCAPE) >= 0)
+                RunFinishActions(*this);
+        }
         // The close box asks first and then arrives here as Cancel: one question is enough.
         else if (!exitConfirmed_ && !ConfirmExit())
             return TRUE;
@@ -126,7 +134,12 @@ LRESULT CWizPropertySheet::WindowProc(UINT message, WPARAM wParam, LPARAM lParam
         return 0;
     if (message == WM_QUERYENDSESSION && installer_ != NULL)
         return FALSE;
+    if (message == WM_TIMER && wParam == kStepTimer) {
+        ((CWizPropertyPage*)GetPage(kReadyPosition))->ShowCurrentStep();
+        return 0;
+    }
     if (message == kInstallationEnded && installer_ != NULL) {
+        KillTimer(m_hWnd, kStepTimer);
         WaitForSingleObject(installer_, INFINITE);
         CloseHandle(installer_);
         installer_ = NULL;
@@ -149,8 +162,14 @@ void CWizPropertySheet::StartInstallation() {
     wchar_t reason[256] = L"";
     GetWindowTextW(statusLabel.m_hWnd, reason, 256);
     BlockShutdown(m_hWnd, reason);
+    EnterCriticalSection(&stepLock);
+    currentStep = 0;
+    currentMember[0] = '\0';
+    LeaveCriticalSection(&stepLock);
+    SetTimer(m_hWnd, kStepTimer, kStepMilliseconds, NULL);
     installer_ = (HANDLE)_beginthreadex(NULL, 0, InstallationThread, this, 0, NULL);
     if (installer_ == NULL) {
+        KillTimer(m_hWnd, kStepTimer);
         SetMessageBoxOwner(NULL);
         AllowShutdown(m_hWnd);
         ((CWizPropertyPage*)GetPage(kReadyPosition))

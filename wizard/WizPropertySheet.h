@@ -41,6 +41,12 @@ class CWizPropertySheet : public CPropertySheet {
     InstallProgress progress;
     // The files that installation skipped because a link stood in their place.
     SkippedFiles skipped = {};
+    // What the installation's thread last reported for the line under the bar: the step after the
+    // extraction (0 while it extracts) and the member being written. The line reads it on a timer.
+    CRITICAL_SECTION stepLock;
+    int currentStep = 0;
+    char currentMember[520] = "";
+    HWND progressBar = NULL;
     // The choices of the last installation the wizard completed, where they were recorded; the pages
     // start from them.
     InstallOptions recorded;

@@ -6,6 +6,7 @@ import stat
 import struct
 import tempfile
 import time
+import re
 import unittest
 import zipfile
 import zlib
@@ -211,11 +212,19 @@ class LargeInstallation(unittest.TestCase):
                 w.click(WRITE_ASSOCIATIONS)
                 w.click(IMAGES_ONLY)
                 to_page(w, 3)
+                # The space as the installation reckons it: the members' bytes and 4 KB for each member.
+                with zipfile.ZipFile(os.path.join(work, "payload.zip")) as payload:
+                    needed = sum(m.file_size + 4096 for m in payload.infolist()) / 1048576.0
+                space = re.fullmatch(r"Benötigter Speicherplatz: (\d+),(\d) MB, frei auf Laufwerk C: \d+,\d [MG]B",
+                                     w.text(SPACE_LINE))
+                self.assertIsNotNone(space, w.text(SPACE_LINE))
+                self.assertAlmostEqual(int(space.group(1)) + int(space.group(2)) / 10.0, needed, delta=0.051)
                 w.ok("watch", 1)
                 w.next()
-                positions = []
+                positions, steps = [], set()
                 while len(positions) < 200 and w.no_box(20):
                     positions.append(int(w.ok("send", INSTALL_PROGRESS, 0x408)))  # PBM_GETPOS
+                    steps.add(w.text(PROGRESS_STEP))
                     if len(positions) == 1:
                         w.keys("Escape")
                         w.do("close")
@@ -225,6 +234,9 @@ class LargeInstallation(unittest.TestCase):
                 self.assertEqual(positions, sorted(positions), "the bar only moves forward")
                 self.assertTrue(any(0 < v < 900 for v in positions) and positions[-1] <= 950, positions)
                 self.assertEqual(w.box()[1], STRINGS[9], "Esc, the close box and WM_CLOSE asked nothing")
+                self.assertTrue([t for t in steps if t.startswith(STRINGS[22] % "Filler\\")], steps)
+                time.sleep(0.5)
+                self.assertEqual(w.text(PROGRESS_STEP), STRINGS[23], "the settings are written when it asks")
                 self.assertEqual(ended_session, "0", "no shutdown while installing")
                 self.assertEqual(w.ok("boxowner"), "1", "shown by the sheet's thread, owned by the sheet")
                 w.answer(IDYES)

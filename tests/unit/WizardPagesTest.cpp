@@ -158,6 +158,28 @@ TEST_F(WizardPages, AssociationReadOutCountsCheckedRowsOnlyWhileTheListIsEnabled
     DestroyWindow(list);
 }
 
+TEST(ReadyPageSpace, SizesInMegabytesWithOneDecimalThenGigabytes) {
+    const struct {
+        unsigned long long bytes;
+        const wchar_t* text;
+    } cases[] = {{0, L"0,0 MB"},
+                 {52428, L"0,0 MB"},
+                 {52429, L"0,1 MB"},
+                 {1048576, L"1,0 MB"},
+                 {1572864, L"1,5 MB"},
+                 {1073689395ULL, L"1023,9 MB"},
+                 {1073741824ULL, L"1,0 GB"},
+                 {5ULL << 40, L"5120,0 GB"}};
+    for (const auto& c : cases) {
+        wchar_t text[32];
+        FormatByteSize(c.bytes, text, 32);
+        EXPECT_STREQ(text, c.text) << c.bytes;
+    }
+    wchar_t small[6];
+    FormatByteSize(1ULL << 40, small, 6);
+    EXPECT_STREQ(small, L"1024,") << "cut to its buffer";
+}
+
 // A dialog that hands its statics' messages back to the objects attached to them, as the pages do.
 INT_PTR CALLBACK ReflectingDialog(HWND, UINT message, WPARAM wParam, LPARAM lParam) {
     LRESULT result = 0;
