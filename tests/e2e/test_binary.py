@@ -56,7 +56,7 @@ STRINGS = {
     16: "Einrichtung unvollständig!",
     17: "und %d weitere",
     19: "Benötigter Speicherplatz: %s",
-    20: "%s, frei auf Laufwerk %s: %s",
+    20: "%s, frei auf Laufwerk %s %s",
     21: "Nicht genügend Speicherplatz auf Laufwerk %s! Benötigt: %s, frei: %s",
     22: "Dateien werden kopiert: %s",
     23: "Einstellungen werden geschrieben",
