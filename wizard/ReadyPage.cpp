@@ -77,20 +77,20 @@ void CWizPropertyPage::ShowSpaceLine(const wchar_t* folder) {
         SetDlgItemText(IDC_SPACE_LINE, L"");
         return;
     }
-    wchar_t needed[32], free[32], drive[3] = {folder[0], folder[0] != L'\0' ? folder[1] : L'\0', L'\0'};
+    wchar_t needed[32], freeText[32], drive[3] = {folder[0], folder[0] != L'\0' ? folder[1] : L'\0', L'\0'};
     FormatByteSize(bytes + files * kFileSlackBytes, needed, 32);
     wchar_t root[4] = {drive[0], drive[1], L'\\', L'\0'};
     ULARGE_INTEGER available;
     wchar_t line[256];
     FormatMessageText(IDS_SPACE_NEEDED, line, 256, needed);
     if (drive[1] == L':' && GetDiskFreeSpaceExW(root, &available, NULL, NULL)) {
-        FormatByteSize(available.QuadPart, free, 32);
+        FormatByteSize(available.QuadPart, freeText, 32);
         wchar_t sentence[256];
         CopyText(sentence, 256, line);
         if (bytes + files * kFileSlackBytes <= available.QuadPart)
-            FormatMessageText(IDS_SPACE_FREE, line, 256, sentence, drive, free);
+            FormatMessageText(IDS_SPACE_FREE, line, 256, sentence, drive, freeText);
         else
-            FormatMessageText(IDS_SPACE_SHORT, line, 256, drive, needed, free);
+            FormatMessageText(IDS_SPACE_SHORT, line, 256, drive, needed, freeText);
     }
     SetDlgItemText(IDC_SPACE_LINE, line);
 }
