@@ -25,35 +25,54 @@ void LoadMessage(int id, wchar_t* text) {
     text[length > 0 && length < kMessageChars ? length : 0] = L'\0';
 }
 
-// Shows a failure in the wizard, or logs it on the silent road with the folder before or after it.
+// Shows a failure in the wizard, or logs it on the silent road with the folder before or after it; a
+// folder after the message is named in the wizard's box too. A message with a %s names the drive.
 void ReportFailure(const InstallOptions& options, int id, const wchar_t* folder, bool folderFirst) {
     wchar_t message[kMessageChars];
     LoadMessage(id, message);
-    LogStep(L"told: %ls (%ls)", message, folder);
-    if (!options.silent) {
-        ShowMessageBox(GetActiveWindow(), message, options.caption, MB_OK | MB_ICONERROR);
-        return;
+    if (wcsstr(message, L"%s") != NULL) {
+        wchar_t drive[3] = {folder[0], folder[0] != L'\0' ? folder[1] : L'\0', L'\0'};
+        wchar_t format[kMessageChars];
+        CopyText(format, kMessageChars, message);
+        _snwprintf(message, kMessageChars - 1, format, drive);
+        message[kMessageChars - 1] = L'\0';
     }
+    LogStep(L"told: %ls (%ls)", message, folder);
     wchar_t entry[kLogMessageChars];
     _snwprintf(entry, kLogMessageChars - 1, L"%s: %s", folderFirst ? folder : message,
                folderFirst ? message : folder);
     entry[kLogMessageChars - 1] = L'\0';
+    if (!options.silent) {
+        ShowMessageBox(GetActiveWindow(), folderFirst || folder[0] == L'\0' ? message : entry,
+                       options.caption, MB_OK | MB_ICONERROR);
+        return;
+    }
     AppendInstallLog(entry);
 }
 
+// A folder on a drive letter that names no drive at all: no rights or policies would help there.
+bool OnMissingDrive(const wchar_t* folder) {
+    if (folder[0] == L'\0' || folder[1] != L':')
+        return false;
+    wchar_t root[4] = {folder[0], L':', L'\\', L'\0'};
+    return GetDriveTypeW(root) == DRIVE_NO_ROOT_DIR;
+}
+
+// A work folder this setup did not record: a warning, not a failure, since the run goes on.
 void ReportWorkRefused(const InstallOptions& options, const wchar_t* folder) {
-    wchar_t message[kMessageChars];
-    LoadMessage(IDS_WORK_REFUSED, message);
     if (options.silent) {
         ReportFailure(options, IDS_WORK_REFUSED, folder, true);
         return;
     }
+    wchar_t message[kMessageChars];
+    LoadMessage(IDS_WORK_REFUSED, message);
+    LogStep(L"told: %ls (%ls)", message, folder);
     ShowMessageBox(GetActiveWindow(), message, options.caption, MB_OK | MB_ICONWARNING);
 }
 
 void ReportStep(const InstallOptions& options, int step) {
     if (options.progress != NULL && options.progress->step != NULL)
-        options.progress->step(options.progress->context, step, 2);
+        options.progress->step(options.progress->context, step, kInstallationSteps);
 }
 
 void LogOptions(const InstallOptions& o) {
@@ -126,6 +145,10 @@ InstallResult RunInstallation(InstallOptions& options, SkippedFiles* skipped) {
     // The folder is formed once, before anything is created, and every later step names this one text.
     // A longer folder would leave no room for the paths and commands derived from it.
     int fits = NormaliseFolder(folder, kOptionsFolderChars) && InstallFolderFits(folder);
+    if (fits && OnMissingDrive(folder)) {
+        ReportFailure(options, IDS_DRIVE_MISSING, folder, false);
+        return kInstallFolderNotCreated;
+    }
     if (fits)
         FindFirstMissingFolder(folder, created, kOptionsFolderChars);
     if (!fits || !CreateDirectoryChain(folder)) {
@@ -191,11 +214,10 @@ InstallResult RunInstallation(InstallOptions& options, SkippedFiles* skipped) {
             associationsConfirmed = 0;
     }
 
-    ReportStep(options, 2);
     RegisterWithShell(associationsConfirmed, options.associationsRequested, options.targetFolder,
                       options.startMenuGroup, options.desktopShortcut, options.thumbnailsShortcut,
                       options.shortcutsForAllUsers, options.associationSelection,
-                      options.associationsForAllUsers, record);
+                      options.associationsForAllUsers, record, options.progress);
     ConvertSettingsToUnicode(settingsFile, &record);
     // Nothing is undone for a skipped file: the run says which were left out, and ends with its own status.
     if (record.count > 0) {

@@ -157,7 +157,23 @@ void RealBeep(UINT type) {
     MessageBeep(type);
 }
 
-const Interaction kReal = {RealMessageBox, RealBrowseForFolder, RealShellOpen, RealRunCommand, RealBeep};
+// A restart needs the shutdown privilege, which an administrator's token holds but has not enabled.
+int RealRestartWindows() {
+    HANDLE token;
+    if (OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) {
+        TOKEN_PRIVILEGES privileges = {};
+        privileges.PrivilegeCount = 1;
+        privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+        if (LookupPrivilegeValueW(NULL, SE_SHUTDOWN_NAME, &privileges.Privileges[0].Luid))
+            AdjustTokenPrivileges(token, FALSE, &privileges, 0, NULL, NULL);
+        CloseHandle(token);
+    }
+    return ExitWindowsEx(EWX_REBOOT, SHTDN_REASON_MAJOR_APPLICATION | SHTDN_REASON_MINOR_INSTALLATION |
+                                         SHTDN_REASON_FLAG_PLANNED);
+}
+
+const Interaction kReal = {RealMessageBox, RealBrowseForFolder, RealShellOpen, RealRunCommand,
+                           RealBeep,       RealRestartWindows};
 const Interaction* current = &kReal;
 
 HWND boxOwner = NULL;
@@ -223,6 +239,10 @@ UINT RunCommand(const char* commandLine, UINT show) {
 
 void WarningBeep(UINT type) {
     current->beep(type);
+}
+
+int RestartWindows() {
+    return current->restartWindows != NULL ? current->restartWindows() : 0;
 }
 
 INT_PTR OpenAsUser(DesktopOpenFunction desktopOpen, ShellOpenFunction ownOpen, HWND owner,

@@ -3,8 +3,8 @@
 #include <shlobj.h>
 
 // What the program shows to or asks of the user and what it hands to the shell: message boxes, the
-// folder browser, the shell's "open", a started command and the warning beep. Tests replace these
-// functions to answer and record them; everything else stays real.
+// folder browser, the shell's "open", a started command, the warning beep and the restart of Windows. Tests
+// replace these functions to answer and record them; everything else stays real.
 struct Interaction {
     int (*messageBox)(HWND owner, const wchar_t* text, const wchar_t* caption, UINT type);
     // The chosen file-system folder in path (kPathChars); 1, or 0 when nothing was chosen.
@@ -15,6 +15,8 @@ struct Interaction {
     // A command line in the ANSI code page, as WinExec runs it; greater than 31 for success.
     UINT (*runCommand)(const char* commandLine, UINT show);
     void (*beep)(UINT type);
+    // Asks Windows to restart; nonzero when it took the request.
+    int (*restartWindows)();
 };
 
 // Replaces the functions; null restores the real ones.
@@ -30,6 +32,7 @@ INT_PTR ShellOpen(HWND owner, const wchar_t* file, const wchar_t* parameters, co
                   int show);
 UINT RunCommand(const char* commandLine, UINT show);
 void WarningBeep(UINT type);
+int RestartWindows();
 
 // The shell's "open" as the real one does it: asked of the desktop's shell, which runs as the signed-in
 // user and not elevated; where no desktop shell answers (older systems, Wine), the program's own call.

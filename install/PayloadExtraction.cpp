@@ -153,6 +153,8 @@ int ExtractCurrentMember(unzFile archive, MemberWriters* writers, int keepPaths,
         LogStep(L"file kept: %hs (the installed icons library is newer or of another maker)", name);
         return 0;
     }
+    if (count->progress != NULL && count->progress->member != NULL)
+        count->progress->member(count->progress->context, name);
     return WriteCurrentMember(archive, info, name, writers, keepPaths, password, count);
 }
 
@@ -295,6 +297,25 @@ InstallResult ExtractArchiveThrough(zlib_filefunc64_def* functions, const void* 
     if (result == kInstallFailed && previousLength > 0 && previousLength < kTempPathChars)
         SetCurrentDirectoryW(previous);
     return result;
+}
+
+int MeasurePayload(int resourceId, const wchar_t* resourceType, unsigned long long* bytes,
+                   unsigned long long* files) {
+    unsigned long size = 0;
+    MemoryArchive payload = {OwnResource(resourceId, resourceType, &size), size};
+    if (payload.bytes == NULL)
+        return 0;
+    zlib_filefunc64_def functions;
+    FillMemoryArchiveFunctions(&functions);
+    unzFile archive = unzOpen2_64(&payload, &functions);
+    if (archive == NULL)
+        return 0;
+    unz_global_info64 global;
+    int measured = CheckMemberNames(archive, 0, bytes) == 0 && unzGetGlobalInfo64(archive, &global) == UNZ_OK;
+    unzClose(archive);
+    if (measured)
+        *files = global.number_entry;
+    return measured;
 }
 
 InstallResult ExtractPayload(int resourceId, const wchar_t* resourceType, const wchar_t* targetFolder,

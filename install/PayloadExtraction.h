@@ -43,6 +43,10 @@ InstallResult ExtractArchiveThrough(zlib_filefunc64_def* functions, const void* 
                                     const InstallProgress* progress, wchar_t* restartFile,
                                     size_t restartChars);
 
+// The payload's member data in bytes and its members, from the central directory; 1 when read.
+int MeasurePayload(int resourceId, const wchar_t* resourceType, unsigned long long* bytes,
+                   unsigned long long* files);
+
 // Walks the central directory only: every name readable, within bounds and safe. 0 when all are, -1
 // otherwise. Inflates and writes nothing. total (may be NULL) gets the bytes of the members that keepIcons
 // leaves to be written.

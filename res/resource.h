@@ -18,7 +18,16 @@
 #define IDS_LINK_SKIPPED 15
 #define IDS_INCOMPLETE_TITLE 16
 #define IDS_MORE_SKIPPED 17
-#define IDS_WORK_REFUSED 20
+#define IDS_DRIVE_MISSING 18
+#define IDS_SPACE_NEEDED 19
+#define IDS_SPACE_FREE 20
+#define IDS_SPACE_SHORT 21
+#define IDS_STEP_FILES 22
+// The steps after the extraction, in their order.
+#define IDS_STEP_SETTINGS 23
+#define IDS_STEP_SHORTCUTS 24
+#define IDS_STEP_FILE_TYPES 25
+#define IDS_WORK_REFUSED 26
 
 #define IDI_SETUP 111
 #define IDB_LOGO 113
@@ -61,11 +70,17 @@
 #define IDC_SETTINGS_IN_APPLICATION_DATA 1039
 #define IDC_STATUS_LINE 1044
 #define IDC_INSTALL_PROGRESS 1046
+#define IDC_SPACE_LINE 1027
+#define IDC_PROGRESS_STEP 1028
+// Welcome, ready and finish pages
+#define IDC_LOGO 1026
 // Finish page
 #define IDC_FINISH_TITLE 1015
 #define IDC_START_VIEWER 1020
 #define IDC_SHOW_FAQ 1022
 #define IDC_FINISH_TEXT 1023
+#define IDC_RESTART_NOW 1024
+#define IDC_RESTART_LATER 1025
 
 #ifndef IDC_STATIC
 #define IDC_STATIC (-1)

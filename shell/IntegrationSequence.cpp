@@ -62,6 +62,12 @@ int WriteShellRegistration(RegistryWriter& registry, const SystemTraits& system,
     return RegisterFileTypes(registry, pass);
 }
 
+// The settings file was step 1 of the installation's three after the extraction.
+void ReportIntegrationStep(const InstallProgress* progress, int step) {
+    if (progress != NULL && progress->step != NULL)
+        progress->step(progress->context, step, kInstallationSteps);
+}
+
 } // namespace
 
 SystemTraits QuerySystemTraits() {
@@ -73,11 +79,13 @@ int RunIntegrationSequence(RegistryWriter& registry, ShellActions& shell, const 
                            const wchar_t* folder, int associationsConfirmed, int associationsRequested,
                            int startMenuGroup, int desktopShortcut, int thumbnailsShortcut,
                            int shortcutsForAllUsers, const int* associationSelection,
-                           int associationsForAllUsers, SkippedFiles& skipped) {
+                           int associationsForAllUsers, SkippedFiles& skipped,
+                           const InstallProgress* progress) {
     wchar_t executable[kPathChars];
     if (!JoinText(executable, kPathChars, {folder, L"gl_main32.exe"}))
         return 1;
 
+    ReportIntegrationStep(progress, 2);
     if (startMenuGroup)
         shell.CreateStartMenuGroup(folder, shortcutsForAllUsers, skipped);
     if (desktopShortcut)
@@ -87,6 +95,7 @@ int RunIntegrationSequence(RegistryWriter& registry, ShellActions& shell, const 
         shell.CreateDesktopShortcut(executable, L"Glimmerly Thumbnails.lnk", executable,
                                     L"Glimmerly - Thumbnails", L"/thumbs", 7, shortcutsForAllUsers, skipped);
 
+    ReportIntegrationStep(progress, 3);
     if (WriteShellRegistration(registry, system, folder, executable, thumbnailsShortcut,
                                associationsConfirmed, associationsRequested, associationSelection,
                                associationsForAllUsers))
@@ -97,7 +106,7 @@ int RunIntegrationSequence(RegistryWriter& registry, ShellActions& shell, const 
 int RegisterWithShell(int associationsConfirmed, int associationsRequested, const wchar_t* targetFolder,
                       int startMenuGroup, int desktopShortcut, int thumbnailsShortcut,
                       int shortcutsForAllUsers, const int* associationSelection, int associationsForAllUsers,
-                      SkippedFiles& skipped) {
+                      SkippedFiles& skipped, const InstallProgress* progress) {
     SystemTraits system = QuerySystemTraits();
     wchar_t folder[kPathChars];
     // The driver refuses longer folders; here they only mean that nothing is derived from them.
@@ -106,5 +115,5 @@ int RegisterWithShell(int associationsConfirmed, int associationsRequested, cons
     return RunIntegrationSequence(SystemRegistry(), SystemShell(), system, folder, associationsConfirmed,
                                   associationsRequested, startMenuGroup, desktopShortcut, thumbnailsShortcut,
                                   shortcutsForAllUsers, associationSelection, associationsForAllUsers,
-                                  skipped);
+                                  skipped, progress);
 }

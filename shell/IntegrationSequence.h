@@ -1,4 +1,5 @@
 #pragma once
+#include "install/InstallProgress.h"
 #include "shell/RegistryWriter.h"
 #include "shell/ShellActions.h"
 #include "shell/VersionChecks.h"
@@ -23,7 +24,7 @@ int InstallFolderFits(const wchar_t* targetFolder);
 int RegisterWithShell(int associationsConfirmed, int associationsRequested, const wchar_t* targetFolder,
                       int startMenuGroup, int desktopShortcut, int thumbnailsShortcut,
                       int shortcutsForAllUsers, const int* associationSelection, int associationsForAllUsers,
-                      SkippedFiles& skipped);
+                      SkippedFiles& skipped, const InstallProgress* progress = NULL);
 
 // What the sequence asks of the running system, once per run.
 struct SystemTraits {
@@ -40,4 +41,5 @@ int RunIntegrationSequence(RegistryWriter& registry, ShellActions& shell, const 
                            const wchar_t* folder, int associationsConfirmed, int associationsRequested,
                            int startMenuGroup, int desktopShortcut, int thumbnailsShortcut,
                            int shortcutsForAllUsers, const int* associationSelection,
-                           int associationsForAllUsers, SkippedFiles& skipped);
+                           int associationsForAllUsers, SkippedFiles& skipped,
+                           const InstallProgress* progress = NULL);

@@ -73,22 +73,23 @@ def ico_bytes(images):
     return header + entries + blobs
 
 
-def logo_pixels(width=88, height=31):
-    """Rows of RGB pixels: a blue field, a gold band, the framed picture and three sparkles."""
-    icon = frame_icon(24)
+def logo_pixels(scale=2):
+    """Rows of RGB pixels, 88 x 31 times scale: a blue field, a gold band, the framed picture and three
+    sparkles. Drawn large, so the wizard scales it down smoothly to the size of its page."""
+    icon = frame_icon(24 * scale)
     sparkles = ((44, 11, 9), (60, 15, 6), (74, 9, 4))
     rows = []
-    for y in range(height):
+    for y in range(31 * scale):
         row = []
-        for x in range(width):
-            pixel = (20 + y, 40 + 2 * y, 90 + 2 * y)
-            if 24 <= y <= 27:
+        for x in range(88 * scale):
+            pixel = (20 + y // scale, 40 + 2 * y // scale, 90 + 2 * y // scale)
+            if 24 * scale <= y < 28 * scale:
                 pixel = (230, 180, 50)
             for sx, sy, reach in sparkles:
-                if _sparkle(x - sx, y - sy, reach):
+                if _sparkle(x - sx * scale, y - sy * scale, reach * scale):
                     pixel = SPARK
-            if 4 <= x < 28 and 1 <= y < 25:
-                r, g, b, a = icon[y - 1][x - 4]
+            if 4 * scale <= x < 28 * scale and scale <= y < 25 * scale:
+                r, g, b, a = icon[y - scale][x - 4 * scale]
                 if a:
                     pixel = (r, g, b)
             row.append(pixel)
@@ -96,23 +97,25 @@ def logo_pixels(width=88, height=31):
     return rows
 
 
-def bmp_bytes(rows):
-    """A 24-bit bottom-up .bmp file from rows of RGB pixels, top row first."""
+def bmp8_bytes(rows):
+    """An 8-bit bottom-up .bmp file with a palette of the colours used (at most 256), rows top first."""
     height, width = len(rows), len(rows[0])
-    stride = (width * 3 + 3) // 4 * 4
-    data = b""
-    for row in reversed(rows):
-        line = b"".join(bytes((b, g, r)) for r, g, b in row)
-        data += line + bytes(stride - len(line))
-    info = struct.pack("<IiiHHIIiiII", 40, width, height, 1, 24, 0, len(data), 2835, 2835, 0, 0)
-    head = struct.pack("<2sIHHI", b"BM", 14 + len(info) + len(data), 0, 0, 14 + len(info))
-    return head + info + data
+    palette = sorted({pixel for row in rows for pixel in row})
+    assert len(palette) <= 256
+    index = {pixel: i for i, pixel in enumerate(palette)}
+    stride = (width + 3) // 4 * 4
+    data = b"".join(bytes(index[p] for p in row) + bytes(stride - width) for row in reversed(rows))
+    colours = b"".join(bytes((b, g, r, 0)) for r, g, b in palette)
+    info = struct.pack("<IiiHHIIiiII", 40, width, height, 1, 8, 0, len(data), 2835, 2835, len(palette), 0)
+    offset = 14 + len(info) + len(colours)
+    head = struct.pack("<2sIHHI", b"BM", offset + len(data), 0, 0, offset)
+    return head + info + colours + data
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--icon", help="write the 16, 32 and 48 pixel icon here")
-    parser.add_argument("--bitmap", help="write the 88 x 31 logo here")
+    parser.add_argument("--bitmap", help="write the 176 x 62 logo here")
     args = parser.parse_args()
     if not args.icon and not args.bitmap:
         parser.error("nothing to write: give --icon and/or --bitmap")
@@ -121,7 +124,8 @@ def main():
             f.write(ico_bytes([(s, frame_icon(s)) for s in (16, 32, 48)]))
     if args.bitmap:
         with open(args.bitmap, "wb") as f:
-            f.write(bmp_bytes(logo_pixels()))
+            # Palette colours keep the large logo small in the program.
+            f.write(bmp8_bytes(logo_pixels()))
 
 
 if __name__ == "__main__":

@@ -8,7 +8,8 @@
 namespace {
 
 const COLORREF kDisabledBackColor = RGB(192, 192, 192);
-const COLORREF kDisabledTextColor = RGB(255, 128, 0);
+// Dark orange on grey: 4.9 : 1, so the types can be read before the list is enabled.
+const COLORREF kDisabledTextColor = RGB(128, 48, 0);
 const UINT kUnchecked = INDEXTOSTATEIMAGEMASK(1);
 const UINT kChecked = INDEXTOSTATEIMAGEMASK(2);
 
@@ -22,6 +23,11 @@ void CWizPropertyPage::SetUpAssociationsPage() {
         sheet->associationList = list;
         if (IsVistaOrLater())
             CheckDlgButton(IDC_WRITE_ASSOCIATIONS, 0);
+        const InstallOptions& recorded = sheet->recorded;
+        if (sheet->hasRecord) {
+            CheckDlgButton(IDC_WRITE_ASSOCIATIONS, recorded.associationsRequested);
+            CheckDlgButton(IDC_ASSOCIATIONS_FOR_ALL_USERS, recorded.associationsForAllUsers);
+        }
         if (listTextColor == 0xFFFFFFFF) {
             listBackColor = ListView_GetBkColor(list);
             listTextColor = ListView_GetTextColor(list);
@@ -46,8 +52,11 @@ void CWizPropertyPage::SetUpAssociationsPage() {
         column.cx = 2 * width / 3 - MulDiv(25, dpi, 96);
         ListView_InsertColumn(list, 1, &column);
         for (int row = 0; row < fileTypeRowCount; ++row)
-            InsertFileTypeRow(list, FileTypeCatalogue[row].extensions, FileTypeCatalogue[row].description, 0,
-                              row);
+            InsertFileTypeRow(
+                list, FileTypeCatalogue[row].extensions, FileTypeCatalogue[row].description,
+                sheet->hasRecord && row < kAssociationFlags && recorded.associationSelection[row], row);
+        // Tab then lands on a row that shows the focus, not on a list without any.
+        ListView_SetItemState(list, 0, LVIS_FOCUSED, LVIS_FOCUSED);
     }
     if (!IsDlgButtonChecked(IDC_WRITE_ASSOCIATIONS))
         EnableAssociationList(this, sheet->associationList, FALSE, kDisabledBackColor, kDisabledTextColor);

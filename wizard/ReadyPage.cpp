@@ -1,7 +1,10 @@
 #include "wizard/WizPropertyPage.h"
 
 #include "driver/InstallDriver.h"
+#include "driver/SetupChoices.h"
 #include "install/PathHelpers.h"
+#include "install/PayloadExtraction.h"
+#include "install/SwitchOver.h"
 #include "res/resource.h"
 #include "shell/VersionChecks.h"
 #include "wizard/WizPropertySheet.h"
@@ -13,12 +16,32 @@ namespace {
 const int kButtons[] = {CPropertySheet::kBackButton, CPropertySheet::kNextButton,
                         CPropertySheet::kCancelButton};
 
-// Called on the installation's thread; the bar moves on the sheet's.
-void ShowExtracted(void* bar, unsigned long long done, unsigned long long total) {
-    PostMessageW((HWND)bar, PBM_SETPOS, ProgressPosition(done, total, 0, 0), 0);
+// Called on the installation's thread; the bar moves on the sheet's, and the line under it is read there.
+void ShowExtracted(void* context, unsigned long long done, unsigned long long total) {
+    PostMessageW(((CWizPropertySheet*)context)->progressBar, PBM_SETPOS, ProgressPosition(done, total, 0, 0),
+                 0);
 }
-void ShowStep(void* bar, int step, int steps) {
-    PostMessageW((HWND)bar, PBM_SETPOS, ProgressPosition(0, 0, step, steps), 0);
+void ShowStep(void* context, int step, int steps) {
+    CWizPropertySheet* sheet = (CWizPropertySheet*)context;
+    PostMessageW(sheet->progressBar, PBM_SETPOS, ProgressPosition(0, 0, step, steps), 0);
+    EnterCriticalSection(&sheet->stepLock);
+    sheet->currentStep = step;
+    LeaveCriticalSection(&sheet->stepLock);
+}
+void ShowMember(void* context, const char* name) {
+    CWizPropertySheet* sheet = (CWizPropertySheet*)context;
+    EnterCriticalSection(&sheet->stepLock);
+    lstrcpynA(sheet->currentMember, name, sizeof sheet->currentMember);
+    LeaveCriticalSection(&sheet->stepLock);
+}
+
+// A string of the table with one text put in for its %s.
+void FormatMessageText(int id, wchar_t* text, size_t chars, const wchar_t* first,
+                       const wchar_t* second = NULL, const wchar_t* third = NULL) {
+    wchar_t format[256] = L"";
+    LoadStringW(GetModuleHandleW(NULL), id, format, 256);
+    _snwprintf(text, chars - 1, format, first, second, third);
+    text[chars - 1] = L'\0';
 }
 
 } // namespace
@@ -35,10 +58,67 @@ void CWizPropertyPage::SetUpReadyPage() {
     _snwprintf(line, sizeof line / sizeof line[0] - 1, L"%s: %s", word, folder);
     line[sizeof line / sizeof line[0] - 1] = L'\0';
     SetDlgItemText(IDC_TARGET_LINE, line);
+    ShowSpaceLine(folder);
 
-    int vista = IsVistaOrLater();
-    CheckDlgButton(IDC_SETTINGS_IN_PROGRAM_FOLDER, !vista);
-    CheckDlgButton(IDC_SETTINGS_IN_APPLICATION_DATA, vista);
+    // The user's choice stays across Back and Next.
+    if (firstActivation) {
+        int applicationData = sheet->hasRecord ? sheet->recorded.iniFolder[0] != L'\0' : IsVistaOrLater();
+        CheckDlgButton(IDC_SETTINGS_IN_PROGRAM_FOLDER, !applicationData);
+        CheckDlgButton(IDC_SETTINGS_IN_APPLICATION_DATA, applicationData);
+    }
+    firstActivation = 0;
+}
+
+// The space the installation needs (as the installation itself reckons it) and the space free on the
+// target's drive, and a warning in their place when it does not fit.
+void CWizPropertyPage::ShowSpaceLine(const wchar_t* folder) {
+    unsigned long long bytes = 0, files = 0;
+    if (!MeasurePayload(IDR_PAYLOAD, L"ZIP", &bytes, &files)) {
+        SetDlgItemText(IDC_SPACE_LINE, L"");
+        return;
+    }
+    wchar_t needed[32], freeText[32], drive[3] = {folder[0], folder[0] != L'\0' ? folder[1] : L'\0', L'\0'};
+    FormatByteSize(bytes + files * kFileSlackBytes, needed, 32);
+    wchar_t root[4] = {drive[0], drive[1], L'\\', L'\0'};
+    ULARGE_INTEGER available;
+    wchar_t line[256];
+    FormatMessageText(IDS_SPACE_NEEDED, line, 256, needed);
+    if (drive[1] == L':' && GetDiskFreeSpaceExW(root, &available, NULL, NULL)) {
+        FormatByteSize(available.QuadPart, freeText, 32);
+        wchar_t sentence[256];
+        CopyText(sentence, 256, line);
+        if (bytes + files * kFileSlackBytes <= available.QuadPart)
+            FormatMessageText(IDS_SPACE_FREE, line, 256, sentence, drive, freeText);
+        else
+            FormatMessageText(IDS_SPACE_SHORT, line, 256, drive, needed, freeText);
+    }
+    SetDlgItemText(IDC_SPACE_LINE, line);
+}
+
+void CWizPropertyPage::ShowCurrentStep() {
+    int step;
+    char member[sizeof sheet->currentMember];
+    EnterCriticalSection(&sheet->stepLock);
+    step = sheet->currentStep;
+    CopyMemory(member, sheet->currentMember, sizeof member);
+    LeaveCriticalSection(&sheet->stepLock);
+    wchar_t text[kPathChars + 64] = L"";
+    if (step > 0 && step <= kInstallationSteps) {
+        LoadStringW(GetModuleHandleW(NULL), IDS_STEP_SETTINGS + step - 1, text, kPathChars + 64);
+    } else if (member[0] != '\0') {
+        wchar_t name[kPathChars] = L"";
+        if (!MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, member, -1, name, kPathChars))
+            MultiByteToWideChar(CP_OEMCP, 0, member, -1, name, kPathChars);
+        name[kPathChars - 1] = L'\0';
+        for (wchar_t* c = name; *c != L'\0'; ++c)
+            if (*c == L'/')
+                *c = L'\\';
+        FormatMessageText(IDS_STEP_FILES, text, kPathChars + 64, name);
+    }
+    wchar_t shown[kPathChars + 64] = L"";
+    GetDlgItemText(IDC_PROGRESS_STEP, shown, kPathChars + 64);
+    if (wcscmp(shown, text) != 0)
+        SetDlgItemText(IDC_PROGRESS_STEP, text);
 }
 
 LRESULT CWizPropertyPage::RunInstallationStep() {
@@ -67,13 +147,16 @@ LRESULT CWizPropertyPage::RunInstallationStep() {
     options.silent = 0;
     options.caption = sheet->captionText;
     HWND bar = GetDlgItem(IDC_INSTALL_PROGRESS);
-    sheet->progress = {ShowExtracted, ShowStep, bar};
+    sheet->progressBar = bar;
+    sheet->progress = {ShowExtracted, ShowStep, ShowMember, sheet};
     options.progress = &sheet->progress;
 
     ShowWindow(sheet->statusLabel.m_hWnd, SW_SHOW);
     SendMessageW(bar, PBM_SETRANGE32, 0, kProgressRange);
     SendMessageW(bar, PBM_SETPOS, 0, 0);
     ShowWindow(bar, SW_SHOW);
+    SetDlgItemText(IDC_PROGRESS_STEP, L"");
+    ShowWindow(GetDlgItem(IDC_PROGRESS_STEP), SW_SHOW);
     for (int button : kButtons)
         EnableSheetButton(button, FALSE);
     // The page's choices are taken; a click on them now would only seem to count.
@@ -92,12 +175,29 @@ void CWizPropertyPage::EndInstallationStep(InstallResult result) {
         // Nothing is being installed any more once the welcome page is back.
         ShowWindow(sheet->statusLabel.m_hWnd, SW_HIDE);
         ShowWindow(GetDlgItem(IDC_INSTALL_PROGRESS), SW_HIDE);
+        ShowWindow(GetDlgItem(IDC_PROGRESS_STEP), SW_HIDE);
         next = (int)PageAt(kWelcomePosition)->GetTemplateId();
     } else {
         // The finish page starts the viewer from where the files went, not from the field as typed.
         CopyText(sheet->installedFolder, kPathChars, sheet->installation.targetFolder);
+        RecordChoices(sheet->installation);
     }
     SendMessageW(sheet->m_hWnd, PSM_SETCURSELID, 0, next);
+    // The folder is what the user has to change after these two failures.
+    if (result == kInstallInvalidFolder || result == kInstallFolderNotCreated)
+        PageAt(kWelcomePosition)->FocusFolderField();
+}
+
+void FormatByteSize(unsigned long long bytes, wchar_t* text, size_t chars) {
+    // Tenths of a megabyte, rounded; past 1023.9 MB tenths of a gigabyte.
+    unsigned long long tenths = (bytes * 10 + (1ULL << 19)) >> 20;
+    const wchar_t* unit = L"MB";
+    if (tenths >= 10240) {
+        tenths = (bytes * 10 + (1ULL << 29)) >> 30;
+        unit = L"GB";
+    }
+    _snwprintf(text, chars - 1, L"%I64u,%u %s", tenths / 10, (unsigned)(tenths % 10), unit);
+    text[chars - 1] = L'\0';
 }
 
 int ProgressPosition(unsigned long long done, unsigned long long total, int step, int steps) {

@@ -41,10 +41,14 @@ void CWizPropertyPage::SetUpWelcomePage() {
         FormatControlText(*this, IDC_WELCOME_TITLE, kBitWidth, NULL);
         FormatControlText(*this, IDC_VERSION_LINE, version, kBitWidth);
 
-        CheckDlgButton(IDC_DESKTOP_SHORTCUT, 1);
-        CheckDlgButton(IDC_THUMBNAILS_SHORTCUT, 1);
-        CheckDlgButton(IDC_START_MENU_GROUP, 1);
-        CheckRadioButton(m_hWnd, IDC_CURRENT_USER, IDC_ALL_USERS, IDC_CURRENT_USER);
+        const InstallOptions& recorded = sheet->recorded;
+        int record = sheet->hasRecord;
+        CheckDlgButton(IDC_DESKTOP_SHORTCUT, record ? recorded.desktopShortcut : 1);
+        CheckDlgButton(IDC_THUMBNAILS_SHORTCUT, record ? recorded.thumbnailsShortcut : 1);
+        CheckDlgButton(IDC_START_MENU_GROUP, record ? recorded.startMenuGroup : 1);
+        CheckRadioButton(m_hWnd, IDC_CURRENT_USER, IDC_ALL_USERS,
+                         record && recorded.shortcutsForAllUsers ? IDC_ALL_USERS : IDC_CURRENT_USER);
+        OnShortcutBoxClicked();
 
         wchar_t folder[kPathChars];
         GetDefaultInstallFolder(folder);
@@ -61,6 +65,10 @@ BOOL CWizPropertyPage::CheckTargetFolder() {
     wchar_t folder[kPathChars];
     GetDlgItemText(IDC_FOLDER, folder, kPathChars);
     return IsAcceptedTargetFolder(folder);
+}
+
+void CWizPropertyPage::FocusFolderField() {
+    SendMessageW(sheet->m_hWnd, WM_NEXTDLGCTL, (WPARAM)GetDlgItem(IDC_FOLDER), TRUE);
 }
 
 void CWizPropertyPage::OnShortcutBoxClicked() {

@@ -26,6 +26,7 @@ BOOL CWizPropertyPage::OnNotify(WPARAM wParam, LPARAM lParam, LRESULT* result) {
 }
 
 void CWizPropertyPage::DoDataExchange() {
+    ShowScaledLogo(GetDlgItem(IDC_LOGO));
     switch (Position()) {
     case kWelcomePosition:
         // Attaching resets the underline mode, so the mode is set afterwards.
@@ -92,6 +93,7 @@ LRESULT CWizPropertyPage::OnWizardNext() {
         if (!CheckTargetFolder()) {
             ShowMessage(IDS_INVALID_FOLDER, MB_OK | MB_ICONERROR);
             EnableSheetButton(CPropertySheet::kBackButton, FALSE);
+            FocusFolderField();
             return -1;
         }
         break;

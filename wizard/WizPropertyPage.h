@@ -20,6 +20,10 @@ class CWizPropertyPage : public CPropertyPage {
 
     // The ready page after its installation: on to the finish page, or back to the welcome page.
     void EndInstallationStep(InstallResult result);
+    // The ready page's line under the bar: the step the installation has reached.
+    void ShowCurrentStep();
+    // The welcome page's folder field takes the focus, its text selected for typing over.
+    void FocusFolderField();
 
   protected:
     BOOL OnNotify(WPARAM wParam, LPARAM lParam, LRESULT* result) override;
@@ -54,13 +58,25 @@ class CWizPropertyPage : public CPropertyPage {
     void SetAllStates(int first, int end, int checked);
     // Ready page
     void SetUpReadyPage();
+    void ShowSpaceLine(const wchar_t* folder);
     LRESULT RunInstallationStep();
     // Finish page
     void SetUpFinishPage();
 };
 
-// Runs the finish page's offers: the FAQ page and the installed viewer, as its boxes say.
+// Runs the finish page's offers: the FAQ page, the installed viewer and the restart, as its boxes say.
 void RunFinishActions(CWizPropertySheet& sheet);
+
+// What the finish page's boxes ask for when "&Fertig stellen" is pressed.
+struct FinishChoices {
+    int showFaq, startViewer, restartNow;
+};
+FinishChoices ReadFinishChoices(HWND finishPage);
+// The viewer is started from installedFolder, only as the payload holds it, and not when Windows restarts.
+void CarryOutFinishActions(const FinishChoices& choices, const wchar_t* installedFolder);
+// The finish page after an installation that needs a restart: now or later (the default) to choose, and
+// no viewer to start.
+void OfferRestart(HWND finishPage);
 
 // ---- window-free rules of the pages --------------------------------------------------------------
 
@@ -90,6 +106,15 @@ void LeaveDialogKeysToWizard(HWND box);
 // after it, step (from 1) of steps begun fills its share of the last tenth.
 enum { kProgressRange = 1000 };
 int ProgressPosition(unsigned long long done, unsigned long long total, int step, int steps);
+
+// The logo scaled to its static's size: each pixel the mean of the source pixels it covers (0xAARRGGBB,
+// rows top first; alpha made opaque).
+void ScaleDownPixels(const DWORD* source, int sourceWidth, int sourceHeight, DWORD* target, int width,
+                     int height);
+void ShowScaledLogo(HWND control);
+
+// A size for the ready page: megabytes with one decimal (a decimal comma), from 1024 MB on gigabytes.
+void FormatByteSize(unsigned long long bytes, wchar_t* text, size_t chars);
 
 // Enables or disables the association list with its colours and the page's three buttons.
 void EnableAssociationList(CWnd* page, HWND list, BOOL enable, COLORREF backColor, COLORREF textColor);

@@ -13,16 +13,14 @@
 enum { kWelcomePosition, kWhatsNewPosition, kAssociationsPosition, kReadyPosition, kFinishPosition };
 
 // The frame of the interactive installation: a wizard-mode sheet holding the five pages and what
-// they share. It asks before the wizard is abandoned, and runs the finish actions when it is closed
-// from the finish page.
+// they share. It asks before the wizard is abandoned, and runs the finish actions when "&Fertig
+// stellen" is pressed. While the installation runs, nothing ends it.
 class CWizPropertySheet : public CPropertySheet {
   public:
     CWizPropertySheet(const wchar_t* caption, HWND parent = NULL, UINT startPage = 0);
     ~CWizPropertySheet() override;
 
     void AddPage(class CWizPropertyPage* page);
-    // 1 when the viewer's window was found and brought to the front, else 0.
-    int FindViewerWindow();
     // Asks for the default button to be set again once the page shown now has taken the focus.
     void RequestDefaultButton() const;
     // Runs installation on a thread of its own; the ready page hears of its end on this thread.
@@ -43,6 +41,16 @@ class CWizPropertySheet : public CPropertySheet {
     InstallProgress progress;
     // The files that installation skipped because a link stood in their place.
     SkippedFiles skipped = {};
+    // What the installation's thread last reported for the line under the bar: the step after the
+    // extraction (0 while it extracts) and the member being written. The line reads it on a timer.
+    CRITICAL_SECTION stepLock;
+    int currentStep = 0;
+    char currentMember[520] = "";
+    HWND progressBar = NULL;
+    // The choices of the last installation the wizard completed, where they were recorded; the pages
+    // start from them.
+    InstallOptions recorded;
+    int hasRecord = 0;
 
   protected:
     BOOL OnInitDialog() override;
@@ -56,11 +64,16 @@ class CWizPropertySheet : public CPropertySheet {
     void ApplyDefaultButton();
 
     BOOL exitConfirmed_ = FALSE;
+    // The close box on the finish page: the program ends without the finish actions.
+    BOOL closedWithoutActions_ = FALSE;
     HANDLE installer_ = NULL;
 };
 
 // The one sheet of the program.
 extern CWizPropertySheet wizardSheet;
+
+// 1 when the viewer's window was found and brought to the front, else 0.
+int FindViewerWindow();
 
 // The web pages the wizard opens.
 extern const wchar_t kLicenceUrl[];

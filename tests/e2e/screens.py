@@ -46,12 +46,12 @@ class Display:
         self.close()
 
 
-def visual_prefix(version="win7", dpi=96):
-    """A fresh prefix that draws with the X11 driver into a virtual desktop, at the given DPI."""
+def visual_prefix(version="win7", dpi=96, size=(1024, 768)):
+    """A fresh prefix that draws with the X11 driver into a virtual desktop of size, at the given DPI."""
     prefix = winetest.Prefix(version)
     prefix.set_value("user", r"Software\Wine\Drivers", "Graphics", "x11")
     prefix.set_value("user", r"Software\Wine\Explorer", "Desktop", "Default")
-    prefix.set_value("user", r"Software\Wine\Explorer\Desktops", "Default", "1024x768")
+    prefix.set_value("user", r"Software\Wine\Explorer\Desktops", "Default", "%dx%d" % size)
     prefix.set_value("user", r"Control Panel\Desktop", "LogPixels", dpi)
     return prefix
 
@@ -60,12 +60,12 @@ def sheet_rect(wizard):
     return tuple(int(v) for v in wizard.ok("sheetrect").split())
 
 
-def capture_pages(folder, dpi=96, version="win7", on_page=None, target="C:\\Apps\\Glimmerly"):
+def capture_pages(folder, dpi=96, version="win7", on_page=None, target="C:\\Apps\\Glimmerly", size=(1024, 768)):
     """Walks the wizard through its five pages (installing into target) and saves one picture of each
     page into folder; on_page(index, wizard) runs on each page once it is drawn. Returns the file
     names."""
     shots = []
-    with Display() as display, visual_prefix(version, dpi) as prefix:
+    with Display(*size) as display, visual_prefix(version, dpi, size) as prefix:
         wizard = Wizard(prefix, display=display.name)
         try:
             wizard.set_text(FOLDER, target)

@@ -62,7 +62,15 @@ STRINGS = {
     15: "Übersprungen, weil im Pfad ein Link liegt",
     16: "Einrichtung unvollständig!",
     17: "und %d weitere",
-    20: "Ein Arbeitsordner im Zielverzeichnis stammt nicht von dieser Installation: Er wurde nicht ausgeführt, "
+    19: "Benötigter Speicherplatz: %s",
+    20: "%s, frei auf Laufwerk %s %s",
+    21: "Nicht genügend Speicherplatz auf Laufwerk %s! Benötigt: %s, frei: %s",
+    22: "Dateien werden kopiert: %s",
+    23: "Einstellungen werden geschrieben",
+    24: "Verknüpfungen werden erstellt",
+    25: "Dateitypen werden registriert",
+    18: "Laufwerk %s nicht gefunden!\n\nBitte wählen Sie ein Zielverzeichnis auf einem vorhandenen Laufwerk.",
+    26: "Ein Arbeitsordner im Zielverzeichnis stammt nicht von dieser Installation: Er wurde nicht ausgeführt, "
         "sondern entfernt.",
 }
 
@@ -80,7 +88,7 @@ def readme_exit_statuses():
     return [(int(status), meaning) for status, meaning in re.findall(r"^\| (\d+) \| (.*?) \| ", table, re.M)]
 # The wizard's pages: per template (id, text, place) of every control, the logo bitmap by its id.
 DIALOGS = {
-    101: [(-1, LOGO, (9, 7, 59, 19)),
+    101: [(1026, LOGO, (9, 7, 59, 19)),
           (1013, "Willkommen zur Glimmerly %s Installation!", (71, 10, 228, 32)),
           (1056, "Dieses Programm wird Glimmerly Version  %s  (%s bit) auf Ihrem PC installieren.\n"
                  "(Bitte mit Admin-Rechten ausführen)", (9, 48, 287, 21)),
@@ -91,7 +99,7 @@ DIALOGS = {
           (1019, "&Keine", (234, 95, 50, 15)),
           (1016, "&Nur für den aktuellen Benutzer", (17, 125, 134, 9)),
           (1017, "Für &alle Benutzer", (17, 136, 139, 9)),
-          (-1, "Zielverzeichnis:", (9, 165, 281, 33)),
+          (-1, "Zielve&rzeichnis:", (9, 165, 281, 33)),
           (1000, "", (17, 177, 212, 12)),
           (1009, "D&urchsuchen", (234, 176, 50, 15)),
           (1045, "Glimmerly &EULA", (9, 207, 54, 10)),
@@ -99,28 +107,33 @@ DIALOGS = {
     108: [(-1, "Was ist neu in dieser Version?", (0, 0, 113, 9)),
           (1000, "", (0, 11, 299, 211))],
     104: [(-1, "Möchten Sie Dateien mit Glimmerly verknüpfen? (OPTIONAL !)", (0, 0, 299, 204)),
-          (-1, "INFO: in Win10 muss man verwenden: System-Einstellungen, Apps, Standard-Apps !", (7, 13, 289, 8)),
-          (3311, "Schreibe Verknüpfungen in System-&Registry (für XP, Vista, Win7, Win8)", (7, 28, 290, 8)),
-          (1579, "", (7, 39, 285, 143)),
-          (-1, "INFO: wenn Sie ein Update durchführen, können Sie diesen Schritt überspringen", (7, 188, 285, 8)),
+          (-1, "INFO: in Win10 muss man verwenden: System-Einstellungen, Apps, Standard-Apps !", (7, 11, 289, 17)),
+          (3311, "Schreibe Verknüpfungen in System-&Registry (für XP, Vista, Win7, Win8)", (7, 29, 290, 9)),
+          (-1, "&Dateitypen:", (7, 40, 150, 8)),
+          (1579, "", (7, 49, 285, 134)),
+          (-1, "INFO: wenn Sie ein Update durchführen, können Sie diesen Schritt überspringen", (7, 185, 285, 17)),
           (-1, "* - PlugIns", (0, 209, 40, 10)),
-          (1091, "Nur Bilder", (43, 206, 56, 15)),
-          (1080, "Alle markieren", (102, 206, 56, 15)),
-          (1081, "Keine markieren", (161, 206, 62, 15)),
+          (1091, "&Nur Bilder", (43, 206, 56, 15)),
+          (1080, "&Alle markieren", (102, 206, 56, 15)),
+          (1081, "K&eine markieren", (161, 206, 62, 15)),
           (1037, "Für alle User (XP)", (228, 209, 71, 10))],
     109: [(1014, "Bereit zum Installieren!", (9, 11, 179, 12)),
-          (-1, LOGO, (227, 8, 59, 19)),
+          (1026, LOGO, (227, 8, 59, 19)),
           (1010, "Zielverzeichnis:", (9, 53, 281, 10)),
+          (1027, "", (9, 66, 281, 10)),
           (-1, "INI-Verzeichnis ändern (optional):", (9, 83, 281, 48)),
           (1038, "&Glimmerly-Verzeichnis (für Fortgeschrittene: benötigt Admin-Rechte fürs Schreiben)",
            (17, 95, 270, 18)),
           (1039, "\"&Anwendungsdaten\"-Verzeichnis (empfohlen)", (17, 116, 266, 10)),
           (1046, "", (19, 143, 260, 10)),
-          (1044, "Installiere ... bitte warten ...", (19, 161, 260, 15)),
+          (1028, "", (19, 155, 260, 9)),
+          (1044, "Installiere ... bitte warten ...", (19, 166, 260, 15)),
           (-1, "Drücken Sie den \"Weiter\" Knopf um die Installation zu starten ...", (9, 189, 235, 12))],
     110: [(1015, "Einrichtung abgeschlossen!", (5, 11, 186, 18)),
-          (-1, LOGO, (235, 8, 59, 19)),
+          (1026, LOGO, (235, 8, 59, 19)),
           (1023, "Die Installation dieses Programms auf Ihrem Computer ist abgeschlossen.", (5, 35, 270, 8)),
+          (1024, "&Jetzt neu starten", (5, 52, 265, 10)),
+          (1025, "S&päter neu starten", (5, 64, 265, 10)),
           (-1, "Anschließend ...", (5, 144, 265, 9)),
           (1022, "Glimmerly F&AQs (Häufig gestellte Fragen) Webseite anzeigen", (5, 156, 265, 10)),
           (1020, "Glimmerly &starten", (5, 169, 265, 10)),
@@ -205,7 +218,8 @@ class ShippedProgram(unittest.TestCase):
         self.assertIn((14, 111), self.resources)  # icon group
         _, bitmap = self.resources[(2, 113)]
         width, height = struct.unpack_from("<ii", bitmap, 4)
-        self.assertEqual((width, abs(height)), (88, 31))
+        # Twice the 88 x 31 pixels the pages show at 96 dpi: the wizard scales it down to each page's scale.
+        self.assertEqual((width, abs(height)), (176, 62))
         _, payload = self.resources[("ZIP", 1974)]
         self.assertEqual(payload[:4], b"PK\x03\x04")
         sample = os.path.join(os.environ["GLIMMERLY_SHIPPED_DIR"], "payload", "sample_payload.zip")

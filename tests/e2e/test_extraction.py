@@ -399,7 +399,7 @@ class InterruptedUpgrade(unittest.TestCase):
             self.assertEqual(p.run("/silent /folder=C:\\Glimmerly", cwd=WORK).status, 0)
             self.assertEqual(snapshot(p, protected), kept)
             self.assertEqual(log_messages(p.read_bytes(LOG)),
-                             [("C:\\Glimmerly\\: " + STRINGS[20]).encode("latin-1")])
+                             [("C:\\Glimmerly\\: " + STRINGS[26]).encode("latin-1")])
             self.assertFalse(os.path.exists(os.path.join(top, "~glimmerly-setup")))
             self.assertTrue(p.exists("C:\\Glimmerly\\gl_main32.exe"))
 

@@ -72,15 +72,15 @@ class FailuresGoToTheLog(unittest.TestCase):
         self.assertTrue(log.complete, data)
         self.assertEqual([m for _, _, m in log.entries], [
             log_bytes(STRINGS[5] + ": "),
-            log_bytes(STRINGS[11] + ": Q:\\Nowhere\\Glimmerly\\"),
-            log_bytes(STRINGS[11]) + b": Q:\\Bilder \xc4[U+0416]\\",
+            log_bytes(STRINGS[18] % "Q:" + ": Q:\\Nowhere\\Glimmerly\\"),
+            log_bytes(STRINGS[18] % "Q:") + b": Q:\\Bilder \xc4[U+0416]\\",
         ])
         for date, time, _ in log.entries:
             stamp = datetime.datetime.strptime((date + b" " + time).decode(), "%d.%m.%Y %H:%M:%S")
             self.assertTrue(started.replace(microsecond=0) <= stamp <= finished, stamp)
         # The umlauts of the messages are single Latin-1 bytes.
         self.assertIn(b"Ung\xfcltiges Zielverzeichnis!: \r\n", data)
-        self.assertIn(b"h\xe4ndisch", data)
+        self.assertIn(b"Bitte w\xe4hlen", data)
 
     def test_quoted_blanks_are_an_empty_folder(self):
         # The value loses its quotes and then its trailing blanks: nothing is left.
@@ -154,7 +154,9 @@ class ExitStatus(unittest.TestCase):
             rows = [  # outcome, the run, exit status, what it tells
                 ("complete", lambda: silent("/folder=C:\\Apps\\Glimmerly"), 0, []),
                 ("string 5", lambda: silent("/folder="), 123, [STRINGS[5] + ": "]),
-                ("string 11", lambda: silent("/folder=Q:\\Nowhere"), 82, [STRINGS[11] + ": Q:\\Nowhere\\"]),
+                ("string 11", lambda: silent("/folder=C:\\windows\\win.ini\\Sub"), 82,
+                 [STRINGS[11] + ": C:\\windows\\win.ini\\Sub\\"]),
+                ("string 18", lambda: silent("/folder=Q:\\Nowhere"), 82, [STRINGS[18] % "Q:" + ": Q:\\Nowhere\\"]),
                 ("string 7", lambda: silent("/folder=C:\\Bad", damaged), 1603, ["C:\\Bad\\: " + STRINGS[7]]),
                 # Restart needed (3010) is FileInUse and a folder where nothing can be written (1603)
                 # FailedUpgrade, both in test_extraction; skipped for a link (681) is PlantedLinks below.

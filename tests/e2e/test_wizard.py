@@ -1,30 +1,11 @@
 """The wizard end to end: the real setup program in a fresh prefix, worked by the driver as a user
-would: pages, buttons, questions, the installation and the finish actions."""
-import os
-import shutil
-import stat
-import struct
-import subprocess
-import tempfile
+would: the welcome page's choices, the keyboard, and leaving the wizard before installing."""
 import time
 import unittest
-import zipfile
-import zlib
 
-import winetest
 from test_binary import STRINGS
-from winetest import USER, Prefix
-from wizard import *  # noqa: F401,F403 (control ids)
-
-APPS = "C:\\Apps\\Glimmerly"
-
-
-def to_page(w, index):
-    """Next until the page at index is shown (no question on the way)."""
-    while w.page() < index:
-        current = w.page()
-        w.next()
-        w.wait_page(current + 1)
+from winetest import Prefix
+from wizard import *  # noqa: F401,F403 (control ids, to_page)
 
 
 class WelcomePage(unittest.TestCase):
@@ -141,8 +122,23 @@ class Keyboard(unittest.TestCase):
                 w.wait_page(2)
                 w.keys("alt+z", "alt+z")
                 w.wait_page(0)
+                w.keys("alt+r")
+                self.assertEqual(w.ok("focus"), "%d page" % FOLDER, "the folder field by its frame's key")
                 w.keys("Return")
                 w.wait_page(1)
+                # A line longer than the box is wrapped, so it can be read to its end.
+                w.set_text(CHANGES, "Eine lange Zeile ohne Umbruch " * 12)
+                self.assertGreater(int(w.ok("send", CHANGES, 0xBA)), 2, "lines shown (EM_GETLINECOUNT)")
+                w.keys("Return")
+                w.wait_page(2)
+                # The list and its three buttons by their keys; the list shows where the focus is.
+                w.click(WRITE_ASSOCIATIONS)
+                w.keys("alt+d")
+                self.assertEqual(w.ok("focus"), "%d page" % ASSOC_LIST)
+                self.assertEqual(w.ok("send", ASSOC_LIST, 0x100C, -1, 1), "0", "the focused row (LVNI_FOCUSED)")
+                for key, states in (("alt+n", "2" * 49 + "1" * 14), ("alt+a", "2" * 63), ("alt+e", "1" * 63)):
+                    w.keys(key)
+                    self.assertEqual(w.list_states(), states, key)
             finally:
                 w.close()
 
@@ -169,256 +165,6 @@ class LeavingTheWizard(unittest.TestCase):
             program_files = p.key("system", r"Software\Microsoft\Windows\CurrentVersion")["ProgramFilesDir"]
             self.assertFalse(p.exists(program_files + "\\Glimmerly"))
             self.assertIsNone(p.key("system", r"Software\Classes\Glimmerly"))
-
-
-class Installation(unittest.TestCase):
-    def test_wizard_leaves_what_the_matching_silent_installation_leaves(self):
-        with Prefix("win7") as silent:
-            silent.run("/silent /folder=%s /desktop=1 /group=1 /assoc=1" % APPS)
-            expected = silent.snapshot()
-        with Prefix("win7") as p:
-            w = Wizard(p)
-            try:
-                w.set_text(FOLDER, APPS)
-                w.click(THUMBNAILS)
-                to_page(w, 2)
-                w.click(WRITE_ASSOCIATIONS)
-                w.click(IMAGES_ONLY)
-                self.assertEqual(w.list_states(), "2" * 49 + "1" * 14)
-                to_page(w, 3)
-                self.assertTrue(w.checked(SETTINGS_IN_APPDATA))
-                w.next()
-                self.assertEqual(w.box(), (IDNO, STRINGS[9]))
-                w.answer(IDYES)
-                w.wait_page(4)
-                self.assertEqual((w.enabled(SHEET_BACK), w.enabled(SHEET_NEXT), w.text(SHEET_CANCEL)),
-                                 (False, False, STRINGS[2]))
-                w.click(SHOW_FAQ)
-                w.click(START_VIEWER)
-                w.click(SHEET_CANCEL)
-                self.assertTrue(w.ended(30))
-            finally:
-                w.close()
-            actual = p.snapshot()
-        self.assertEqual(sorted(actual["files"]), sorted(expected["files"]))
-        for path, data in expected["files"].items():
-            self.assertEqual(actual["files"][path], data, path)
-        for hive in ("system", "user"):
-            self.assertEqual(actual[hive], expected[hive], hive)
-
-    def test_failed_folder_keeps_every_choice_and_no_keeps_the_associations(self):
-        with Prefix("win7") as p:
-            w = Wizard(p)
-            try:
-                w.set_text(FOLDER, "Q:\\Nowhere\\Glimmerly")
-                w.click(NO_SHORTCUTS)
-                to_page(w, 2)
-                w.click(WRITE_ASSOCIATIONS)
-                w.ok("listcheck", ASSOC_LIST, 31, 1)
-                w.ok("listcheck", ASSOC_LIST, 58, 1)
-                chosen = w.list_states()
-                to_page(w, 3)
-                w.back()
-                w.wait_page(2)
-                self.assertEqual(w.list_states(), chosen, "Back from the ready page")
-                to_page(w, 3)
-                w.next()
-                self.assertEqual(w.box(), (IDOK, STRINGS[11]))
-                w.answer(IDOK)
-                w.wait_page(0)
-                self.assertFalse(w.enabled(SHEET_BACK))
-                self.assertEqual((w.text(FOLDER), w.checked(DESKTOP), w.enabled(CURRENT_USER)),
-                                 ("Q:\\Nowhere\\Glimmerly", False, False))
-                w.set_text(FOLDER, APPS)
-                to_page(w, 2)
-                self.assertEqual(w.list_states(), chosen)
-                to_page(w, 3)
-                self.assertFalse(w.state(STATUS_LINE)[1], "nothing is being installed after a failed run")
-                w.next()
-                self.assertEqual(w.box()[1], STRINGS[9])
-                w.answer(IDNO)
-                w.wait_page(4)
-            finally:
-                w.close()
-            system, user = p.registry("system"), p.registry("user")
-            # The Vista family always makes the viewer the machine's choice for these three.
-            defaults = {key for key, values in system.items() if key.startswith("software\\classes\\.")
-                        and str(values.get("", "")).startswith("Glimmerly.")}
-            self.assertEqual(defaults, {"software\\classes\\." + e for e in ("jpg", "png", "tif")})
-            self.assertEqual([key for key in user if "fileexts" in key and key.endswith("\\userchoice")], [])
-            self.assertTrue(p.exists(APPS + "\\gl_main32.exe"))
-
-    def test_ready_page_default_follows_the_windows_family_on_every_activation(self):
-        for version, appdata in [("winxp", False), ("win7", True)]:
-            with self.subTest(version), Prefix(version) as p:
-                w = Wizard(p)
-                try:
-                    to_page(w, 2)
-                    self.assertEqual(w.state(ASSOC_ALL_USERS)[1], int(not appdata), "box 1037 only on XP")
-                    buttons = (ASSOC_LIST, IMAGES_ONLY, SELECT_ALL, SELECT_NONE)
-                    disabled = "c0c0c0 0080ff c0c0c0"
-                    self.assertEqual((w.list_states(), w.ok("listcolors", ASSOC_LIST)), ("1" * 63, disabled))
-                    self.assertEqual([w.enabled(c) for c in buttons], [False] * 4)
-                    first, second, width = (int(v) for v in w.ok("columns", ASSOC_LIST).split())
-                    self.assertEqual((first, second), (width // 3, 2 * width // 3 - 25))
-                    w.click(WRITE_ASSOCIATIONS)
-                    self.assertEqual([w.enabled(c) for c in buttons], [True] * 4)
-                    self.assertEqual(w.ok("listcolors", ASSOC_LIST), "ffffff ff000000 ffffff", "the list's own")
-                    w.click(SELECT_ALL)
-                    w.click(IMAGES_ONLY)
-                    self.assertEqual(w.list_states(), "2" * 49 + "1" * 14)
-                    w.click(SELECT_ALL)
-                    w.click(SELECT_NONE)
-                    self.assertEqual(w.list_states(), "1" * 63)
-                    w.click(WRITE_ASSOCIATIONS)
-                    self.assertEqual(w.ok("listcolors", ASSOC_LIST), disabled)
-                    to_page(w, 3)
-                    self.assertEqual(w.checked(SETTINGS_IN_APPDATA), appdata)
-                    w.click(SETTINGS_IN_APPDATA if not appdata else SETTINGS_IN_PROGRAM)
-                    w.back()
-                    w.wait_page(2)
-                    to_page(w, 3)
-                    self.assertEqual((w.checked(SETTINGS_IN_APPDATA), w.checked(SETTINGS_IN_PROGRAM)),
-                                     (appdata, not appdata))
-                finally:
-                    w.close()
-
-
-def with_large_payload(p, work, megabytes):
-    """A copy of the setup program whose payload holds the sample's members and megabytes more in
-    files of 100 KB."""
-    payload = os.path.join(work, "payload.zip")
-    with zipfile.ZipFile(os.path.join(winetest.PRODUCT_DIR, "payload", "sample_payload.zip")) as sample, \
-            zipfile.ZipFile(payload, "w", zipfile.ZIP_DEFLATED, compresslevel=1) as large:
-        for member in sample.infolist():
-            large.writestr(member, sample.read(member))
-        for i in range(megabytes * 10):
-            large.writestr("Filler/%02d/%04d.txt" % (i // 100, i), (b"%08d gamma colour palette\r\n" % i) * 3200)
-    with open(payload, "rb") as data, open(payload + "sum", "wb") as record:
-        archive = data.read()
-        record.write(struct.pack("<II", len(archive), zlib.crc32(archive)))
-    exe = shutil.copy(winetest.SETUP_EXE, os.path.join(work, "glimmerly-setup.exe"))
-    swap, *paths = ("Z:" + path.replace("/", "\\") for path in (
-        os.path.join(winetest.FIXTURES, "swap_payload.exe"), exe, payload, payload + "sum"))
-    assert p.run_program(swap, " ".join(paths)).returncode == 0
-    return exe
-
-
-class LargeInstallation(unittest.TestCase):
-    def test_window_answers_shows_progress_and_drops_input_while_installing(self):
-        megabytes = int(os.environ.get("GLIMMERLY_WIZARD_PAYLOAD_MB", "60"))
-        with tempfile.TemporaryDirectory() as work, Prefix("win7") as p:
-            w = Wizard(p, exe=with_large_payload(p, work, megabytes))
-            try:
-                w.set_text(FOLDER, APPS)
-                to_page(w, 2)
-                w.click(WRITE_ASSOCIATIONS)
-                w.click(IMAGES_ONLY)
-                to_page(w, 3)
-                w.ok("watch", 1)
-                w.next()
-                positions = []
-                while len(positions) < 200 and w.no_box(20):
-                    positions.append(int(w.ok("send", INSTALL_PROGRESS, 0x408)))  # PBM_GETPOS
-                    if len(positions) == 1:
-                        w.keys("Escape")
-                        w.do("close")
-                        # Straight to the sheet, as another program could send them: Cancel, Back, Next,
-                        # Finish and OK.
-                        for button in (SHEET_CANCEL, SHEET_BACK, SHEET_NEXT, SHEET_FINISH, IDOK):
-                            w.ok("post", 0x111, button)  # WM_COMMAND
-                self.assertEqual(positions, sorted(positions), "the bar only moves forward")
-                self.assertTrue(any(0 < v < 900 for v in positions) and positions[-1] <= 950, positions)
-                self.assertEqual(w.box()[1], STRINGS[9], "Esc and the close box asked nothing")
-                self.assertEqual(w.page(), 3, "Back and Next did nothing")
-                self.assertEqual(w.ok("boxowner"), "1", "shown by the sheet's thread, owned by the sheet")
-                w.answer(IDYES)
-                w.wait_page(4)
-                self.assertEqual(w.ok("send", INSTALL_PROGRESS, 0x408), "950", "the last step was shown")
-                slowest, answers = (int(v) for v in w.ok("watch", 0).split())
-                print("\n%d MB: the slowest of %d answers took %d ms; bar %s" % (megabytes, answers, slowest, positions))
-                self.assertLess(slowest, 250)
-                time.sleep(1)
-                self.assertTrue(w.no_box(500) and not w.ended(1), "the finish page waits")
-            finally:
-                w.close()
-
-
-class FinishActions(unittest.TestCase):
-    def finish(self, p, keep_faq, keep_viewer, key, viewer_found=True, after_install=None):
-        """Installs through the wizard and presses "&Fertig stellen" by key with the boxes as given."""
-        w = Wizard(p)
-        try:
-            # Installed into C:\Apps\Glimmerly; the viewer is started from there, not from the text.
-            w.set_text(FOLDER, "C:\\Apps \\Glimmerly  ")
-            to_page(w, 4)
-            if after_install:
-                after_install()
-            if not keep_faq:
-                w.click(SHOW_FAQ)
-            if not keep_viewer:
-                w.click(START_VIEWER)
-            w.keys(key)
-            self.assertTrue(w.no_box(), "no question on the finish page")
-            foreground = w.ok("foreground") if keep_viewer and viewer_found else None
-            self.assertTrue(w.ended(30))
-            self.assertEqual(w.status(), 0)
-            return foreground
-        finally:
-            w.close()
-
-    def test_each_box_alone_pressed_by_enter_or_access_key(self):
-        with tempfile.TemporaryDirectory() as work, Prefix("win7") as p:
-            record = os.path.join(work, "opened")
-            browser = os.path.join(work, "browser.sh")
-            with open(browser, "w") as script:
-                script.write('#!/bin/sh\necho "$1" >> "%s"\n' % record)
-            os.chmod(browser, stat.S_IRWXU)
-            p.set_value("user", r"Software\Wine\WineBrowser", "Browsers", browser)
-
-            # Enter and the button's access key both press "&Fertig stellen"; each box acts alone.
-            self.finish(p, keep_faq=True, keep_viewer=False, key="Return")
-            deadline = time.time() + 20
-            while not os.path.exists(record) and time.time() < deadline:
-                time.sleep(0.2)
-            time.sleep(3)
-            self.assertFalse(p.window_exists("Glimmerly"))
-            with open(record) as opened:
-                self.assertEqual(opened.read().split(), ["https://www.glimmerly.example/deutsch/faq.html"])
-
-            self.assertEqual(self.finish(p, keep_faq=False, keep_viewer=True, key="alt+f"), "Glimmerly")
-            time.sleep(3)
-            with open(record) as opened:
-                self.assertEqual(len(opened.read().split()), 1, "the FAQ page is not opened again")
-
-    def test_viewer_is_started_only_as_this_installation_wrote_it(self):
-        viewer = "C:\\Apps\\Glimmerly\\gl_main32.exe"
-        with Prefix("win7") as p:
-            # Another program of the user swaps the installed viewer before "&Fertig stellen".
-            def swap():
-                p.put_file(viewer, p.read_bytes(viewer) + b"planted")
-            self.finish(p, keep_faq=False, keep_viewer=True, key="Return", viewer_found=False, after_install=swap)
-            time.sleep(3)
-            self.assertFalse(p.window_exists("Glimmerly"))
-
-    def test_a_shortcut_skipped_for_a_link_leaves_the_installation_incomplete(self):
-        link = "C:\\users\\%s\\Desktop\\Glimmerly.lnk" % USER
-        with Prefix("win7") as p:
-            p.put_file("C:\\windows\\foreign.dll", b"not the user's")
-            os.makedirs(os.path.dirname(p.host(link)), exist_ok=True)
-            os.symlink(p.host("C:\\windows\\foreign.dll"), p.host(link))
-            w = Wizard(p)
-            try:
-                w.set_text(FOLDER, APPS)
-                to_page(w, 4)
-                self.assertEqual((w.text(FINISH_TITLE), w.text(FINISH_TEXT)), (STRINGS[16], STRINGS[15] + ": " + link))
-                w.click(SHOW_FAQ)
-                w.click(START_VIEWER)
-                w.click(SHEET_CANCEL)
-                self.assertTrue(w.ended(30))
-                self.assertEqual(w.status(), 681)
-            finally:
-                w.close()
 
 
 if __name__ == "__main__":

@@ -17,7 +17,10 @@ ASSOC_ALL_USERS, SELECT_ALL, SELECT_NONE, IMAGES_ONLY, ASSOC_LIST, WRITE_ASSOCIA
     1037, 1080, 1081, 1091, 1579, 3311
 TARGET_LINE, READY_TITLE, SETTINGS_IN_PROGRAM, SETTINGS_IN_APPDATA, STATUS_LINE, INSTALL_PROGRESS = \
     1010, 1014, 1038, 1039, 1044, 1046
-FINISH_TITLE, START_VIEWER, SHOW_FAQ, FINISH_TEXT = 1015, 1020, 1022, 1023
+FINISH_TITLE, START_VIEWER, SHOW_FAQ, FINISH_TEXT, RESTART_NOW, RESTART_LATER = 1015, 1020, 1022, 1023, 1024, 1025
+LOGO_CONTROL, SPACE_LINE, PROGRESS_STEP = 1026, 1027, 1028
+# The folder most tests install into.
+APPS = "C:\\Apps\\Glimmerly"
 KEYS = {"Return": 0x0D, "Escape": 0x1B, "Tab": 0x09, "Down": 0x28}
 
 
@@ -142,3 +145,11 @@ class Wizard:
             self.driver.stdin.close()
             self.driver.wait(timeout=30)
         self.driver.stdout.close()
+
+
+def to_page(w, index):
+    """Next until the page at index is shown (no question on the way)."""
+    while w.page() < index:
+        current = w.page()
+        w.next()
+        w.wait_page(current + 1)

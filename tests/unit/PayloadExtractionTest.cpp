@@ -237,6 +237,10 @@ std::vector<std::pair<unsigned long long, unsigned long long>> progressCalls;
 void RecordProgress(void*, unsigned long long done, unsigned long long total) {
     progressCalls.push_back({done, total});
 }
+std::vector<std::string> membersNamed;
+void RecordMember(void*, const char* name) {
+    membersNamed.push_back(name);
+}
 
 TEST_F(Extraction, WritesFoldersAndFilesAndStaysInTheTarget) {
     std::string big(3000000, '\0');
@@ -253,13 +257,18 @@ TEST_F(Extraction, WritesFoldersAndFilesAndStaysInTheTarget) {
         DirectoryEntry("Empty/"),
     };
     progressCalls.clear();
-    const InstallProgress progress = {RecordProgress, NULL, NULL};
+    membersNamed.clear();
+    const InstallProgress progress = {RecordProgress, NULL, RecordMember, NULL};
     ASSERT_EQ(Extract(members, 0, &progress), kInstallComplete);
     // About one call per MiB, the last one at the end, never a step back.
     const unsigned long long total = big.size() + 9 + 13 + 4;
     ASSERT_EQ(progressCalls.size(), 3u);
     EXPECT_EQ(progressCalls.back(), std::make_pair(total, total));
     EXPECT_TRUE(progressCalls[0].first < progressCalls[1].first && progressCalls[1].first < total);
+    // Each member by its name in the archive, in archive order, as it is reached.
+    EXPECT_EQ(membersNamed,
+              (std::vector<std::string>{"Plugins/", "gl_main32.exe", "Plugins/big.bin", "Html/page.html",
+                                        "Html/", "Deep/er/still/file.txt", "empty.txt", "Empty/"}));
 
     EXPECT_EQ(ReadFile(InTarget("gl_main32.exe")), "MZ viewer");
     EXPECT_EQ(ReadFile(InTarget("Plugins/big.bin")), big);

@@ -20,6 +20,7 @@ struct Recorder {
     std::wstring browseTitle, browseStart, opened;
     UINT browseFlags = 0;
     std::vector<UINT> beeps;
+    int restarts = 0;
 } recorder;
 
 int Browse(BROWSEINFOW* info, wchar_t* path) {
@@ -39,7 +40,10 @@ UINT Run(const char*, UINT) {
 void Beep(UINT type) {
     recorder.beeps.push_back(type);
 }
-const Interaction recording = {NULL, Browse, Open, Run, Beep};
+int Restart() {
+    return ++recorder.restarts;
+}
+const Interaction recording = {NULL, Browse, Open, Run, Beep, Restart};
 
 class WizardPages : public ::testing::Test {
   protected:
@@ -152,6 +156,28 @@ TEST_F(WizardPages, AssociationReadOutCountsCheckedRowsOnlyWhileTheListIsEnabled
         EXPECT_EQ(options.associationSelection[i], 0) << i;
     EXPECT_EQ(options.associationsRequested, 0);
     DestroyWindow(list);
+}
+
+TEST(ReadyPageSpace, SizesInMegabytesWithOneDecimalThenGigabytes) {
+    const struct {
+        unsigned long long bytes;
+        const wchar_t* text;
+    } cases[] = {{0, L"0,0 MB"},
+                 {52428, L"0,0 MB"},
+                 {52429, L"0,1 MB"},
+                 {1048576, L"1,0 MB"},
+                 {1572864, L"1,5 MB"},
+                 {1073689395ULL, L"1023,9 MB"},
+                 {1073741824ULL, L"1,0 GB"},
+                 {5ULL << 40, L"5120,0 GB"}};
+    for (const auto& c : cases) {
+        wchar_t text[32];
+        FormatByteSize(c.bytes, text, 32);
+        EXPECT_STREQ(text, c.text) << c.bytes;
+    }
+    wchar_t small[6];
+    FormatByteSize(1ULL << 40, small, 6);
+    EXPECT_STREQ(small, L"1024,") << "cut to its buffer";
 }
 
 // A dialog that hands its statics' messages back to the objects attached to them, as the pages do.
@@ -303,6 +329,71 @@ TEST(ShellOpenAsUser, TheDesktopsShellFirstTheOwnCallOnlyWhereNoneAnswers) {
     EXPECT_EQ(OpenAsUser(DesktopRoute, OwnRoute, NULL, L"C:\\v.exe", L"", NULL, SW_SHOW), 2) << "own result";
     EXPECT_EQ(asked, (std::vector<std::wstring>{L"desktop https://a.example/", L"desktop C:\\v.exe",
                                                 L"own C:\\v.exe"}));
+}
+
+// "&Fertig stellen" after an installation that needs a restart: the viewer is not offered, later is the
+// default, and only "now" asks Windows to restart, through the seam.
+TEST_F(WizardPages, RestartIsAskedForOnlyWhenChosenAndTheViewerIsNotStarted) {
+    HWND page = CreatePage(IDD_FINISH);
+    ASSERT_NE(page, nullptr);
+    auto shown = [page](int id) {
+        return (GetWindowLongW(GetDlgItem(page, id), GWL_STYLE) & WS_VISIBLE) != 0;
+    };
+    CheckDlgButton(page, IDC_SHOW_FAQ, BST_CHECKED);
+    CheckDlgButton(page, IDC_START_VIEWER, BST_CHECKED);
+    EXPECT_FALSE(shown(IDC_RESTART_NOW) || shown(IDC_RESTART_LATER)) << "offered only when needed";
+    FinishChoices plain = ReadFinishChoices(page);
+    EXPECT_EQ((std::vector<int>{plain.showFaq, plain.startViewer, plain.restartNow}),
+              (std::vector<int>{1, 1, 0}));
+
+    OfferRestart(page);
+    EXPECT_TRUE(shown(IDC_RESTART_NOW) && shown(IDC_RESTART_LATER));
+    EXPECT_EQ((std::vector<UINT>{IsDlgButtonChecked(page, IDC_RESTART_NOW),
+                                 IsDlgButtonChecked(page, IDC_RESTART_LATER),
+                                 IsDlgButtonChecked(page, IDC_START_VIEWER)}),
+              (std::vector<UINT>{BST_UNCHECKED, BST_CHECKED, BST_UNCHECKED}));
+    EXPECT_FALSE(IsWindowEnabled(GetDlgItem(page, IDC_START_VIEWER)));
+    const struct { int now, restarts; } cases[] = {{0, 0}, {1, 1}};
+    for (const auto& c : cases) {
+        recorder = Recorder();
+        CheckRadioButton(page, IDC_RESTART_NOW, IDC_RESTART_LATER,
+                         c.now ? IDC_RESTART_NOW : IDC_RESTART_LATER);
+        // Even a viewer box ticked behind the page's back starts nothing.
+        CheckDlgButton(page, IDC_START_VIEWER, BST_CHECKED);
+        FinishChoices choices = ReadFinishChoices(page);
+        EXPECT_EQ((std::vector<int>{choices.startViewer, choices.restartNow}), (std::vector<int>{0, c.now}));
+        CarryOutFinishActions(choices, L"C:\\Apps\\Glimmerly\\");
+        EXPECT_EQ(recorder.restarts, c.restarts) << c.now;
+        EXPECT_EQ(recorder.opened, L"https://www.glimmerly.example/deutsch/faq.html")
+            << "the FAQ box still counts";
+    }
+    DestroyWindow(GetParent(page));
+}
+
+// The logo is averaged down, never sampled: a pixel holds the mean of the source pixels it covers.
+TEST(ScaledLogo, EachPixelIsTheMeanOfTheSourcePixelsItCovers) {
+    const DWORD black = 0x000000, white = 0xFFFFFF, red = 0xFF0000, blue = 0x0000FF;
+    const struct {
+        std::vector<DWORD> source;
+        int sourceWidth, sourceHeight, width, height;
+        std::vector<DWORD> expected;
+    } cases[] = {
+        // 2 x 2 to 1: black and white make grey.
+        {{black, white, white, black}, 2, 2, 1, 1, {0xFF808080}},
+        // 4 x 1 to 2 x 1: each half on its own, channels apart.
+        {{red, red, blue, white}, 4, 1, 2, 1, {0xFFFF0000, 0xFF8080FF}},
+        // 3 x 1 to 2 x 1: the first pixel alone, then the mean of the other two.
+        {{white, black, white}, 3, 1, 2, 1, {0xFFFFFFFF, 0xFF808080}},
+        // The same size: unchanged, made opaque.
+        {{0x123456, 0xABCDEF}, 2, 1, 2, 1, {0xFF123456, 0xFFABCDEF}},
+        // Rows too: a 1 x 4 column to 1 x 2.
+        {{white, white, black, black}, 1, 4, 1, 2, {0xFFFFFFFF, 0xFF000000}},
+    };
+    for (const auto& c : cases) {
+        std::vector<DWORD> target(c.width * c.height, 0x12345678);
+        ScaleDownPixels(c.source.data(), c.sourceWidth, c.sourceHeight, target.data(), c.width, c.height);
+        EXPECT_EQ(target, c.expected) << c.sourceWidth << "x" << c.sourceHeight;
+    }
 }
 
 TEST(ColourStatic, BoldSurvivesTheFaceAndTheBoldChangeResetsTheFace) {
