@@ -2,7 +2,7 @@
 
 #include "install/PayloadExtraction.h"
 #include "install/PathHelpers.h"
-#include "install/SafePath.h"
+#include "install/MemberFile.h"
 #include "install/StepLog.h"
 
 #include <windows.h>
@@ -17,9 +17,7 @@ struct Waiter {
     HANDLE event;
     int waiting;
     MemberWriters* owner;
-    // The folder this thread last wrote into, held while it writes there (members come folder by folder).
-    HANDLE folder;
-    wchar_t folderPath[kWideMemberChars];
+    HeldFolder folder; // the folder this thread last wrote into
 };
 
 struct Job {
@@ -32,13 +30,6 @@ struct Job {
     unsigned long dosDate;
     wchar_t path[kWideMemberChars];
     wchar_t folder[kWideMemberChars];
-};
-
-// Where a member's file stands while it is written.
-struct MemberFile {
-    HANDLE handle;
-    int failed;
-    unsigned long dosDate;
 };
 
 } // namespace
@@ -77,96 +68,6 @@ void Wake(Waiter* waiter) {
     }
 }
 
-// A member's file is always new: a name taken already was put there by someone else.
-void* CreateNewMemberFile(const wchar_t* path) {
-    return CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL);
-}
-
-MemberFileCreator memberFileCreator = CreateNewMemberFile;
-
-HANDLE CreateMemberFile(const wchar_t* path) {
-    return (HANDLE)memberFileCreator(path);
-}
-
-void LetGoOfFolder(Waiter* self) {
-    if (self->folder != INVALID_HANDLE_VALUE && self->folder != NULL)
-        CloseHandle(self->folder);
-    self->folder = INVALID_HANDLE_VALUE;
-    self->folderPath[0] = L'\0';
-}
-
-// Makes the member folder (relative, '/' or '\\' between its names) with those above it, and holds it
-// while this thread writes into it, so it cannot be swapped for a link meanwhile. An existing folder on
-// the way that is a link or junction is refused: the work folder was empty when the walk began.
-int HoldMemberFolder(Waiter* self, const wchar_t* folder) {
-    wchar_t path[kWideMemberChars];
-    if (!CopyText(path, kWideMemberChars, folder))
-        return 0;
-    size_t length = wcslen(path);
-    while (length > 0 && (path[length - 1] == L'/' || path[length - 1] == L'\\'))
-        path[--length] = L'\0';
-    if (length == 0)
-        return 1;
-    if (self->folder != INVALID_HANDLE_VALUE && wcscmp(path, self->folderPath) == 0)
-        return 1;
-    LetGoOfFolder(self);
-    for (size_t i = 1; i <= length; ++i) {
-        if (i < length && path[i] != L'/' && path[i] != L'\\')
-            continue;
-        wchar_t kept = path[i];
-        path[i] = L'\0';
-        int made = CreateDirectoryW(path, NULL) ||
-                   (GetLastError() == ERROR_ALREADY_EXISTS &&
-                    (GetFileAttributesW(path) & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) ==
-                        FILE_ATTRIBUTE_DIRECTORY);
-        path[i] = kept;
-        if (!made)
-            return 0;
-    }
-    self->folder = HoldFolder(path);
-    if (self->folder == INVALID_HANDLE_VALUE)
-        return 0;
-    CopyText(self->folderPath, kWideMemberChars, path);
-    return 1;
-}
-
-// Makes a member's folder, or creates its file; nothing once a write failed. A file that cannot be created
-// is a failed write: the members are written into a folder of their own, where nothing stands in the way.
-MemberFile StartJob(const Job* job, int failed, Waiter* self) {
-    MemberFile file = {INVALID_HANDLE_VALUE, failed, job->dosDate};
-    if (failed)
-        return file;
-    if (job->isFolder) {
-        file.failed = !HoldMemberFolder(self, job->path);
-        if (!file.failed)
-            LogStep(L"staged folder: %ls", job->path);
-        return file;
-    }
-    file.handle = HoldMemberFolder(self, job->folder) ? CreateMemberFile(job->path) : INVALID_HANDLE_VALUE;
-    file.failed = file.handle == INVALID_HANDLE_VALUE;
-    return file;
-}
-
-void WriteBlock(MemberFile* file, const WriterBlock* block) {
-    if (file->handle == INVALID_HANDLE_VALUE || file->failed)
-        return;
-    DWORD written = 0;
-    if (!WriteFile(file->handle, block->data, block->length, &written, NULL) || written != block->length)
-        file->failed = 1;
-}
-
-// The date is set through the handle that wrote the file, then it is closed; a file cut short keeps the
-// date of its creation. 0 after a failed write.
-int CloseJobFile(MemberFile* file) {
-    if (file->handle != INVALID_HANDLE_VALUE) {
-        if (!file->failed)
-            SetFileDateFromMember(file->handle, file->dosDate);
-        CloseHandle(file->handle);
-        file->handle = INVALID_HANDLE_VALUE;
-    }
-    return !file->failed;
-}
-
 // With the lock held.
 void FreeBlocks(MemberWriters* w, WriterBlock* blocks) {
     while (blocks != NULL) {
@@ -184,7 +85,7 @@ void FreeBlocks(MemberWriters* w, WriterBlock* blocks) {
 void WriteJob(MemberWriters* w, Waiter* self, Job* job) {
     int failed = w->failed;
     LeaveCriticalSection(&w->lock);
-    MemberFile file = StartJob(job, failed, self);
+    MemberFile file = StartMember(job->isFolder, job->path, job->folder, job->dosDate, failed, &self->folder);
     EnterCriticalSection(&w->lock);
 
     while (!job->isFolder) {
@@ -198,7 +99,7 @@ void WriteJob(MemberWriters* w, Waiter* self, Job* job) {
         LeaveCriticalSection(&w->lock);
         for (WriterBlock* block = blocks; block != NULL; block = block->next)
             WriteBlock(&file, block);
-        if (ended && CloseJobFile(&file))
+        if (ended && CloseMemberFile(&file))
             LogStep(L"file written: %ls", job->path);
         EnterCriticalSection(&w->lock);
         w->failed |= file.failed;
@@ -224,7 +125,7 @@ unsigned __stdcall WriterThread(void* argument) {
             job->writer = self;
             WriteJob(w, self, job);
         } else if (w->done) {
-            LetGoOfFolder(self);
+            LetGoOfFolder(&self->folder);
             break;
         } else {
             Await(w, self);
@@ -237,8 +138,7 @@ unsigned __stdcall WriterThread(void* argument) {
 int InitWaiter(Waiter* waiter, MemberWriters* owner) {
     waiter->owner = owner;
     waiter->waiting = 0;
-    waiter->folder = INVALID_HANDLE_VALUE;
-    waiter->folderPath[0] = L'\0';
+    LetGoOfFolder(&waiter->folder);
     waiter->event = CreateEventW(NULL, FALSE, FALSE, NULL);
     return waiter->event != NULL;
 }
@@ -246,7 +146,8 @@ int InitWaiter(Waiter* waiter, MemberWriters* owner) {
 // Hands a member to the writers, or writes it at once without them; 0 once a write failed.
 int QueueJob(MemberWriters* w, Job* job) {
     if (w->threadCount == 0) {
-        w->direct = StartJob(job, w->failed, &w->caller);
+        w->direct =
+            StartMember(job->isFolder, job->path, job->folder, job->dosDate, w->failed, &w->caller.folder);
         w->failed |= w->direct.failed;
         free(job);
         return !w->failed;
@@ -375,7 +276,7 @@ void QueueBlock(MemberWriters* w, WriterBlock* block, unsigned long length) {
 
 void EndMemberFile(MemberWriters* w) {
     if (w->threadCount == 0) {
-        if (!CloseJobFile(&w->direct))
+        if (!CloseMemberFile(&w->direct))
             w->failed = 1;
         return;
     }
@@ -403,7 +304,7 @@ int FinishMemberWriters(MemberWriters* w) {
     }
     if (w->caller.event != NULL)
         CloseHandle(w->caller.event);
-    LetGoOfFolder(&w->caller);
+    LetGoOfFolder(&w->caller.folder);
     while (w->freeBlocks != NULL) {
         WriterBlock* next = w->freeBlocks->next;
         free(w->freeBlocks);
@@ -413,8 +314,4 @@ int FinishMemberWriters(MemberWriters* w) {
     int result = w->failed ? -1 : 0;
     free(w);
     return result;
-}
-
-void SetMemberFileCreator(MemberFileCreator creator) {
-    memberFileCreator = creator != NULL ? creator : CreateNewMemberFile;
 }

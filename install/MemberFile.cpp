@@ -1,0 +1,102 @@
+#include "install/MemberFile.h"
+
+#include "install/PathHelpers.h"
+#include "install/SafePath.h"
+#include "install/StepLog.h"
+
+#include <wchar.h>
+
+namespace {
+
+// A member's file is always new: a name taken already was put there by someone else.
+void* CreateNewMemberFile(const wchar_t* path) {
+    return CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL);
+}
+
+MemberFileCreator memberFileCreator = CreateNewMemberFile;
+
+HANDLE CreateMemberFile(const wchar_t* path) {
+    return (HANDLE)memberFileCreator(path);
+}
+
+// Makes the member folder (relative, '/' or '\\' between its names) with those above it, and holds it
+// while this thread writes into it, so it cannot be swapped for a link meanwhile. An existing folder on
+// the way that is a link or junction is refused: the work folder was empty when the walk began.
+int HoldMemberFolder(HeldFolder* self, const wchar_t* folder) {
+    wchar_t path[kWideMemberChars];
+    if (!CopyText(path, kWideMemberChars, folder))
+        return 0;
+    size_t length = wcslen(path);
+    while (length > 0 && (path[length - 1] == L'/' || path[length - 1] == L'\\'))
+        path[--length] = L'\0';
+    if (length == 0)
+        return 1;
+    if (self->handle != INVALID_HANDLE_VALUE && wcscmp(path, self->path) == 0)
+        return 1;
+    LetGoOfFolder(self);
+    for (size_t i = 1; i <= length; ++i) {
+        if (i < length && path[i] != L'/' && path[i] != L'\\')
+            continue;
+        wchar_t kept = path[i];
+        path[i] = L'\0';
+        int made = CreateDirectoryW(path, NULL) ||
+                   (GetLastError() == ERROR_ALREADY_EXISTS &&
+                    (GetFileAttributesW(path) & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) ==
+                        FILE_ATTRIBUTE_DIRECTORY);
+        path[i] = kept;
+        if (!made)
+            return 0;
+    }
+    self->handle = HoldFolder(path);
+    if (self->handle == INVALID_HANDLE_VALUE)
+        return 0;
+    CopyText(self->path, kWideMemberChars, path);
+    return 1;
+}
+
+} // namespace
+
+void LetGoOfFolder(HeldFolder* held) {
+    if (held->handle != INVALID_HANDLE_VALUE && held->handle != NULL)
+        CloseHandle(held->handle);
+    held->handle = INVALID_HANDLE_VALUE;
+    held->path[0] = L'\0';
+}
+
+MemberFile StartMember(int isFolder, const wchar_t* path, const wchar_t* folder, unsigned long dosDate,
+                       int failed, HeldFolder* held) {
+    MemberFile file = {INVALID_HANDLE_VALUE, failed, dosDate};
+    if (failed)
+        return file;
+    if (isFolder) {
+        file.failed = !HoldMemberFolder(held, path);
+        if (!file.failed)
+            LogStep(L"staged folder: %ls", path);
+        return file;
+    }
+    file.handle = HoldMemberFolder(held, folder) ? CreateMemberFile(path) : INVALID_HANDLE_VALUE;
+    file.failed = file.handle == INVALID_HANDLE_VALUE;
+    return file;
+}
+
+void WriteBlock(MemberFile* file, const WriterBlock* block) {
+    if (file->handle == INVALID_HANDLE_VALUE || file->failed)
+        return;
+    DWORD written = 0;
+    if (!WriteFile(file->handle, block->data, block->length, &written, NULL) || written != block->length)
+        file->failed = 1;
+}
+
+int CloseMemberFile(MemberFile* file) {
+    if (file->handle != INVALID_HANDLE_VALUE) {
+        if (!file->failed)
+            SetFileDateFromMember(file->handle, file->dosDate);
+        CloseHandle(file->handle);
+        file->handle = INVALID_HANDLE_VALUE;
+    }
+    return !file->failed;
+}
+
+void SetMemberFileCreator(MemberFileCreator creator) {
+    memberFileCreator = creator != NULL ? creator : CreateNewMemberFile;
+}

@@ -1,0 +1,34 @@
+#pragma once
+// One member as a writer thread makes it (install/MemberWriters.h): its folder, made and held, and its file,
+// created new, written and dated.
+#include "install/MemberWriters.h"
+#include "install/PayloadExtraction.h"
+
+#include <windows.h>
+
+// The folder a writer last wrote into, held while it writes there (members come folder by folder), so it
+// cannot be swapped for a link meanwhile.
+struct HeldFolder {
+    HANDLE handle;
+    wchar_t path[kWideMemberChars];
+};
+
+void LetGoOfFolder(HeldFolder* held);
+
+// Where a member's file stands while it is written.
+struct MemberFile {
+    HANDLE handle;
+    int failed;
+    unsigned long dosDate;
+};
+
+// Makes a member's folder, or creates its file; nothing once a write failed. A file that cannot be created
+// is a failed write: the members are written into a folder of their own, where nothing stands in the way.
+MemberFile StartMember(int isFolder, const wchar_t* path, const wchar_t* folder, unsigned long dosDate,
+                       int failed, HeldFolder* held);
+
+void WriteBlock(MemberFile* file, const WriterBlock* block);
+
+// The date is set through the handle that wrote the file, then it is closed; a file cut short keeps the
+// date of its creation. 0 after a failed write.
+int CloseMemberFile(MemberFile* file);
