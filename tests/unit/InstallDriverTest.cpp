@@ -147,7 +147,7 @@ TEST_F(Driver, EachOutcomeHasItsStatusItsStepsAndItsLogLines) {
         {"both", true, true, kInstallLinkSkipped, {top, skipped + ini}},
         {"again complete", false, false, kInstallComplete, {}},
     };
-    const InstallProgress progress = {RecordExtracted, RecordStep, NULL};
+    const InstallProgress progress = {RecordExtracted, RecordStep, NULL, NULL};
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
         DeleteFileW(L"Glimmerly_Install.log");
@@ -163,7 +163,8 @@ TEST_F(Driver, EachOutcomeHasItsStatusItsStepsAndItsLogLines) {
         EXPECT_EQ(RunInstallation(options), row.result);
         CloseHandle(held);
         SetCurrentDirectoryW(folder.c_str());
-        EXPECT_EQ(reported, (std::vector<std::string>{"27 of 27 bytes", "step 1 of 2", "step 2 of 2"}));
+        EXPECT_EQ(reported,
+                  (std::vector<std::string>{"27 of 27 bytes", "step 1 of 3", "step 2 of 3", "step 3 of 3"}));
         // An entry: "DATE - hh:mm:ss: MESSAGE", then a line of hyphens.
         std::string log = Log();
         std::vector<std::string> messages;
