@@ -22,7 +22,7 @@ HANDLE CreateMemberFile(const wchar_t* path) {
 // Makes the member folder (relative, '/' or '\\' between its names) with those above it, and holds it
 // while this thread writes into it, so it cannot be swapped for a link meanwhile. An existing folder on
 // the way that is a link or junction is refused: the work folder was empty when the walk began.
-int HoldMemberFolder(HeldFolder* self, const wchar_t* folder) {
+int HoldMemberFolder(HeldFolders* held, const wchar_t* folder) {
     wchar_t path[kWideMemberChars];
     if (!CopyText(path, kWideMemberChars, folder))
         return 0;
@@ -31,9 +31,10 @@ int HoldMemberFolder(HeldFolder* self, const wchar_t* folder) {
         path[--length] = L'\0';
     if (length == 0)
         return 1;
-    if (self->handle != INVALID_HANDLE_VALUE && wcscmp(path, self->path) == 0)
-        return 1;
-    LetGoOfFolder(self);
+    for (int i = 0; i < held->count; ++i) {
+        if (wcscmp(path, held->folder[i].path) == 0)
+            return 1;
+    }
     for (size_t i = 1; i <= length; ++i) {
         if (i < length && path[i] != L'/' && path[i] != L'\\')
             continue;
@@ -47,24 +48,30 @@ int HoldMemberFolder(HeldFolder* self, const wchar_t* folder) {
         if (!made)
             return 0;
     }
-    self->handle = HoldFolder(path);
-    if (self->handle == INVALID_HANDLE_VALUE)
+    HANDLE handle = HoldFolder(path);
+    if (handle == INVALID_HANDLE_VALUE)
         return 0;
-    CopyText(self->path, kWideMemberChars, path);
+    int slot = held->count < kHeldFolders ? held->count++ : held->next;
+    if (slot == held->next && held->count == kHeldFolders) {
+        if (held->folder[slot].handle != NULL && held->folder[slot].handle != INVALID_HANDLE_VALUE)
+            CloseHandle(held->folder[slot].handle);
+        held->next = (held->next + 1) % kHeldFolders;
+    }
+    held->folder[slot].handle = handle;
+    CopyText(held->folder[slot].path, kWideMemberChars, path);
     return 1;
 }
 
 } // namespace
 
-void LetGoOfFolder(HeldFolder* held) {
-    if (held->handle != INVALID_HANDLE_VALUE && held->handle != NULL)
-        CloseHandle(held->handle);
-    held->handle = INVALID_HANDLE_VALUE;
-    held->path[0] = L'\0';
+void LetGoOfFolders(HeldFolders* held) {
+    for (int i = 0; i < held->count; ++i)
+        CloseHandle(held->folder[i].handle);
+    held->count = held->next = 0;
 }
 
 MemberFile StartMember(int isFolder, const wchar_t* path, const wchar_t* folder, unsigned long dosDate,
-                       int failed, HeldFolder* held) {
+                       int failed, HeldFolders* held) {
     MemberFile file = {INVALID_HANDLE_VALUE, failed, dosDate};
     if (failed)
         return file;

@@ -6,14 +6,19 @@
 
 #include <windows.h>
 
-// The folder a writer last wrote into, held while it writes there (members come folder by folder), so it
-// cannot be swapped for a link meanwhile.
-struct HeldFolder {
-    HANDLE handle;
-    wchar_t path[kWideMemberChars];
+// The folders a writer made or found and wrote into, held while it writes (members come in any order of
+// their folders), so none can be swapped for a link meanwhile; the oldest goes when there are more.
+enum { kHeldFolders = 64 };
+
+struct HeldFolders {
+    int count, next;
+    struct {
+        HANDLE handle;
+        wchar_t path[kWideMemberChars];
+    } folder[kHeldFolders];
 };
 
-void LetGoOfFolder(HeldFolder* held);
+void LetGoOfFolders(HeldFolders* held);
 
 // Where a member's file stands while it is written.
 struct MemberFile {
@@ -25,7 +30,7 @@ struct MemberFile {
 // Makes a member's folder, or creates its file; nothing once a write failed. A file that cannot be created
 // is a failed write: the members are written into a folder of their own, where nothing stands in the way.
 MemberFile StartMember(int isFolder, const wchar_t* path, const wchar_t* folder, unsigned long dosDate,
-                       int failed, HeldFolder* held);
+                       int failed, HeldFolders* held);
 
 void WriteBlock(MemberFile* file, const WriterBlock* block);
 

@@ -17,7 +17,7 @@ struct Waiter {
     HANDLE event;
     int waiting;
     MemberWriters* owner;
-    HeldFolder folder; // the folder this thread last wrote into
+    HeldFolders folders; // those this thread wrote into
 };
 
 struct Job {
@@ -85,7 +85,8 @@ void FreeBlocks(MemberWriters* w, WriterBlock* blocks) {
 void WriteJob(MemberWriters* w, Waiter* self, Job* job) {
     int failed = w->failed;
     LeaveCriticalSection(&w->lock);
-    MemberFile file = StartMember(job->isFolder, job->path, job->folder, job->dosDate, failed, &self->folder);
+    MemberFile file =
+        StartMember(job->isFolder, job->path, job->folder, job->dosDate, failed, &self->folders);
     EnterCriticalSection(&w->lock);
 
     while (!job->isFolder) {
@@ -125,7 +126,7 @@ unsigned __stdcall WriterThread(void* argument) {
             job->writer = self;
             WriteJob(w, self, job);
         } else if (w->done) {
-            LetGoOfFolder(&self->folder);
+            LetGoOfFolders(&self->folders);
             break;
         } else {
             Await(w, self);
@@ -138,7 +139,7 @@ unsigned __stdcall WriterThread(void* argument) {
 int InitWaiter(Waiter* waiter, MemberWriters* owner) {
     waiter->owner = owner;
     waiter->waiting = 0;
-    LetGoOfFolder(&waiter->folder);
+    waiter->folders.count = waiter->folders.next = 0;
     waiter->event = CreateEventW(NULL, FALSE, FALSE, NULL);
     return waiter->event != NULL;
 }
@@ -147,7 +148,7 @@ int InitWaiter(Waiter* waiter, MemberWriters* owner) {
 int QueueJob(MemberWriters* w, Job* job) {
     if (w->threadCount == 0) {
         w->direct =
-            StartMember(job->isFolder, job->path, job->folder, job->dosDate, w->failed, &w->caller.folder);
+            StartMember(job->isFolder, job->path, job->folder, job->dosDate, w->failed, &w->caller.folders);
         w->failed |= w->direct.failed;
         free(job);
         return !w->failed;
@@ -304,7 +305,7 @@ int FinishMemberWriters(MemberWriters* w) {
     }
     if (w->caller.event != NULL)
         CloseHandle(w->caller.event);
-    LetGoOfFolder(&w->caller.folder);
+    LetGoOfFolders(&w->caller.folders);
     while (w->freeBlocks != NULL) {
         WriterBlock* next = w->freeBlocks->next;
         free(w->freeBlocks);
