@@ -32,9 +32,14 @@ int HoldNewAsideFolder(Plan* plan, const wchar_t* path) {
         plan->asideCapacity = capacity;
     }
     Plan::AsideFolder& made = plan->asideFolders[plan->asideCount];
-    made.handle = CopyText(made.path, kEntryChars, path) && CreateDirectoryW(path, NULL)
-                      ? HoldFolder(path)
-                      : INVALID_HANDLE_VALUE;
+    // Made just now, so held without the checks of the link-safe helper: AsideFoldersInPlace makes them,
+    // for every folder at once, right before anything moves.
+    const DWORD kShareNoDelete = FILE_SHARE_READ | FILE_SHARE_WRITE;
+    made.handle =
+        CopyText(made.path, kEntryChars, path) && CreateDirectoryW(path, NULL)
+            ? CreateFileW(path, FILE_LIST_DIRECTORY | FILE_TRAVERSE, kShareNoDelete, NULL, OPEN_EXISTING,
+                          FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, NULL)
+            : INVALID_HANDLE_VALUE;
     if (made.handle == INVALID_HANDLE_VALUE)
         return 0;
     plan->asideCount++;
@@ -74,16 +79,27 @@ int AsideFoldersInPlace(const Plan& plan) {
 
 namespace {
 
-// An earlier run that found the file held open left its new file beside it, queued to replace it when
-// Windows starts again. That file is moved aside before anything else ('D'), so the file installed now
-// wins after the restart too (the queued step then finds nothing to move), and is given back with its
-// queued step should this run fail.
-int PlanEarlierReplacement(Plan* plan, const wchar_t* path) {
-    PlanEntry entry = {L'D', INVALID_FILE_ATTRIBUTES, INVALID_HANDLE_VALUE, L""};
-    if (!Join(entry.path, kWideMemberChars, path, kBesideSuffix))
+// An earlier run that found a file held open left its new file beside it, queued to replace it when
+// Windows starts again. Such a file in folder is moved aside before anything else ('D'), so the file
+// installed now wins after the restart too (the queued step then finds nothing to move), and is given back
+// with its queued step should this run fail. One search a folder: the plan asks nothing per file.
+int PlanEarlierReplacements(Plan* plan, const wchar_t* folder) {
+    wchar_t pattern[kEntryChars];
+    if (!Join(pattern, kEntryChars, folder, L"*", kBesideSuffix))
         return 0;
-    entry.attributes = GetFileAttributesW(entry.path);
-    return entry.attributes == INVALID_FILE_ATTRIBUTES || Add(plan, entry);
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW(pattern, &found);
+    int ok = 1;
+    while (ok && search != INVALID_HANDLE_VALUE) {
+        PlanEntry entry = {L'D', found.dwFileAttributes, INVALID_HANDLE_VALUE, L""};
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+            ok = Join(entry.path, kWideMemberChars, folder, found.cFileName) && Add(plan, entry);
+        if (!FindNextFileW(search, &found))
+            break;
+    }
+    if (search != INVALID_HANDLE_VALUE)
+        FindClose(search);
+    return ok;
 }
 
 } // namespace
@@ -92,6 +108,8 @@ int PlanFolder(Plan* plan, const wchar_t* folder) {
     wchar_t pattern[kEntryChars];
     if (!Join(pattern, kEntryChars, plan->work->staged, L"\\", folder) ||
         !AppendText(pattern, kEntryChars, L"*"))
+        return 0;
+    if (!PlanEarlierReplacements(plan, folder))
         return 0;
     WIN32_FIND_DATAW found;
     HANDLE search = FindFirstFileW(pattern, &found);
@@ -109,10 +127,6 @@ int PlanFolder(Plan* plan, const wchar_t* folder) {
             break;
         }
         int stagedFolder = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-        if (!stagedFolder && !PlanEarlierReplacement(plan, entry.path)) {
-            ok = 0;
-            break;
-        }
         entry.attributes = GetFileAttributesW(entry.path);
         if (entry.attributes == INVALID_FILE_ATTRIBUTES) {
             ok = Add(plan, entry);

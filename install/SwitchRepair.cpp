@@ -117,8 +117,11 @@ int RollBack(const Plan& plan) {
 }
 
 int RemoveTree(const wchar_t* folder) {
+    // Below the work folder, checked by its remover, the search tells a folder link; a file is deleted
+    // only through a handle that proved it is where its name says, so not even one reached through a
+    // link that went unnoticed is.
     wchar_t pattern[kEntryChars];
-    if (!Join(pattern, kEntryChars, folder, L"\\*") || !IsReachedWithoutLink(folder))
+    if (!Join(pattern, kEntryChars, folder, L"\\*"))
         return 0;
     WIN32_FIND_DATAW found;
     HANDLE search = FindFirstFileW(pattern, &found);
@@ -194,7 +197,7 @@ int RemoveWorkFolder(WorkFolder* work) {
             CloseHandle(work->held[i]);
         work->held[i] = INVALID_HANDLE_VALUE;
     }
-    return !Exists(work->name) || RemoveTree(work->name);
+    return !Exists(work->name) || (IsReachedWithoutLink(work->name) && RemoveTree(work->name));
 }
 
 int RepairInterruptedInstallation(const wchar_t* targetFolder, int* refused) {
