@@ -2,6 +2,7 @@
 
 #include "framework/Interaction.h"
 #include "install/PathHelpers.h"
+#include "res/resource.h"
 
 #include <string.h>
 #include <wchar.h>
@@ -237,6 +238,11 @@ INT_PTR CHyperLink::LaunchUrl(const wchar_t* url, int show) {
     INT_PTR result = ShellOpen(GetDesktopWindow(), url, NULL, NULL, show);
     if (result > 32)
         return result;
+    // The browser started from here would run elevated as well.
+    if (result == kOpenRefused) {
+        ShowAddressInstead(GetActiveWindow(), url);
+        return result;
+    }
 
     // No handler for the address itself: start the program that opens HTML files.
     wchar_t key[kRegistryValueChars + 32];
@@ -286,4 +292,16 @@ int BuildBrowserCommand(const wchar_t* command, const wchar_t* url, wchar_t* out
     wmemcpy(out, command, keep);
     out[keep] = L'\0';
     return AppendText(out, capacity, L" ") && AppendText(out, capacity, url);
+}
+
+void ShowAddressInstead(HWND owner, const wchar_t* url) {
+    wchar_t format[256] = L"", caption[128] = L"", text[256 + CHyperLink::kUrlChars];
+    LoadStringW(GetModuleHandleW(NULL), IDS_OPEN_ADDRESS, format, 256);
+    // The caption of the window it belongs to, as every box of the setup has.
+    HWND root = owner != NULL ? GetAncestor(owner, GA_ROOT) : NULL;
+    if (root == NULL || GetWindowTextW(root, caption, 128) == 0)
+        LoadStringW(GetModuleHandleW(NULL), IDS_INSTALL_TITLE, caption, 128);
+    _snwprintf(text, sizeof text / sizeof text[0] - 1, format, url);
+    text[sizeof text / sizeof text[0] - 1] = L'\0';
+    ShowMessageBox(owner, text, caption, MB_OK | MB_ICONINFORMATION);
 }

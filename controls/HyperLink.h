@@ -55,3 +55,7 @@ class CHyperLink : public CStatic {
 // The browser command of the registry fallback: the command of the HTML class cut before its "%1"
 // placeholder (quoted or not), a blank and the address. 0 when it does not fit into capacity.
 int BuildBrowserCommand(const wchar_t* command, const wchar_t* url, wchar_t* out, size_t capacity);
+
+// Where the address may not be opened (the setup runs elevated and the desktop's shell cannot be reached),
+// shows it for the user to open in the browser instead.
+void ShowAddressInstead(HWND owner, const wchar_t* url);

@@ -146,7 +146,7 @@ INT_PTR RealOwnOpen(HWND owner, const wchar_t* file, const wchar_t* parameters, 
 
 INT_PTR RealShellOpen(HWND owner, const wchar_t* file, const wchar_t* parameters, const wchar_t* folder,
                       int show) {
-    return OpenAsUser(RealDesktopOpen, RealOwnOpen, owner, file, parameters, folder, show);
+    return OpenAsUser(RealDesktopOpen, RealOwnOpen, ElevatedAboveUser, owner, file, parameters, folder, show);
 }
 
 UINT RealRunCommand(const char* commandLine, UINT show) {
@@ -245,10 +245,27 @@ int RestartWindows() {
     return current->restartWindows != NULL ? current->restartWindows() : 0;
 }
 
-INT_PTR OpenAsUser(DesktopOpenFunction desktopOpen, ShellOpenFunction ownOpen, HWND owner,
-                   const wchar_t* file, const wchar_t* parameters, const wchar_t* folder, int show) {
+INT_PTR OpenAsUser(DesktopOpenFunction desktopOpen, ShellOpenFunction ownOpen, int (*elevatedAboveUser)(),
+                   HWND owner, const wchar_t* file, const wchar_t* parameters, const wchar_t* folder,
+                   int show) {
     // The desktop's shell says only that it took the request; 33 stands for that as ShellExecuteW's success.
     if (desktopOpen(file, parameters, folder, show))
         return 33;
+    if (elevatedAboveUser())
+        return kOpenRefused;
     return ownOpen(owner, file, parameters, folder, show);
+}
+
+int ElevatedAboveUser() {
+    HANDLE token = NULL;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+        return 1; // unknown: nothing is started with rights that may be more than the user's
+    const int kTokenElevationType = 18, kElevationTypeFull = 2;
+    DWORD type = 0, length = 0;
+    // Before Vista there is no such split: the user's programs run with the same rights.
+    int above = GetTokenInformation(token, (TOKEN_INFORMATION_CLASS)kTokenElevationType, &type, sizeof type,
+                                    &length) &&
+                type == (DWORD)kElevationTypeFull;
+    CloseHandle(token);
+    return above;
 }

@@ -35,10 +35,18 @@ void WarningBeep(UINT type);
 int RestartWindows();
 
 // The shell's "open" as the real one does it: asked of the desktop's shell, which runs as the signed-in
-// user and not elevated; where no desktop shell answers (older systems, Wine), the program's own call.
+// user and not elevated; where no desktop shell answers (older systems, Wine, a shell the user ended),
+// the program's own call, but only where that runs with no more rights than the user's own programs.
+// An elevated setup (with the user's own rights split off) opens nothing itself: kOpenRefused, and the
+// caller shows the address instead.
+enum : INT_PTR { kOpenRefused = SE_ERR_ACCESSDENIED };
 typedef int (*DesktopOpenFunction)(const wchar_t* file, const wchar_t* parameters, const wchar_t* folder,
                                    int show);
 typedef INT_PTR (*ShellOpenFunction)(HWND owner, const wchar_t* file, const wchar_t* parameters,
                                      const wchar_t* folder, int show);
-INT_PTR OpenAsUser(DesktopOpenFunction desktopOpen, ShellOpenFunction ownOpen, HWND owner,
-                   const wchar_t* file, const wchar_t* parameters, const wchar_t* folder, int show);
+INT_PTR OpenAsUser(DesktopOpenFunction desktopOpen, ShellOpenFunction ownOpen, int (*elevatedAboveUser)(),
+                   HWND owner, const wchar_t* file, const wchar_t* parameters, const wchar_t* folder,
+                   int show);
+
+// 1 where this process runs elevated while the signed-in user's own programs do not (a split token).
+int ElevatedAboveUser();

@@ -1,5 +1,6 @@
 #include "wizard/WizPropertyPage.h"
 
+#include "controls/HyperLink.h"
 #include "driver/InstallDriver.h"
 #include "framework/Interaction.h"
 #include "install/InstalledViewer.h"
@@ -57,8 +58,8 @@ FinishChoices ReadFinishChoices(HWND page) {
 }
 
 void CarryOutFinishActions(const FinishChoices& choices, const wchar_t* installedFolder) {
-    if (choices.showFaq)
-        ShellOpen(GetDesktopWindow(), kFaqUrl, NULL, L"", SW_SHOW);
+    if (choices.showFaq && ShellOpen(GetDesktopWindow(), kFaqUrl, NULL, L"", SW_SHOW) == kOpenRefused)
+        ShowAddressInstead(GetActiveWindow(), kFaqUrl);
     if (choices.restartNow)
         RestartWindows();
     if (choices.startViewer && !choices.restartNow) {

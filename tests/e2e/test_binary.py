@@ -72,6 +72,7 @@ STRINGS = {
     18: "Laufwerk %s nicht gefunden!\n\nBitte wählen Sie ein Zielverzeichnis auf einem vorhandenen Laufwerk.",
     26: "Ein Arbeitsordner im Zielverzeichnis stammt nicht von dieser Installation: Er wurde nicht ausgeführt, "
         "sondern entfernt.",
+    27: "Bitte öffnen Sie diese Seite in Ihrem Browser:\n\n%s",
 }
 
 LOGO = 113

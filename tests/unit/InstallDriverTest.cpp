@@ -3,6 +3,7 @@
 #include "framework/Interaction.h"
 #include "install/FolderProtection.h"
 #include "install/InstallProgress.h"
+#include "install/InstalledViewer.h"
 #include "install/PathHelpers.h"
 
 #include "TestFiles.h"
@@ -414,6 +415,27 @@ TEST_F(RecordOfChoices, DamagedRecordIsNotHalfApplied) {
         EXPECT_EQ(read.desktopShortcut, 7);
         EXPECT_EQ(read.associationSelection[0], 0);
     }
+}
+
+// What the finish page would start is held only while it holds the payload member's very bytes: one
+// swapped, grown or cut by another program of the user is not.
+TEST_F(Driver, OnlyTheFileAsThePayloadHoldsItIsHeld) {
+    const std::wstring path = folder + L"\\top.txt";
+    const struct {
+        const char* bytes;
+        bool held;
+    } rows[] = {{"top", true}, {"toq", false}, {"top ", false}, {"to", false}};
+    for (const auto& row : rows) {
+        WriteFileBytes(path, row.bytes);
+        HANDLE held = HoldPayloadMember(path.c_str(), 1974, L"ZIP", "top.txt");
+        EXPECT_EQ(held != INVALID_HANDLE_VALUE, row.held) << row.bytes;
+        if (held != INVALID_HANDLE_VALUE) {
+            EXPECT_FALSE(DeleteFileW(path.c_str())) << "no one may change it while it is held";
+            CloseHandle(held);
+        }
+        DeleteFileW(path.c_str());
+    }
+    EXPECT_EQ(HoldPayloadMember(path.c_str(), 1974, L"ZIP", "top.txt"), INVALID_HANDLE_VALUE) << "missing";
 }
 
 } // namespace

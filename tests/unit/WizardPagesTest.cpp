@@ -20,7 +20,8 @@ struct Recorder {
     std::wstring browseTitle, browseStart, opened;
     UINT browseFlags = 0;
     std::vector<UINT> beeps;
-    int restarts = 0;
+    int restarts = 0, runs = 0;
+    std::vector<std::wstring> boxes;
 } recorder;
 
 int Browse(BROWSEINFOW* info, wchar_t* path) {
@@ -35,7 +36,12 @@ INT_PTR Open(HWND, const wchar_t* file, const wchar_t*, const wchar_t*, int) {
     return recorder.shellResult;
 }
 UINT Run(const char*, UINT) {
+    ++recorder.runs;
     return 0; // the fallback browser cannot start either
+}
+int Box(HWND, const wchar_t* text, const wchar_t*, UINT) {
+    recorder.boxes.push_back(text);
+    return IDOK;
 }
 void Beep(UINT type) {
     recorder.beeps.push_back(type);
@@ -43,7 +49,7 @@ void Beep(UINT type) {
 int Restart() {
     return ++recorder.restarts;
 }
-const Interaction recording = {NULL, Browse, Open, Run, Beep, Restart};
+const Interaction recording = {Box, Browse, Open, Run, Beep, Restart};
 
 class WizardPages : public ::testing::Test {
   protected:
@@ -322,13 +328,40 @@ INT_PTR OwnRoute(HWND, const wchar_t* file, const wchar_t*, const wchar_t*, int)
     return 2;
 }
 
-TEST(ShellOpenAsUser, TheDesktopsShellFirstTheOwnCallOnlyWhereNoneAnswers) {
+int NotElevated() {
+    return 0;
+}
+int Elevated() {
+    return 1;
+}
+
+// The program's own call runs with the program's rights: an elevated setup makes none.
+TEST(ShellOpenAsUser, TheDesktopsShellFirstTheOwnCallOnlyWhereNoneAnswersAndNotElevated) {
     desktopAnswers = 1;
-    EXPECT_GT(OpenAsUser(DesktopRoute, OwnRoute, NULL, L"https://a.example/", NULL, NULL, SW_SHOW), 32);
+    EXPECT_GT(OpenAsUser(DesktopRoute, OwnRoute, Elevated, NULL, L"https://a.example/", NULL, NULL, SW_SHOW),
+              32);
     desktopAnswers = 0;
-    EXPECT_EQ(OpenAsUser(DesktopRoute, OwnRoute, NULL, L"C:\\v.exe", L"", NULL, SW_SHOW), 2) << "own result";
+    EXPECT_EQ(OpenAsUser(DesktopRoute, OwnRoute, NotElevated, NULL, L"C:\\v.exe", L"", NULL, SW_SHOW), 2)
+        << "own result";
+    EXPECT_EQ(OpenAsUser(DesktopRoute, OwnRoute, Elevated, NULL, L"C:\\w.exe", L"", NULL, SW_SHOW),
+              kOpenRefused);
     EXPECT_EQ(asked, (std::vector<std::wstring>{L"desktop https://a.example/", L"desktop C:\\v.exe",
-                                                L"own C:\\v.exe"}));
+                                                L"own C:\\v.exe", L"desktop C:\\w.exe"}));
+}
+
+// What may not be opened is shown instead, and no browser is started from here either.
+TEST_F(WizardPages, AnAddressThatMayNotBeOpenedIsShown) {
+    recorder = Recorder();
+    recorder.shellResult = kOpenRefused;
+    FinishChoices faq = {1, 0, 0};
+    CarryOutFinishActions(faq, L"C:\\Apps\\Glimmerly\\");
+    EXPECT_EQ(CHyperLink::LaunchUrl(L"https://www.glimmerly.example/lizenz.html", SW_SHOW), kOpenRefused);
+    EXPECT_EQ(recorder.boxes,
+              (std::vector<std::wstring>{L"Bitte \u00F6ffnen Sie diese Seite in Ihrem "
+                                         L"Browser:\n\nhttps://www.glimmerly.example/deutsch/faq.html",
+                                         L"Bitte \u00F6ffnen Sie diese Seite in Ihrem "
+                                         L"Browser:\n\nhttps://www.glimmerly.example/lizenz.html"}));
+    EXPECT_EQ(recorder.runs, 0);
 }
 
 // "&Fertig stellen" after an installation that needs a restart: the viewer is not offered, later is the
