@@ -556,11 +556,10 @@ HANDLE OpenWithoutLink(const wchar_t* path, DWORD access, DWORD, DWORD dispositi
     return open;
 }
 
-int RenameOpenFile(HANDLE handle, const wchar_t* path, int replace) {
+int RenameOpenFile(HANDLE handle, const wchar_t* path) {
     OpenFile* open = (OpenFile*)handle;
     Path target;
-    if (Resolve(path, MAX_PATH, &target) != 0 || IsFolder(target) || !IsFolder(target.Parent()) ||
-        (!replace && nodes.count(target.Key()) != 0))
+    if (Resolve(path, MAX_PATH, &target) != 0 || IsFolder(target) || !IsFolder(target.Parent()))
         return 0;
     Node moved = nodes[open->key];
     nodes.erase(open->key);
