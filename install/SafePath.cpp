@@ -235,7 +235,7 @@ int DeleteWithoutLink(const wchar_t* path) {
     return marked && GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES;
 }
 
-int RenameOpenFile(HANDLE file, const wchar_t* path) {
+int RenameOpenFile(HANDLE file, const wchar_t* path, int replace) {
     wchar_t full[kSafePathChars];
     DWORD length = GetFullPathNameW(path, kSafePathChars, full, NULL);
     if (length == 0 || length >= kSafePathChars)
@@ -246,7 +246,7 @@ int RenameOpenFile(HANDLE file, const wchar_t* path) {
         unsigned char bytes[sizeof(FILE_RENAME_INFORMATION) + (kSafePathChars + 8) * sizeof(wchar_t)];
     } rename;
     memset(&rename, 0, sizeof rename);
-    rename.info.ReplaceIfExists = TRUE;
+    rename.info.ReplaceIfExists = replace ? TRUE : FALSE;
     rename.info.RootDirectory = NULL;
     wchar_t* name = rename.info.FileName;
     int unc = full[0] == L'\\' && full[1] == L'\\';

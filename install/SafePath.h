@@ -27,9 +27,10 @@ int CreateFoldersWithoutLink(const wchar_t* path);
 // Deletes the file path through a checked handle; 1 when it is gone (also when it was not there).
 int DeleteWithoutLink(const wchar_t* path);
 
-// Renames the open file (opened with DELETE access) to path, replacing a file there; the handle, not a
+// Renames the open file (opened with DELETE access) to path, replacing a file there unless replace is 0;
+// the handle, not a
 // name, says what moves, so a link put in its place meanwhile is not followed. 1 when done.
-int RenameOpenFile(HANDLE file, const wchar_t* path);
+int RenameOpenFile(HANDLE file, const wchar_t* path, int replace = 1);
 
 // Opens the folder path, reached without a link, so that it cannot be renamed, replaced or removed while
 // the handle lives (no FILE_SHARE_DELETE); INVALID_HANDLE_VALUE otherwise.

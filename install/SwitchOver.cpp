@@ -50,6 +50,29 @@ int MoveAside(PlanEntry& e, const wchar_t* aside, const wchar_t* finalBase) {
     return 1;
 }
 
+// Moves a staged entry (a file, or a folder moved whole) into place through a handle that proves it is
+// the one the writers made where they made it: an entry swapped for a link meanwhile is not moved, and
+// nothing at the installed name is replaced.
+int MoveIntoPlace(const PlanEntry& e, const EntryPaths& paths, const wchar_t* finalBase) {
+    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    HANDLE staged = CreateFileW(paths.staged, DELETE | FILE_READ_ATTRIBUTES, share, NULL, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, NULL);
+    if (staged == INVALID_HANDLE_VALUE)
+        return 0;
+    wchar_t final[kFolderChars], expected[kFolderChars];
+    // Where the system cannot tell the final path (Wine past MAX_PATH), the plan's attributes have spoken.
+    int inPlace =
+        finalBase[0] == L'\0' || !FinalPathOf(staged, final, kFolderChars) ||
+        (Join(expected, kFolderChars, finalBase, L"\\", paths.staged) && _wcsicmp(final, expected) == 0);
+    int moved = inPlace && RenameOpenFile(staged, e.path, 0);
+    CloseHandle(staged);
+    if (!inPlace) {
+        LogStep(L"link refused: %ls", paths.staged);
+        SetLastError(kLinkMetError);
+    }
+    return moved;
+}
+
 // A file held open by another program: the new one waits beside it and replaces it when Windows starts
 // again. 0 where that cannot be queued (without the rights to).
 int QueueReplacement(const PlanEntry& e, const EntryPaths& paths, wchar_t* restartFile, size_t restartChars,
@@ -106,7 +129,7 @@ int CarryOutEntry(PlanEntry& e, SwitchWork* work) {
         int first = InterlockedIncrement(&work->queued) == 1;
         return QueueReplacement(e, paths, work->restartFile, work->restartChars, first);
     }
-    if (!MoveFileExW(paths.staged, e.path, 0))
+    if (!MoveIntoPlace(e, paths, work->finalBase))
         return 0;
     LogStep(e.kind == L'R' ? L"file replaced: %ls" : L"moved into place: %ls", e.path);
     return 1;

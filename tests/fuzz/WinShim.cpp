@@ -556,10 +556,11 @@ HANDLE OpenWithoutLink(const wchar_t* path, DWORD access, DWORD, DWORD dispositi
     return open;
 }
 
-int RenameOpenFile(HANDLE handle, const wchar_t* path) {
+int RenameOpenFile(HANDLE handle, const wchar_t* path, int replace) {
     OpenFile* open = (OpenFile*)handle;
     Path target;
-    if (Resolve(path, MAX_PATH, &target) != 0 || IsFolder(target) || !IsFolder(target.Parent()))
+    if (Resolve(path, MAX_PATH, &target) != 0 || IsFolder(target) || !IsFolder(target.Parent()) ||
+        (!replace && nodes.count(target.Key()) != 0))
         return 0;
     Node moved = nodes[open->key];
     nodes.erase(open->key);

@@ -582,6 +582,7 @@ TEST_F(Extraction, LinksPlantedDuringTheRunLeadNowhere) {
         {L"staging", L"~glimmerly-setup\\new\\Plugins", L"", false},
         {L"staging", L"~glimmerly-setup\\new\\a.txt", L"\\user.dll", false},
         {L"switching", L"~glimmerly-setup\\old", L"", true},
+        {L"switching", L"~glimmerly-setup\\new\\a.txt", L"\\user.dll", true},
         {L"staging", L"~glimmerly-setup\\planted", L"\\user.dll", false},
     };
     plantTarget = target;
@@ -600,7 +601,7 @@ TEST_F(Extraction, LinksPlantedDuringTheRunLeadNowhere) {
         InstallResult result = Extract({FileMember("a.txt", "new a"), FileMember("Plugins/b.dll", "new b")});
         EXPECT_EQ(Tree(plantOutside), (std::map<std::string, std::string>{{"user.dll", "the user's"}}));
         // Only the link at the work folder's top is met by nothing but the clean-up, which leaves it.
-        bool completes = &c == &cases[3];
+        bool completes = &c == &cases[4];
         EXPECT_EQ(result, completes ? kInstallComplete : kInstallFailed);
         EXPECT_EQ(ReadFile(InTarget("a.txt")), completes ? "new a" : "installed a");
         EXPECT_EQ(ReadFile(InTarget("Plugins/b.dll")), completes ? "new b" : "installed b");
