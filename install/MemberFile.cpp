@@ -51,11 +51,13 @@ int HoldMemberFolder(HeldFolders* held, const wchar_t* folder) {
     HANDLE handle = HoldFolder(path);
     if (handle == INVALID_HANDLE_VALUE)
         return 0;
-    int slot = held->count < kHeldFolders ? held->count++ : held->next;
-    if (slot == held->next && held->count == kHeldFolders) {
-        if (held->folder[slot].handle != NULL && held->folder[slot].handle != INVALID_HANDLE_VALUE)
-            CloseHandle(held->folder[slot].handle);
-        held->next = (held->next + 1) % kHeldFolders;
+    int slot = held->count;
+    if (held->count < kHeldFolders) {
+        ++held->count;
+    } else {
+        slot = held->next;
+        CloseHandle(held->folder[slot].handle);
+        held->next = (slot + 1) % kHeldFolders;
     }
     held->folder[slot].handle = handle;
     CopyText(held->folder[slot].path, kWideMemberChars, path);
