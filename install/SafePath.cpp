@@ -16,6 +16,7 @@ const DWORD kShareNoDelete = FILE_SHARE_READ | FILE_SHARE_WRITE;
 typedef DWORD(WINAPI* FinalPathFunction)(HANDLE, LPWSTR, DWORD, DWORD);
 typedef BOOL(WINAPI* InfoByHandleFunction)(HANDLE, int, LPVOID, DWORD);
 typedef LONG(NTAPI* SetInformationFunction)(HANDLE, IO_STATUS_BLOCK*, PVOID, ULONG, int);
+typedef LONG(NTAPI* QueryObjectFunction)(HANDLE, int, PVOID, ULONG, PULONG);
 
 // Newer systems have these; the program still runs where they are missing.
 template <class Function> Function Entry(const wchar_t* module, const char* name) {
@@ -165,6 +166,25 @@ int FinalPathOf(HANDLE handle, wchar_t* out, DWORD chars) {
     FinalPathFunction finalPath = Entry<FinalPathFunction>(L"kernel32.dll", "GetFinalPathNameByHandleW");
     DWORD length = finalPath != NULL ? finalPath(handle, out, chars, 0) : 0;
     return length > 0 && length < chars;
+}
+
+int ObjectNameOf(HANDLE handle, wchar_t* out, DWORD chars) {
+    QueryObjectFunction query = Entry<QueryObjectFunction>(L"ntdll.dll", "NtQueryObject");
+    union {
+        UNICODE_STRING name;
+        unsigned char bytes[sizeof(UNICODE_STRING) + kSafePathChars * sizeof(wchar_t)];
+    } info;
+    const int kObjectNameInformation = 1;
+    ULONG returned = 0;
+    if (query == NULL || query(handle, kObjectNameInformation, &info, sizeof info, &returned) < 0 ||
+        info.name.Buffer == NULL)
+        return 0;
+    size_t length = info.name.Length / sizeof(wchar_t);
+    if (length == 0 || length >= chars)
+        return 0;
+    memcpy(out, info.name.Buffer, length * sizeof(wchar_t));
+    out[length] = L'\0';
+    return 1;
 }
 
 HANDLE OpenWithoutLink(const wchar_t* path, DWORD access, DWORD share, DWORD disposition, DWORD flags) {

@@ -20,6 +20,11 @@ int HandleIsAt(HANDLE handle, const wchar_t* path);
 // the way; 0 where the system cannot tell (before Vista) or it needs more than chars.
 int FinalPathOf(HANDLE handle, wchar_t* out, DWORD chars);
 
+// The name the system keeps for an open file or folder, in its own form ("\Device\...\name"), through
+// every link on the way: one question where FinalPathOf asks several. 0 where the system cannot tell or it
+// needs more than chars.
+int ObjectNameOf(HANDLE handle, wchar_t* out, DWORD chars);
+
 // Creates the folder path and any missing parent; 1 when every folder on the way is there and none is
 // a link.
 int CreateFoldersWithoutLink(const wchar_t* path);

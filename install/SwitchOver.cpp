@@ -14,23 +14,20 @@ using namespace switchplan;
 
 namespace {
 
-// Whether the open file is the installed file e names below the target folder, whose final path is
-// finalBase (empty where the system cannot tell): not a link, nor reached through one. The attributes
-// come from the plan (asking the handle costs Wine an open of the file); Wine's stand-in for a link does
-// not show as a reparse point, so the final path tells there.
-int IsInstalledFile(HANDLE file, const PlanEntry& e, const wchar_t* finalBase) {
+// Whether the open file is the installed file e names below the target folder, whose object name is base
+// (empty where the system cannot tell): not a link, nor reached through one. The attributes come from the
+// plan (asking the handle costs Wine an open of the file); Wine's stand-in for a link does not show as a
+// reparse point, so the name the system keeps for the file tells there.
+int IsInstalledFile(HANDLE file, const PlanEntry& e, const wchar_t* base) {
     if (e.attributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY))
         return 0;
-    wchar_t final[kFolderChars], expected[kFolderChars];
-    return finalBase[0] == L'\0' ||
-           (FinalPathOf(file, final, kFolderChars) &&
-            Join(expected, kFolderChars, finalBase, L"\\", e.path) && _wcsicmp(final, expected) == 0);
+    return base[0] == L'\0' || HandleIsBelow(file, base, e.path) == 1;
 }
 
 // Moves an installed file aside through one handle, which proves it is the file the plan names and stays
 // open until the old file is deleted through it; a read-only one loses the attribute. A file another
 // program holds open fails with ERROR_SHARING_VIOLATION.
-int MoveAside(PlanEntry& e, const wchar_t* aside, const wchar_t* finalBase) {
+int MoveAside(PlanEntry& e, const wchar_t* aside, const wchar_t* base) {
     const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
     HANDLE file = CreateFileW(e.path, DELETE | FILE_READ_ATTRIBUTES, share, NULL, OPEN_EXISTING,
                               FILE_FLAG_OPEN_REPARSE_POINT, NULL);
@@ -41,7 +38,7 @@ int MoveAside(PlanEntry& e, const wchar_t* aside, const wchar_t* finalBase) {
                            FILE_FLAG_OPEN_REPARSE_POINT, NULL);
     if (file == INVALID_HANDLE_VALUE)
         return 0;
-    if (!IsInstalledFile(file, e, finalBase) || !RenameOpenFile(file, aside)) {
+    if (!IsInstalledFile(file, e, base) || !RenameOpenFile(file, aside)) {
         CloseHandle(file);
         SetLastError(kLinkMetError);
         return 0;
@@ -53,23 +50,40 @@ int MoveAside(PlanEntry& e, const wchar_t* aside, const wchar_t* finalBase) {
 // Moves a staged entry (a file, or a folder moved whole) into place through a handle that proves it is
 // the one the writers made where they made it: an entry swapped for a link meanwhile is not moved, and
 // nothing at the installed name is replaced.
-int MoveIntoPlace(const PlanEntry& e, const EntryPaths& paths, const wchar_t* finalBase) {
+int MoveIntoPlace(const PlanEntry& e, const EntryPaths& paths, const wchar_t* base) {
     const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
     HANDLE staged = CreateFileW(paths.staged, DELETE | FILE_READ_ATTRIBUTES, share, NULL, OPEN_EXISTING,
                                 FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, NULL);
     if (staged == INVALID_HANDLE_VALUE)
         return 0;
-    wchar_t final[kFolderChars], expected[kFolderChars];
-    // Where the system cannot tell the final path (Wine past MAX_PATH), the plan's attributes have spoken.
-    int inPlace =
-        finalBase[0] == L'\0' || !FinalPathOf(staged, final, kFolderChars) ||
-        (Join(expected, kFolderChars, finalBase, L"\\", paths.staged) && _wcsicmp(final, expected) == 0);
+    // Where the system cannot tell the name (Wine past MAX_PATH), the plan's attributes have spoken.
+    int inPlace = HandleIsBelow(staged, base, paths.staged) != 0;
     int moved = inPlace && RenameOpenFile(staged, e.path, 0);
     CloseHandle(staged);
     if (!inPlace) {
         LogStep(L"link refused: %ls", paths.staged);
         SetLastError(kLinkMetError);
     }
+    return moved;
+}
+
+// Moves an installed folder aside whole through a handle that proves it is the folder the plan names; the
+// system refuses where a program has a file in it open, or holds the folder itself.
+int MoveFolderAside(const PlanEntry& e, const EntryPaths& paths, const wchar_t* base) {
+    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    HANDLE folder = CreateFileW(e.path, DELETE | FILE_READ_ATTRIBUTES, share, NULL, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, NULL);
+    if (folder == INVALID_HANDLE_VALUE)
+        return 0;
+    BY_HANDLE_FILE_INFORMATION info;
+    int checked = GetFileInformationByHandle(folder, &info) &&
+                  (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ==
+                      FILE_ATTRIBUTE_DIRECTORY &&
+                  HandleIsBelow(folder, base, e.path) != 0;
+    int moved = checked && RenameOpenFile(folder, paths.aside, 0);
+    DWORD error = checked ? GetLastError() : kLinkMetError;
+    CloseHandle(folder);
+    SetLastError(error);
     return moved;
 }
 
@@ -97,12 +111,15 @@ enum { kSwitchThreads = 2 };
 
 struct SwitchWork {
     Plan* plan;
-    const wchar_t* finalBase;
+    const size_t* steps; // the steps carried out on their own (ListSteps)
+    size_t stepCount;
+    const wchar_t* base; // the object name of the target folder, or empty
     wchar_t* restartFile;
     size_t restartChars;
     int deleteAside; // for the release: the files moved aside go with their handles
     volatile LONG failed;
     volatile LONG queued; // files replaced at the next start of Windows
+    volatile LONG foldersWhole, filesMoved, foldersDeleted, filesDeleted; // for the log
 };
 
 struct SwitchShare {
@@ -110,18 +127,22 @@ struct SwitchShare {
     size_t first;
 };
 
+int CarryOutFolder(size_t index, SwitchWork* work);
+
 // One step of the plan; 0 when it failed.
 int CarryOutEntry(PlanEntry& e, SwitchWork* work) {
+    if (e.kind == L'F')
+        return CarryOutFolder((size_t)(&e - work->plan->entries), work);
     EntryPaths paths;
     if (!paths.Form(*work->plan->work, e.path))
         return 0;
     if (e.kind == L'D') {
-        if (!MoveAside(e, paths.aside, work->finalBase))
+        if (!MoveAside(e, paths.aside, work->base))
             return 0;
         LogStep(L"earlier replacement taken over: %ls", e.path);
         return 1;
     }
-    if (e.kind == L'R' && !MoveAside(e, paths.aside, work->finalBase)) {
+    if (e.kind == L'R' && !MoveAside(e, paths.aside, work->base)) {
         if (GetLastError() == kLinkMetError)
             LogStep(L"link refused: %ls", e.path);
         if (GetLastError() != ERROR_SHARING_VIOLATION)
@@ -129,18 +150,105 @@ int CarryOutEntry(PlanEntry& e, SwitchWork* work) {
         int first = InterlockedIncrement(&work->queued) == 1;
         return QueueReplacement(e, paths, work->restartFile, work->restartChars, first);
     }
-    if (!MoveIntoPlace(e, paths, work->finalBase))
+    if (!MoveIntoPlace(e, paths, work->base))
         return 0;
+    InterlockedIncrement(&work->filesMoved);
     LogStep(e.kind == L'R' ? L"file replaced: %ls" : L"moved into place: %ls", e.path);
     return 1;
+}
+
+// The folders below the aside folder that a folder's entries go into one by one, made as they are needed
+// and held until its entries are done: none is there before (the folder was to go there whole).
+struct AsideFolders {
+    HANDLE* held;
+    size_t count;
+    wchar_t made[kWideMemberChars];
+
+    int Make(const WorkFolder& work, const wchar_t* path) {
+        wchar_t folder[kWideMemberChars];
+        CopyText(folder, kWideMemberChars, path);
+        wchar_t* last = wcsrchr(folder, L'\\');
+        if (last == NULL)
+            return 1;
+        last[1] = L'\0';
+        if (wcscmp(folder, made) == 0)
+            return 1;
+        for (wchar_t* separator = wcschr(folder, L'\\'); separator != NULL;
+             separator = wcschr(separator + 1, L'\\')) {
+            *separator = L'\0';
+            wchar_t aside[kEntryChars];
+            int ok = Join(aside, kEntryChars, work.aside, L"\\", folder);
+            *separator = L'\\';
+            if (!ok)
+                return 0;
+            if (!CreateDirectoryW(aside, NULL)) {
+                if (GetLastError() != ERROR_ALREADY_EXISTS)
+                    return 0;
+                continue; // an outer one made by the plan, or one made here before
+            }
+            HANDLE* grown = (HANDLE*)realloc(held, (count + 1) * sizeof(HANDLE));
+            if (grown == NULL)
+                return 0;
+            held = grown;
+            held[count] = HoldFolder(aside);
+            if (held[count] == INVALID_HANDLE_VALUE)
+                return 0;
+            ++count;
+        }
+        CopyText(made, kWideMemberChars, folder);
+        return 1;
+    }
+
+    void Release() {
+        for (size_t i = 0; i < count; ++i)
+            CloseHandle(held[i]);
+        free(held);
+    }
+};
+
+// A folder of the installation that holds nothing but members of the payload: two moves for all its
+// files. Where the system refuses to move it (on Windows, a program has a file in it open), its entries
+// are carried out one by one, as in any other folder; a folder below it is then no longer moved whole.
+int CarryOutFolder(size_t index, SwitchWork* work) {
+    PlanEntry& e = work->plan->entries[index];
+    EntryPaths paths;
+    if (!paths.Form(*work->plan->work, e.path))
+        return 0;
+    if (MoveFolderAside(e, paths, work->base)) {
+        if (!MoveIntoPlace(e, paths, work->base))
+            return 0;
+        e.movedWhole = 1;
+        InterlockedIncrement(&work->foldersWhole);
+        LogStep(L"folder replaced whole: %ls", e.path);
+        for (size_t i = e.first; i < index && StepLogOpen(); ++i) {
+            const PlanEntry& inner = work->plan->entries[i];
+            if (inner.kind != L'F')
+                LogStep(inner.kind == L'R' ? L"file replaced: %ls" : L"moved into place: %ls", inner.path);
+        }
+        return 1;
+    }
+    if (GetLastError() == kLinkMetError) {
+        LogStep(L"link refused: %ls", e.path);
+        return 0;
+    }
+    LogStep(L"folder in use, its files one by one: %ls", e.path);
+    AsideFolders aside = {NULL, 0, L""};
+    int ok = 1;
+    for (size_t i = e.first; ok && i < index && !work->failed; ++i) {
+        PlanEntry& inner = work->plan->entries[i];
+        if (inner.kind != L'F')
+            ok = aside.Make(*work->plan->work, inner.path) && CarryOutEntry(inner, work);
+    }
+    aside.Release();
+    return ok && !work->failed;
 }
 
 // Stops at the first step that fails, in either share; the rest stay untouched.
 unsigned __stdcall CarryOutShare(void* argument) {
     SwitchShare* share = (SwitchShare*)argument;
     SwitchWork* work = share->work;
-    for (size_t i = share->first; i < work->plan->count && !work->failed; i += kSwitchThreads) {
-        PlanEntry& e = work->plan->entries[i];
+    for (size_t s = share->first; s < work->stepCount && !work->failed; s += kSwitchThreads) {
+        PlanEntry& e = work->plan->entries[work->steps[s]];
         if (e.kind != L'D' && !CarryOutEntry(e, work))
             InterlockedExchange(&work->failed, 1);
     }
@@ -176,8 +284,9 @@ int QueueLeftovers(const wchar_t* folder, const wchar_t* installed, wchar_t* res
                 count += Join(inner, kWideMemberChars, name, L"\\")
                              ? QueueLeftovers(path, inner, restartFile, restartChars)
                              : 0;
-            } else {
-                // Where the system refuses to queue it, a later run removes it all the same.
+            } else if (IsReachedWithoutLink(path)) {
+                // Where the system refuses to queue it, a later run removes it all the same; a link
+                // stays, never queued for a deletion that might follow it.
                 MoveFileExW(path, NULL, MOVEFILE_DELAY_UNTIL_REBOOT);
                 LogStep(L"old file left for the restart (in use): %ls", name);
                 if (count++ == 0 && restartFile != NULL && restartFile[0] == L'\0') {
@@ -195,7 +304,8 @@ int QueueLeftovers(const wchar_t* folder, const wchar_t* installed, wchar_t* res
     return count;
 }
 
-// Closes the handles of the files moved aside; after a completed switch-over the files go with them.
+// Closes the handles of the files moved aside; after a completed switch-over the files go with them, and
+// the folders moved aside whole with everything in them.
 unsigned __stdcall ReleaseShare(void* argument) {
     typedef BOOL(WINAPI * SetInformation)(HANDLE, int, void*, DWORD);
     // Windows Vista and later; before, the work folder's removal deletes them by name.
@@ -204,15 +314,27 @@ unsigned __stdcall ReleaseShare(void* argument) {
     const int kFileDispositionInfo = 4;
     BOOLEAN disposition = TRUE;
     SwitchShare* share = (SwitchShare*)argument;
-    Plan* plan = share->work->plan;
+    SwitchWork* work = share->work;
+    Plan* plan = work->plan;
     for (size_t i = share->first; i < plan->count; i += kSwitchThreads) {
         HANDLE& file = plan->entries[i].aside;
         if (file == INVALID_HANDLE_VALUE)
             continue;
-        if (share->work->deleteAside && set != NULL)
-            set(file, kFileDispositionInfo, &disposition, sizeof disposition);
+        if (work->deleteAside && set != NULL &&
+            set(file, kFileDispositionInfo, &disposition, sizeof disposition))
+            InterlockedIncrement(&work->filesDeleted);
         CloseHandle(file);
         file = INVALID_HANDLE_VALUE;
+    }
+    for (size_t s = share->first; work->deleteAside && s < work->stepCount; s += kSwitchThreads) {
+        const PlanEntry& e = plan->entries[work->steps[s]];
+        EntryPaths paths;
+        // What stays (a program still running from it) is left for the restart with the work folder.
+        TreeTally tally = {0, 0};
+        if (e.movedWhole && paths.Form(*plan->work, e.path))
+            RemoveTree(paths.aside, work->base, &tally);
+        InterlockedExchangeAdd(&work->filesDeleted, tally.files);
+        InterlockedExchangeAdd(&work->foldersDeleted, tally.folders);
     }
     return 0;
 }
@@ -297,25 +419,32 @@ int CreateWorkFolder(WorkFolder* work) {
 }
 
 InstallResult SwitchOver(WorkFolder* folders, wchar_t* restartFile, size_t restartChars) {
-    wchar_t finalBase[kFolderChars] = L"", target[kPathChars];
+    wchar_t base[kFolderChars] = L"", target[kPathChars];
     DWORD targetLength = GetCurrentDirectoryW(kPathChars, target);
     if (targetLength == 0 || targetLength >= kPathChars)
         return kInstallFailed;
     HANDLE here = CreateFileW(L".", 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
                               OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
-    if (here != INVALID_HANDLE_VALUE && !FinalPathOf(here, finalBase, kFolderChars))
-        finalBase[0] = L'\0';
+    if (here != INVALID_HANDLE_VALUE && !ObjectNameOf(here, base, kFolderChars))
+        base[0] = L'\0';
     if (here != INVALID_HANDLE_VALUE)
         CloseHandle(here);
-    size_t base = wcslen(finalBase);
-    if (base > 0 && finalBase[base - 1] == L'\\')
-        finalBase[base - 1] = L'\0';
+    size_t length = wcslen(base);
+    if (length > 0 && base[length - 1] == L'\\')
+        base[length - 1] = L'\0';
 
     Plan plan = {folders, NULL, 0, 0, NULL, 0, 0};
-    SwitchWork work = {&plan, finalBase, restartFile, restartChars, 0, 0, 0};
+    SwitchWork work = {&plan, NULL, 0, base, restartFile, restartChars, 0, 0, 0, 0, 0, 0, 0};
     // The journal is recorded before anything moves: a later run carries out no other.
-    int planned = HoldNewAsideFolder(&plan, folders->aside) && PlanFolder(&plan, L"") && WriteJournal(plan) &&
-                  RecordJournal(target, folders->name, folders->journal);
+    int planned = HoldNewAsideFolder(&plan, folders->aside) && PlanFolder(&plan, L"");
+    size_t* steps = planned ? (size_t*)malloc((plan.count + 1) * sizeof(size_t)) : NULL;
+    planned = steps != NULL;
+    if (planned) {
+        work.steps = steps;
+        work.stepCount = ListSteps(plan, steps);
+    }
+    planned = planned && MakeAsideFolders(&plan, steps, work.stepCount) && WriteJournal(plan) &&
+              RecordJournal(target, folders->name, folders->journal);
     ReachStep(L"switching");
     // The folders the installed files go into were made by this run and are held; one that was renamed
     // and replaced by a link meanwhile would lead the files elsewhere.
@@ -327,11 +456,17 @@ InstallResult SwitchOver(WorkFolder* folders, wchar_t* restartFile, size_t resta
         RunShares(CarryOutShare, &work);
     int done =
         planned && !work.failed && MoveFileExW(folders->journal, folders->done, MOVEFILE_WRITE_THROUGH);
+    if (done)
+        LogStep(L"switch-over moved: %ld folders whole, %ld files one by one", work.foldersWhole,
+                work.filesMoved);
     work.deleteAside = done;
     RunShares(ReleaseShare, &work);
+    if (done)
+        LogStep(L"old installation deleted: %ld files, %ld folders", work.filesDeleted, work.foldersDeleted);
     // Where giving back fails, the work folder and its journal stay for the next run to finish the job.
     int givenBack = !done && (!planned || RollBack(plan));
     FreePlan(&plan);
+    free(steps);
     if (givenBack && RemoveWorkFolder(folders))
         ForgetJournal(target);
     LogStep(done ? L"switch-over done" : L"switch-over failed");

@@ -79,37 +79,90 @@ int AsideFoldersInPlace(const Plan& plan) {
 
 namespace {
 
-// An earlier run that found a file held open left its new file beside it, queued to replace it when
-// Windows starts again. Such a file in folder is moved aside before anything else ('D'), so the file
-// installed now wins after the restart too (the queued step then finds nothing to move), and is given back
-// with its queued step should this run fail. One search a folder: the plan asks nothing per file.
-int PlanEarlierReplacements(Plan* plan, const wchar_t* folder) {
+// The entries of an installed folder, listed once and sorted by name without regard to case, so the plan
+// asks nothing per file.
+struct Listing {
+    struct Entry {
+        DWORD attributes;
+        int matched; // a staged entry of its kind takes its place
+        wchar_t name[MAX_PATH];
+    } * entries;
+    size_t count;
+};
+
+int CompareNames(const void* a, const void* b) {
+    return _wcsicmp(((const Listing::Entry*)a)->name, ((const Listing::Entry*)b)->name);
+}
+
+// 0 when the folder cannot be listed or the memory is missing; a folder that is not there lists nothing.
+int List(const wchar_t* folder, Listing* listing) {
+    listing->entries = NULL;
+    listing->count = 0;
     wchar_t pattern[kEntryChars];
-    if (!Join(pattern, kEntryChars, folder, L"*", kBesideSuffix))
+    if (!Join(pattern, kEntryChars, folder, L"*"))
         return 0;
     WIN32_FIND_DATAW found;
     HANDLE search = FindFirstFileW(pattern, &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return GetLastError() == ERROR_FILE_NOT_FOUND || GetLastError() == ERROR_PATH_NOT_FOUND;
+    size_t capacity = 0;
     int ok = 1;
-    while (ok && search != INVALID_HANDLE_VALUE) {
-        PlanEntry entry = {L'D', found.dwFileAttributes, INVALID_HANDLE_VALUE, L""};
-        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-            ok = Join(entry.path, kWideMemberChars, folder, found.cFileName) && Add(plan, entry);
-        if (!FindNextFileW(search, &found))
-            break;
-    }
-    if (search != INVALID_HANDLE_VALUE)
-        FindClose(search);
+    do {
+        if (IsDots(found.cFileName))
+            continue;
+        if (listing->count == capacity) {
+            capacity = capacity ? 2 * capacity : 64;
+            Listing::Entry* grown =
+                (Listing::Entry*)realloc(listing->entries, capacity * sizeof(Listing::Entry));
+            if (grown == NULL) {
+                ok = 0;
+                break;
+            }
+            listing->entries = grown;
+        }
+        Listing::Entry& entry = listing->entries[listing->count++];
+        entry.attributes = found.dwFileAttributes;
+        entry.matched = 0;
+        CopyText(entry.name, MAX_PATH, found.cFileName);
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    if (ok && listing->count > 1)
+        qsort(listing->entries, listing->count, sizeof(Listing::Entry), CompareNames);
     return ok;
 }
 
-} // namespace
+Listing::Entry* Find(const Listing& listing, const wchar_t* name) {
+    Listing::Entry key;
+    if (!CopyText(key.name, MAX_PATH, name))
+        return NULL;
+    return (Listing::Entry*)bsearch(&key, listing.entries, listing.count, sizeof(Listing::Entry),
+                                    CompareNames);
+}
 
-int PlanFolder(Plan* plan, const wchar_t* folder) {
+int EndsWith(const wchar_t* name, const wchar_t* suffix) {
+    size_t length = wcslen(name), suffixLength = wcslen(suffix);
+    return length > suffixLength && _wcsicmp(name + length - suffixLength, suffix) == 0;
+}
+
+// An earlier run that found a file held open left its new file beside it, queued to replace it when
+// Windows starts again. Such a file in folder is moved aside before anything else ('D'), so the file
+// installed now wins after the restart too (the queued step then finds nothing to move), and is given back
+// with its queued step should this run fail.
+int PlanEarlierReplacements(Plan* plan, const wchar_t* folder, const Listing& installed) {
+    for (size_t i = 0; i < installed.count; ++i) {
+        const Listing::Entry& found = installed.entries[i];
+        PlanEntry entry = {L'D', found.attributes, INVALID_HANDLE_VALUE, L"", 0, 0};
+        if (!(found.attributes & FILE_ATTRIBUTE_DIRECTORY) && EndsWith(found.name, kBesideSuffix) &&
+            !(Join(entry.path, kWideMemberChars, folder, found.name) && Add(plan, entry)))
+            return 0;
+    }
+    return 1;
+}
+
+int PlanFolderListed(Plan* plan, const wchar_t* folder, Listing& installed, int* whole) {
     wchar_t pattern[kEntryChars];
     if (!Join(pattern, kEntryChars, plan->work->staged, L"\\", folder) ||
-        !AppendText(pattern, kEntryChars, L"*"))
-        return 0;
-    if (!PlanEarlierReplacements(plan, folder))
+        !AppendText(pattern, kEntryChars, L"*") || !PlanEarlierReplacements(plan, folder, installed))
         return 0;
     WIN32_FIND_DATAW found;
     HANDLE search = FindFirstFileW(pattern, &found);
@@ -119,7 +172,7 @@ int PlanFolder(Plan* plan, const wchar_t* folder) {
     do {
         if (IsDots(found.cFileName))
             continue;
-        PlanEntry entry = {L'A', INVALID_FILE_ATTRIBUTES, INVALID_HANDLE_VALUE, L""};
+        PlanEntry entry = {L'A', INVALID_FILE_ATTRIBUTES, INVALID_HANDLE_VALUE, L"", 0, 0};
         // The writers made every staged entry; a link among them was put there by someone else.
         if ((found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
             !Join(entry.path, kWideMemberChars, folder, found.cFileName)) {
@@ -127,7 +180,9 @@ int PlanFolder(Plan* plan, const wchar_t* folder) {
             break;
         }
         int stagedFolder = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-        entry.attributes = GetFileAttributesW(entry.path);
+        Listing::Entry* listed = Find(installed, found.cFileName);
+        // A name the listing spells otherwise (a short name, or case beyond ASCII) is asked for.
+        entry.attributes = listed != NULL ? listed->attributes : GetFileAttributesW(entry.path);
         if (entry.attributes == INVALID_FILE_ATTRIBUTES) {
             ok = Add(plan, entry);
             continue;
@@ -141,15 +196,94 @@ int PlanFolder(Plan* plan, const wchar_t* folder) {
         } else if (!stagedFolder) {
             entry.kind = L'R';
             ok = Add(plan, entry);
+            if (listed != NULL)
+                listed->matched = 1;
         } else {
-            wchar_t aside[kEntryChars], inner[kWideMemberChars];
-            ok = Join(aside, kEntryChars, plan->work->aside, L"\\", entry.path) &&
-                 HoldNewAsideFolder(plan, aside) && Join(inner, kWideMemberChars, entry.path, L"\\") &&
-                 PlanFolder(plan, inner);
+            wchar_t inner[kWideMemberChars];
+            int innerWhole = 0;
+            entry.first = plan->count;
+            ok = Join(inner, kWideMemberChars, entry.path, L"\\") && PlanFolder(plan, inner, &innerWhole);
+            if (ok && innerWhole) {
+                entry.kind = L'F';
+                ok = Add(plan, entry);
+            }
+            if (listed != NULL)
+                listed->matched = innerWhole;
         }
     } while (ok && FindNextFileW(search, &found));
     FindClose(search);
+    for (size_t i = 0; ok && i < installed.count; ++i)
+        *whole &= installed.entries[i].matched;
     return ok;
+}
+
+} // namespace
+
+int PlanFolder(Plan* plan, const wchar_t* folder, int* whole) {
+    Listing installed;
+    int wholeHere = 1;
+    int ok = List(folder, &installed) && PlanFolderListed(plan, folder, installed, &wholeHere);
+    free(installed.entries);
+    if (whole != NULL)
+        *whole = ok && wholeHere;
+    return ok;
+}
+
+size_t ListSteps(const Plan& plan, size_t* steps) {
+    // The entries below a folder come right before it: walked backwards, a folder switched whole covers
+    // them.
+    size_t count = 0;
+    for (size_t i = plan.count; i-- > 0;) {
+        steps[count++] = i;
+        if (plan.entries[i].kind == L'F')
+            i = plan.entries[i].first;
+    }
+    for (size_t a = 0, b = count; a + 1 < b; ++a, --b) {
+        size_t kept = steps[a];
+        steps[a] = steps[b - 1];
+        steps[b - 1] = kept;
+    }
+    return count;
+}
+
+int MakeAsideFolders(Plan* plan, const size_t* steps, size_t stepCount) {
+    wchar_t made[kWideMemberChars] = L""; // the folder whose aside folders were made last
+    for (size_t s = 0; s < stepCount; ++s) {
+        const PlanEntry& e = plan->entries[steps[s]];
+        if (e.kind == L'A')
+            continue; // moved into place, nothing goes aside
+        wchar_t folder[kWideMemberChars];
+        CopyText(folder, kWideMemberChars, e.path);
+        wchar_t* last = wcsrchr(folder, L'\\');
+        if (last == NULL)
+            continue; // in the target folder: the aside folder itself, made first
+        last[1] = L'\0';
+        if (wcscmp(folder, made) == 0)
+            continue;
+        // Each folder on the way that the plan does not hold yet, the outer ones first.
+        for (wchar_t* separator = wcschr(folder, L'\\'); separator != NULL;
+             separator = wcschr(separator + 1, L'\\')) {
+            *separator = L'\0';
+            wchar_t aside[kEntryChars];
+            int held = 0;
+            if (!Join(aside, kEntryChars, plan->work->aside, L"\\", folder))
+                return 0;
+            for (size_t i = plan->asideCount; !held && i-- > 0;)
+                held = _wcsicmp(plan->asideFolders[i].path, aside) == 0;
+            *separator = L'\\';
+            if (!held && !HoldNewAsideFolder(plan, aside))
+                return 0;
+        }
+        CopyText(made, kWideMemberChars, folder);
+    }
+    return 1;
+}
+
+int HandleIsBelow(HANDLE handle, const wchar_t* base, const wchar_t* path) {
+    wchar_t name[kFolderChars], expected[kFolderChars];
+    if (base == NULL || base[0] == L'\0' || !ObjectNameOf(handle, name, kFolderChars))
+        return -1;
+    return Join(expected, kFolderChars, base, L"\\", path) && _wcsicmp(name, expected) == 0;
 }
 
 int WriteJournal(const Plan& plan) {
@@ -196,8 +330,8 @@ int ReadJournal(Plan* plan) {
         if (!ok)
             break;
         *end = L'\0';
-        PlanEntry entry = {line[0], (DWORD)wcstoul(line + 2, NULL, 16), INVALID_HANDLE_VALUE, L""};
-        ok = (entry.kind == L'A' || entry.kind == L'R' || entry.kind == L'D') &&
+        PlanEntry entry = {line[0], (DWORD)wcstoul(line + 2, NULL, 16), INVALID_HANDLE_VALUE, L"", 0, 0};
+        ok = wcschr(L"ARDF", entry.kind) != NULL && entry.kind != L'\0' &&
              CopyText(entry.path, kWideMemberChars, line + 11) && IsSafeMemberName(entry.path) &&
              Add(plan, entry);
         line = end + 1;

@@ -15,11 +15,16 @@ enum { kEntryChars = kWideMemberChars + 48, kFolderChars = 1024, kJournalBufferC
 // One step of the switch-over. 'A': nothing is installed under that name; the member (a file, or a folder
 // with everything in it) is moved into place. 'R': an installed file is moved aside and replaced. 'D': an
 // earlier run's replacement waiting for the restart is moved aside (before any other step) and deleted.
+// 'F': an installed folder that holds nothing but members of the payload is moved aside whole and the
+// staged one into place; the entries below it come right before it, and are carried out one by one only
+// where the system refuses to move the folder (a program has a file in it open).
 struct PlanEntry {
     wchar_t kind;
     DWORD attributes; // of the installed file, given back with it
     HANDLE aside;     // the installed file moved aside, held until it is deleted through this handle
     wchar_t path[kWideMemberChars];
+    size_t first;   // 'F': the first of the entries below the folder
+    int movedWhole; // 'F': the folder was moved whole (its old files are deleted with it)
 };
 
 struct Plan {
@@ -65,13 +70,22 @@ struct EntryPaths {
     }
 };
 
-// Plans the staged folder's entries below folder ("" or ending in a backslash) against the installed ones.
-// A link among the staged entries, or among the installed folders, fails it.
-int PlanFolder(Plan* plan, const wchar_t* folder);
+// Plans the staged folder's entries below folder ("" or ending in a backslash) against the installed ones,
+// listed once. A link among the staged entries, or among the installed folders, fails it. whole (when not
+// NULL) is set to 1 when every installed entry in folder has a staged entry of its kind: the folder may be
+// switched whole.
+int PlanFolder(Plan* plan, const wchar_t* folder, int* whole = NULL);
+
+// The steps carried out on their own, in plan order, into steps (plan.count places): every entry that
+// lies in no folder switched whole ('F'), and those folders. Returns their count.
+size_t ListSteps(const Plan& plan, size_t* steps);
 
 // Makes a folder below the work folder (none is there before the plan: the aside folder and those in it)
 // and holds it with the plan.
 int HoldNewAsideFolder(Plan* plan, const wchar_t* path);
+
+// Makes the folders below the aside folder that the steps move installed entries into, each once.
+int MakeAsideFolders(Plan* plan, const size_t* steps, size_t stepCount);
 
 // 1 when every folder the plan holds below the aside folder is still where its name says, with no link.
 int AsideFoldersInPlace(const Plan& plan);
@@ -90,7 +104,17 @@ int ReadJournal(Plan* plan);
 int RollBack(const Plan& plan);
 
 // Removes folder and everything in it, never through a link: every entry is deleted through a handle that
-// proved it is no link; a link met is left where it is, and with it the folders that hold it.
-int RemoveTree(const wchar_t* folder);
+// proved it is no link; a link met is left where it is, and with it the folders that hold it. base (when
+// not NULL) is the object name of the current folder (ObjectNameOf), against which a file's handle is
+// checked at the cost of one question; without it, or where the system cannot tell, the link-safe
+// helper checks every folder on the way.
+struct TreeTally {
+    LONG files, folders; // deleted
+};
+int RemoveTree(const wchar_t* folder, const wchar_t* base = NULL, TreeTally* tally = NULL);
+
+// 1 when the open file or folder is the one at path (relative to the current folder), whose object name
+// base is given as for RemoveTree; -1 where the system cannot tell.
+int HandleIsBelow(HANDLE handle, const wchar_t* base, const wchar_t* path);
 
 } // namespace switchplan

@@ -87,7 +87,17 @@ int RollBack(const Plan& plan) {
         const wchar_t* to = undone;
         DWORD attributes = INVALID_FILE_ATTRIBUTES;
         int staged = Exists(paths.staged);
-        if (e.kind == L'A' && !staged && Exists(e.path)) {
+        if (e.kind == L'F' && Exists(paths.aside) && (!staged || !Exists(e.path))) {
+            // Moved aside whole, and the staged folder into place unless killed in between: the new one
+            // goes into the work folder first, then the old one comes back as it was.
+            if (!staged && Exists(e.path) && !MoveWithoutLink(e.path, undone, INVALID_FILE_ATTRIBUTES)) {
+                LogStep(L"not given back: %ls", e.path);
+                ok = 0;
+                continue;
+            }
+            from = paths.aside;
+            to = e.path;
+        } else if (e.kind == L'A' && !staged && Exists(e.path)) {
             from = e.path;
         } else if ((e.kind == L'R' || e.kind == L'D') && Exists(paths.aside)) {
             from = paths.aside;
@@ -104,7 +114,17 @@ int RollBack(const Plan& plan) {
             LogStep(L"not given back: %ls", e.path);
             ok = 0;
         } else if (from == paths.aside) {
-            LogStep(L"given back: %ls", e.path);
+            LogStep(e.kind == L'F' ? L"folder given back whole: %ls" : L"given back: %ls", e.path);
+            // A folder given back whole gives back every file below it, which the entries right before
+            // it name.
+            size_t length = wcslen(e.path);
+            for (size_t j = i; e.kind == L'F' && StepLogOpen() && j-- > 0;) {
+                const PlanEntry& inner = plan.entries[j];
+                if (_wcsnicmp(inner.path, e.path, length) != 0 || inner.path[length] != L'\\')
+                    break;
+                if (inner.kind != L'F')
+                    LogStep(inner.kind == L'R' ? L"given back: %ls" : L"taken out again: %ls", inner.path);
+            }
         } else if (from != NULL) {
             if (length > 0 && length < kFolderChars)
                 ForgetQueuedRename(queued, HasEarlierReplacement(plan, i, e.path));
@@ -116,7 +136,41 @@ int RollBack(const Plan& plan) {
     return ok;
 }
 
-int RemoveTree(const wchar_t* folder) {
+namespace {
+
+// Deletes the file path through a handle whose name the system keeps is base's with path: one question,
+// where the link-safe helper asks for every folder on the way. A read-only file loses the attribute
+// through the handle. -1 where the system cannot tell the name.
+int DeleteBelow(const wchar_t* path, const wchar_t* base) {
+    const DWORD kAllShares = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    HANDLE file = CreateFileW(path, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, kAllShares, NULL,
+                              OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, NULL);
+    if (file == INVALID_HANDLE_VALUE)
+        return -1;
+    int below = HandleIsBelow(file, base, path);
+    BOOLEAN disposition = TRUE;
+    typedef BOOL(WINAPI * SetInformation)(HANDLE, int, void*, DWORD);
+    SetInformation set = (SetInformation)(void*)GetProcAddress(GetModuleHandleW(L"kernel32.dll"),
+                                                               "SetFileInformationByHandle");
+    const int kBasicInfo = 0, kDispositionInfo = 4;
+    int deleted = below == 1 && set != NULL && set(file, kDispositionInfo, &disposition, sizeof disposition);
+    if (below == 1 && set != NULL && !deleted && GetLastError() == ERROR_ACCESS_DENIED) {
+        struct {
+            LARGE_INTEGER times[4]; // creation, access, write, change: 0 keeps each
+            DWORD FileAttributes;
+        } basic;
+        memset(&basic, 0, sizeof basic);
+        basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+        deleted = set(file, kBasicInfo, &basic, sizeof basic) &&
+                  set(file, kDispositionInfo, &disposition, sizeof disposition);
+    }
+    CloseHandle(file);
+    return below == 1 && set != NULL ? deleted : (below == 0 ? 0 : -1);
+}
+
+} // namespace
+
+int RemoveTree(const wchar_t* folder, const wchar_t* base, TreeTally* tally) {
     // Below the work folder, checked by its remover, the search tells a folder link; a file is deleted
     // only through a handle that proved it is where its name says, so not even one reached through a
     // link that went unnoticed is.
@@ -134,17 +188,28 @@ int RemoveTree(const wchar_t* folder) {
             if (!Join(child, kEntryChars, folder, L"\\", found.cFileName) ||
                 (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
                 ok = 0;
-            } else if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                ok &= RemoveTree(child);
-            } else if (!DeleteWithoutLink(child)) {
-                // A read-only file loses the attribute first; a link is refused by both.
-                ok &= IsReachedWithoutLink(child) && SetFileAttributesW(child, FILE_ATTRIBUTE_NORMAL) &&
-                      DeleteWithoutLink(child);
+                continue;
             }
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                ok &= RemoveTree(child, base, tally);
+                continue;
+            }
+            int deleted = base != NULL ? DeleteBelow(child, base) : -1;
+            // A read-only file loses the attribute first; a link is refused by both.
+            if (deleted < 0)
+                deleted = DeleteWithoutLink(child) ||
+                          (IsReachedWithoutLink(child) && SetFileAttributesW(child, FILE_ATTRIBUTE_NORMAL) &&
+                           DeleteWithoutLink(child));
+            ok &= deleted;
+            if (deleted && tally != NULL)
+                InterlockedIncrement(&tally->files);
         } while (FindNextFileW(search, &found));
         FindClose(search);
     }
-    return ok && RemoveDirectoryW(folder);
+    ok = ok && RemoveDirectoryW(folder);
+    if (ok && tally != NULL)
+        InterlockedIncrement(&tally->folders);
+    return ok;
 }
 
 } // namespace switchplan

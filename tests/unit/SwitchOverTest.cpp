@@ -15,8 +15,35 @@
 
 namespace {
 
+// At "switching", after the plan was made: a file in the work folder's way that refuses marking the
+// switch-over done, after every step was carried out; and the plug-ins folder held, so that it cannot move
+// whole and its files move one by one.
+int plantAtSwitching = 0;
+HANDLE heldFolder = INVALID_HANDLE_VALUE;
+
+void PlantAtSwitching(const wchar_t* step) {
+    if (wcscmp(step, L"switching") != 0)
+        return;
+    if (plantAtSwitching & 1)
+        WriteFile(L"~glimmerly-setup\\switch.done", "in the way");
+    if (plantAtSwitching & 2)
+        heldFolder = CreateFileW(L"Plugins", FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
+}
+
+// The file index of a file or folder: the same one, not one of the same name.
+unsigned long long Identity(const std::wstring& path) {
+    HANDLE handle = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
+    BY_HANDLE_FILE_INFORMATION info = {};
+    GetFileInformationByHandle(handle, &info);
+    CloseHandle(handle);
+    return ((unsigned long long)info.nFileIndexHigh << 32) | info.nFileIndexLow;
+}
+
 // An upgrade that fails gives back the installation as it was: a damaged member (the library checks each
-// one as it is read, behind the payload's record) or a folder in the way of a member.
+// one as it is read, behind the payload's record), a folder in the way of a member, or a failure after
+// every step of the switch-over, with the plug-ins folder moved whole or, held, file by file.
 TEST_F(Extraction, FailedUpgradeGivesBackTheInstallation) {
     TestMember badCrc = FileMember("b.dll", "second member");
     badCrc.crcDelta = 1;
@@ -29,12 +56,15 @@ TEST_F(Extraction, FailedUpgradeGivesBackTheInstallation) {
     const struct {
         const char* what;
         TestMember last;
+        int plant;
     } cases[] = {
-        {"deflated CRC", badCrc},
-        {"stored CRC", storedBadCrc},
-        {"recorded size too large", longer},
-        {"recorded size too small", shorter},
-        {"folder in the way", FileMember("Folder.txt", "new")},
+        {"deflated CRC", badCrc, 0},
+        {"stored CRC", storedBadCrc, 0},
+        {"recorded size too large", longer, 0},
+        {"recorded size too small", shorter, 0},
+        {"folder in the way", FileMember("Folder.txt", "new"), 0},
+        {"done refused after the folder moved whole", FileMember("e.txt", "e"), 1},
+        {"done refused after the held folder's files moved", FileMember("e.txt", "e"), 3},
     };
     CreateDirectoryW(InTarget("Plugins").c_str(), NULL);
     CreateDirectoryW(InTarget("Folder.txt").c_str(), NULL);
@@ -43,18 +73,39 @@ TEST_F(Extraction, FailedUpgradeGivesBackTheInstallation) {
         WriteFile(InTarget(name), std::string("installed ") + name);
     FILETIME time = LastWriteTime(InTarget("a.txt"));
     const std::vector<std::wstring> entries = FolderEntries(target);
+    const unsigned long long plugins = Identity(InTarget("Plugins"));
+    SetInstallStepHook(PlantAtSwitching);
     for (const auto& c : cases) {
+        plantAtSwitching = c.plant;
         EXPECT_EQ(Extract({FileMember("a.txt", "first"), FileMember("Plugins/b.dll", "b"),
                            FileMember("c.txt", "c"), c.last, FileMember("d.txt", "after")}),
                   kInstallFailed)
             << c.what;
+        EXPECT_EQ(c.plant != 3, heldFolder == INVALID_HANDLE_VALUE) << c.what;
+        if (heldFolder != INVALID_HANDLE_VALUE)
+            CloseHandle(heldFolder);
+        heldFolder = INVALID_HANDLE_VALUE;
         for (const char* name : installed)
             EXPECT_EQ(ReadFile(InTarget(name)), std::string("installed ") + name) << c.what;
         EXPECT_EQ(Ticks(LastWriteTime(InTarget("a.txt"))), Ticks(time)) << c.what;
         EXPECT_EQ(FolderEntries(target), entries) << c.what;
         EXPECT_EQ(FolderEntries(InTarget("Plugins")), std::vector<std::wstring>{L"b.dll"}) << c.what;
+        EXPECT_EQ(Identity(InTarget("Plugins")), plugins) << c.what;
         EXPECT_EQ(CurrentDirectory(), startDirectory) << c.what;
     }
+    // With nothing in the way the upgrade completes: the held folder stays and its file is replaced; a
+    // folder free to move is replaced whole; no work folder stays.
+    for (int plant : {2, 0}) {
+        plantAtSwitching = plant;
+        EXPECT_EQ(Extract({FileMember("a.txt", "first"), FileMember("Plugins/b.dll", "b")}),
+                  kInstallComplete);
+        CloseHandle(heldFolder);
+        heldFolder = INVALID_HANDLE_VALUE;
+        EXPECT_EQ(ReadFile(InTarget("Plugins/b.dll")), "b") << plant;
+        EXPECT_EQ(Identity(InTarget("Plugins")) == plugins, plant == 2) << plant;
+        EXPECT_EQ(FolderEntries(target), entries) << plant;
+    }
+    SetInstallStepHook(NULL);
 }
 
 // Where a killed upgrade leaves its files, at each point of its work: the next run gives back the earlier
@@ -68,6 +119,9 @@ TEST_F(Extraction, RepairUndoesOrFinishesAKilledRun) {
                          {"New/d.txt", "new d"},
                          {"user.txt", "u"}};
     const std::string journal = "R 00000020 a.txt\nR 00000020 sub\\b.txt\nA ffffffff c.txt\nA ffffffff New\n";
+    // sub holding nothing but members: moved aside whole and the staged one into place.
+    const std::string wholeJournal =
+        "R 00000020 a.txt\nR 00000020 sub\\b.txt\nF 00000010 sub\nA ffffffff c.txt\nA ffffffff New\n";
     // Where each of old a, old b, new a, new b, new c, new d stands: in the target folder (T), staged (S),
     // moved aside (A) or gone (-).
     const char* names[] = {"a.txt", "sub/b.txt", "a.txt", "sub/b.txt", "c.txt", "New/d.txt"};
@@ -80,6 +134,7 @@ TEST_F(Extraction, RepairUndoesOrFinishesAKilledRun) {
         const char* where;
         const Files expected;
         int record = 1; // 0: none; 2: the journal changed after it was recorded
+        int whole = 0;  // 1: sub is switched whole, there only where a b stands; 2: the same, sub held open
     } cases[] = {
         {"while staging", "", "TTS---", earlier},
         {"before the first move", "switch.log", "TTSSSS", earlier},
@@ -94,18 +149,25 @@ TEST_F(Extraction, RepairUndoesOrFinishesAKilledRun) {
          "ATSSSS",
          {{"sub/b.txt", "old b"}, {"user.txt", "u"}},
          2},
+        {"between moving a folder aside whole and into place", "switch.log", "TASSSS", earlier, 1, 1},
+        {"after moving a folder whole", "switch.log", "TASTSS", earlier, 1, 1},
+        {"after the last move, a folder whole", "switch.log", "AATTTT", earlier, 1, 1},
+        {"halfway through a held folder's files", "switch.log", "AATSSS", earlier, 1, 2},
     };
     for (const auto& c : cases) {
         RemoveTree(target);
         CreateDirectoryW(target.c_str(), NULL);
-        Files files = {{"user.txt", "u"}, {"sub/", ""}, {places.at('S'), ""}};
+        Files files = {{"user.txt", "u"}, {places.at('S'), ""}};
+        if (c.whole != 1)
+            files["sub/"] = "";
         for (int i = 0; i < 6; ++i) {
             if (c.where[i] != '-')
                 files[places.at(c.where[i]) + names[i]] = contents[i];
         }
         if (c.journal[0] != '\0')
             files["~glimmerly-setup/" + std::string(c.journal)] =
-                std::string((const char*)Widen(journal).c_str(), 2 * journal.size());
+                std::string((const char*)Widen(c.whole ? wholeJournal : journal).c_str(),
+                            2 * (c.whole ? wholeJournal : journal).size());
         for (const auto& file : files) {
             for (size_t slash = file.first.find('/'); slash != std::string::npos;
                  slash = file.first.find('/', slash + 1))
@@ -197,7 +259,7 @@ struct PlantedLink {
     const wchar_t* step; // where the installation is when the link appears
     const wchar_t* link; // below the target folder
     const wchar_t* outside;
-    bool swapFolder; // the folder at link is renamed away first
+    int before; // 1: what is at link is renamed away first; 2: it is removed first
 } planting;
 std::wstring plantTarget, plantOutside;
 
@@ -205,8 +267,8 @@ void PlantLink(const wchar_t* step) {
     if (wcscmp(step, planting.step) != 0)
         return;
     std::wstring link = plantTarget + planting.link;
-    RunOnHost(planting.swapFolder ? "mv $2 $2-away; ln -s $1 $2" : "ln -s $1 $2",
-              {plantOutside + planting.outside, link});
+    const char* scripts[] = {"ln -s $1 $2", "mv $2 $2-away; ln -s $1 $2", "rm $2; ln -s $1 $2"};
+    RunOnHost(scripts[planting.before], {plantOutside + planting.outside, link});
 }
 
 // Another program of the user plants a link in the work folder while an installation runs: nothing is
@@ -214,11 +276,13 @@ void PlantLink(const wchar_t* step) {
 // go on gives back the installation as it was.
 TEST_F(Extraction, LinksPlantedDuringTheRunLeadNowhere) {
     const PlantedLink cases[] = {
-        {L"staging", L"~glimmerly-setup\\new\\Plugins", L"", false},
-        {L"staging", L"~glimmerly-setup\\new\\a.txt", L"\\user.dll", false},
-        {L"switching", L"~glimmerly-setup\\old", L"", true},
-        {L"switching", L"~glimmerly-setup\\new\\a.txt", L"\\user.dll", true},
-        {L"staging", L"~glimmerly-setup\\planted", L"\\user.dll", false},
+        {L"staging", L"~glimmerly-setup\\new\\Plugins", L"", 0},
+        {L"staging", L"~glimmerly-setup\\new\\a.txt", L"\\user.dll", 0},
+        {L"switching", L"~glimmerly-setup\\old", L"", 1},
+        {L"switching", L"~glimmerly-setup\\new\\a.txt", L"\\user.dll", 1},
+        {L"staging", L"~glimmerly-setup\\planted", L"\\user.dll", 0},
+        // In a folder that then moves whole: its old files are deleted, the link is left where it is.
+        {L"staging", L"Plugins\\b.dll", L"\\user.dll", 2},
     };
     plantTarget = target;
     plantOutside = root + L"\\outside";
@@ -235,8 +299,9 @@ TEST_F(Extraction, LinksPlantedDuringTheRunLeadNowhere) {
         planting = c;
         InstallResult result = Extract({FileMember("a.txt", "new a"), FileMember("Plugins/b.dll", "new b")});
         EXPECT_EQ(Tree(plantOutside), (std::map<std::string, std::string>{{"user.dll", "the user's"}}));
-        // Only the link at the work folder's top is met by nothing but the clean-up, which leaves it.
-        bool completes = &c == &cases[4];
+        // Only the links at the work folder's top and among the old files are met by nothing but the
+        // clean-up, which leaves them.
+        bool completes = &c >= &cases[4];
         EXPECT_EQ(result, completes ? kInstallComplete : kInstallFailed);
         EXPECT_EQ(ReadFile(InTarget("a.txt")), completes ? "new a" : "installed a");
         EXPECT_EQ(ReadFile(InTarget("Plugins/b.dll")), completes ? "new b" : "installed b");
@@ -289,24 +354,66 @@ TEST_F(Extraction, FitsOnVolumeUpToTheLastFreeByte) {
     EXPECT_EQ(FitsOnVolume(L"Q:\\absent\\", 1ull << 60, 0), 1);
 }
 
-// The journal a switch-over writes holds its whole plan: read back, every entry is there, in order.
+// The plan switches whole every folder that holds nothing but members (Sub, Deep and Deep\Inner, not Mixed
+// with the user's file), each right after the entries below it, which no step carries out on its own; only
+// what moves one by one gets a folder aside. The journal holds the whole plan: read back, every entry is
+// there, in order.
 TEST_F(Extraction, JournalHoldsEveryEntryOfThePlan) {
-    CreateDirectoryW(InTarget("Sub").c_str(), NULL);
-    for (const char* name : {"a.txt", "Sub/b.txt", "Sub/c.txt"})
+    for (const char* folder : {"Sub", "Mixed", "Deep", "Deep/Inner"})
+        CreateDirectoryW(InTarget(folder).c_str(), NULL);
+    for (const char* name :
+         {"a.txt", "Sub/b.txt", "Sub/c.txt", "Mixed/m.txt", "Mixed/user.txt", "Deep/Inner/x"})
         WriteFile(InTarget(name), "installed");
     SetCurrentDirectoryW(target.c_str());
     WorkFolder work;
     ASSERT_TRUE(CreateWorkFolder(&work));
-    for (const char* folder : {"Sub", "New"})
+    for (const char* folder : {"Sub", "New", "Mixed", "Deep", "Deep/Inner"})
         CreateDirectoryW(InTarget(std::string("~glimmerly-setup/new/") + folder).c_str(), NULL);
-    for (const char* name : {"a.txt", "Sub/b.txt", "Sub/c.txt", "d.txt", "New/e.txt", "z.txt"})
+    for (const char* name :
+         {"a.txt", "Sub/b.txt", "Sub/c.txt", "d.txt", "New/e.txt", "z.txt", "Mixed/m.txt", "Deep/Inner/x"})
         WriteFile(InTarget(std::string("~glimmerly-setup/new/") + name), "new");
     // Long names, so that the journal's buffer is written out more than once.
     for (int i = 0; i < 120; ++i)
         WriteFile(InTarget("~glimmerly-setup/new/" + std::string(150, 'n') + std::to_string(i)), "");
     switchplan::Plan plan = {&work, NULL, 0, 0, NULL, 0, 0}, read = {&work, NULL, 0, 0, NULL, 0, 0};
     ASSERT_TRUE(switchplan::HoldNewAsideFolder(&plan, work.aside) && switchplan::PlanFolder(&plan, L""));
-    ASSERT_EQ(plan.count, 126u);
+    ASSERT_EQ(plan.count, 131u);
+    std::map<std::wstring, wchar_t> kinds;
+    for (size_t i = 0; i < plan.count; ++i)
+        kinds[plan.entries[i].path] = plan.entries[i].kind;
+    const std::map<std::wstring, wchar_t> expected = {
+        {L"a.txt", L'R'},       {L"Sub\\b.txt", L'R'},   {L"Sub\\c.txt", L'R'},
+        {L"Sub", L'F'},         {L"Mixed\\m.txt", L'R'}, {L"Deep\\Inner\\x", L'R'},
+        {L"Deep\\Inner", L'F'}, {L"Deep", L'F'},         {L"d.txt", L'A'},
+        {L"New", L'A'},         {L"z.txt", L'A'}};
+    for (const auto& e : expected)
+        EXPECT_EQ(kinds[e.first], e.second) << std::string(e.first.begin(), e.first.end());
+    std::vector<size_t> steps(plan.count);
+    size_t stepCount = switchplan::ListSteps(plan, steps.data());
+    std::vector<std::wstring> stepped, below;
+    for (size_t s = 0; s < stepCount; ++s) {
+        const switchplan::PlanEntry& e = plan.entries[steps[s]];
+        if (e.path[0] != L'n')
+            stepped.push_back(e.path);
+        EXPECT_TRUE(s == 0 || steps[s] > steps[s - 1]) << s;
+        if (e.kind == L'F') {
+            for (size_t i = e.first; i < steps[s]; ++i)
+                below.push_back(plan.entries[i].path);
+            EXPECT_TRUE(s == 0 || steps[s - 1] < e.first) << s;
+        }
+    }
+    std::sort(stepped.begin(), stepped.end());
+    EXPECT_EQ(stepped, (std::vector<std::wstring>{L"Deep", L"Mixed\\m.txt", L"New", L"Sub", L"a.txt",
+                                                  L"d.txt", L"z.txt"}));
+    EXPECT_EQ(stepCount, 127u); // and the 120 long names
+    std::sort(below.begin(), below.end());
+    EXPECT_EQ(below,
+              (std::vector<std::wstring>{L"Deep\\Inner", L"Deep\\Inner\\x", L"Sub\\b.txt", L"Sub\\c.txt"}));
+    ASSERT_TRUE(switchplan::MakeAsideFolders(&plan, steps.data(), stepCount));
+    std::vector<std::wstring> aside;
+    for (size_t i = 0; i < plan.asideCount; ++i)
+        aside.push_back(plan.asideFolders[i].path);
+    EXPECT_EQ(aside, (std::vector<std::wstring>{L"~glimmerly-setup\\old", L"~glimmerly-setup\\old\\Mixed"}));
     EXPECT_TRUE(switchplan::WriteJournal(plan));
     EXPECT_TRUE(switchplan::ReadJournal(&read));
     ASSERT_EQ(read.count, plan.count);
