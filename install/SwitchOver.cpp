@@ -125,7 +125,7 @@ InstallResult SwitchOver(WorkFolder* folders, wchar_t* restartFile, size_t resta
         base[length - 1] = L'\0';
 
     Plan plan = {folders, NULL, 0, 0, NULL, 0, 0};
-    SwitchWork work = {&plan, NULL, 0, base, restartFile, restartChars, 0, 0, 0, 0, 0, 0, 0};
+    SwitchWork work = {&plan, NULL, 0, base, restartFile, restartChars, 0, 0, 0, 0, 0, 0, 0, 0};
     // The journal is recorded before anything moves: a later run carries out no other.
     int planned = HoldNewAsideFolder(&plan, folders->aside) && PlanFolder(&plan, L"");
     size_t* steps = planned ? (size_t*)malloc((plan.count + 1) * sizeof(size_t)) : NULL;
@@ -148,8 +148,10 @@ InstallResult SwitchOver(WorkFolder* folders, wchar_t* restartFile, size_t resta
     int done =
         planned && !work.failed && MoveFileExW(folders->journal, folders->done, MOVEFILE_WRITE_THROUGH);
     if (done)
-        LogStep(L"switch-over moved: %ld folders whole, %ld files one by one", work.foldersWhole,
-                work.filesMoved);
+        LogStep(
+            L"switch-over moved: %ld folders whole (aside and into place), %ld files aside, %ld entries into "
+            L"place",
+            work.foldersWhole, work.filesAside, work.intoPlace);
     work.deleteAside = done;
     ReleaseAside(&work);
     if (done)

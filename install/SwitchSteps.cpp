@@ -123,6 +123,7 @@ int CarryOutEntry(PlanEntry& e, SwitchWork* work) {
     if (e.kind == L'D') {
         if (!MoveAside(e, paths.aside, work->base))
             return 0;
+        InterlockedIncrement(&work->filesAside);
         LogStep(L"earlier replacement taken over: %ls", e.path);
         return 1;
     }
@@ -134,9 +135,11 @@ int CarryOutEntry(PlanEntry& e, SwitchWork* work) {
         int first = InterlockedIncrement(&work->queued) == 1;
         return QueueReplacement(e, paths, work->restartFile, work->restartChars, first);
     }
+    if (e.kind == L'R')
+        InterlockedIncrement(&work->filesAside);
     if (!MoveIntoPlace(e, paths, work->base))
         return 0;
-    InterlockedIncrement(&work->filesMoved);
+    InterlockedIncrement(&work->intoPlace);
     LogStep(e.kind == L'R' ? L"file replaced: %ls" : L"moved into place: %ls", e.path);
     return 1;
 }

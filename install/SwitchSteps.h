@@ -18,7 +18,7 @@ struct SwitchWork {
     int deleteAside; // for the release: the files moved aside go with their handles
     volatile LONG failed;
     volatile LONG queued; // files replaced at the next start of Windows
-    volatile LONG foldersWhole, filesMoved, foldersDeleted, filesDeleted; // for the log
+    volatile LONG foldersWhole, filesAside, intoPlace, foldersDeleted, filesDeleted; // for the log
 };
 
 // Moves every earlier run's replacement aside, before any new file can be queued in its place.

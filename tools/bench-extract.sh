@@ -6,9 +6,11 @@
 # archives; prints the median wall times, the ratios ours/NSIS and ours/unzip, and peak memory. Each
 # installer is measured twice: a first installation into an empty folder, and an upgrade (a second
 # installation into the folder the first one filled). Ours runs also with /log= (the full log), to tell
-# what the log costs.
+# what the log costs, and for the upgrade its log tells how many files and folders the switch-over moved
+# and deleted.
 #
-# Usage: tools/bench-extract.sh [--runs N] [--keep]
+# Usage: tools/bench-extract.sh [--runs N] [--keep] [--tmpfs]
+# --tmpfs puts the Wine prefix, and with it every installation, on /dev/shm instead of the disk.
 # Work files go to build/bench (BENCH_DIR overrides); --keep leaves the payloads and programs there.
 # Needs Debian's nsis package (makensis), installed here when it is missing; the tests do not need it.
 set -euo pipefail
@@ -20,7 +22,8 @@ while [ $# -gt 0 ]; do
   case "$1" in
     --runs) runs=$2; shift 2 ;;
     --keep) keep=1; shift ;;
-    *) echo "usage: $0 [--runs N] [--keep]" >&2; exit 2 ;;
+    --tmpfs) export TMPDIR=/dev/shm; shift ;;
+    *) echo "usage: $0 [--runs N] [--keep] [--tmpfs]" >&2; exit 2 ;;
   esac
 done
 command -v unzip >/dev/null || { echo "bench: Info-ZIP unzip is missing" >&2; exit 1; }

@@ -137,13 +137,21 @@ try:
 
     full_log = os.path.join(bench, "full.log")
 
+    moves = {}
+
     def logged(kind):
-        """Ours with the full log: the same run, every step written to a log as well."""
+        """Ours with the full log: the same run, every step written to a log as well. The log's counts of
+        what the switch-over moved and deleted are kept for the upgrade (a run that found files)."""
         result = timed([winetest.WINE, "C:\\bench\\setup-%s.exe" % kind, "/silent", "/folder=C:\\bench\\out",
                         "/log=C:\\bench\\full.log"], env=env, cwd=bench, server=server)
         with open(full_log, "rb") as handle:
-            if not handle.read().endswith(b"outcome: exit status 0 (installed completely)\r\n"):
+            text = handle.read()
+            if not text.endswith(b"outcome: exit status 0 (installed completely)\r\n"):
                 sys.exit("bench: the logged installation of the %s payload did not end complete" % kind)
+        counts = [line.split(b" ", 2)[2].decode() for line in text.split(b"\r\n")
+                  if b" switch-over moved: " in line or b" old installation deleted: " in line]
+        if any("deleted" in line and not line.endswith(": 0 files, 0 folders") for line in counts):
+            moves[kind] = counts
         os.remove(full_log)
         return result
 
@@ -235,6 +243,10 @@ try:
         print("%-7s | %6.2f %6.2f | %9.2f | %8.2f %8.2f | %10s %10s" % (
             kind, t_ours, t_nsis, t_ours / t_nsis, median(r[ours], 3), median(r[nsis], 3), memory[ours],
             memory[nsis]))
+    print("what the upgrade moved and deleted (its full log):")
+    for kind in ["small", "large"]:
+        for line in moves.get(kind, ["no count logged"]):
+            print("  %-7s %s" % (kind, line))
     print("full log (/log=): median wall time with it against without it")
     for kind in ["small", "large"]:
         for name, r in [("first", results[kind]), ("upgrade", upgrades[kind])]:
