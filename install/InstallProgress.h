@@ -3,8 +3,8 @@
 // The steps after the extraction: the settings file, the links, the file types.
 enum { kInstallationSteps = 3 };
 
-// How far an installation has come, for the wizard's progress bar. Both calls come from the thread that
-// installs; either pointer may be NULL, and the silent road passes no progress at all.
+// How far an installation has come, for the wizard's progress bar. The calls come from the threads that
+// install, one at a time; any pointer may be NULL, and the silent road passes no progress at all.
 struct InstallProgress {
     // Bytes of member data extracted so far, against all the payload holds.
     void (*extracted)(void* context, unsigned long long done, unsigned long long total);

@@ -10,6 +10,7 @@
 
 #include <windows.h>
 #include <direct.h>
+#include <process.h>
 #include <stdlib.h>
 #include <string.h>
 #include <wchar.h>
@@ -18,18 +19,32 @@ using namespace membernames;
 
 namespace {
 
-// Tells the wizard how far the walk has come: each MiB, not each block, so its window keeps up.
+// Tells the wizard how far the walks have come: each MiB, not each block, so its window keeps up. The two
+// walks take turns through a lock, so the wizard hears from one at a time.
 struct ProgressCount {
     enum { kStep = 1 << 20 };
     const InstallProgress* progress;
     unsigned long long done, total, reported;
+    CRITICAL_SECTION lock;
 
     void Add(unsigned long long bytes) {
+        if (progress == NULL || progress->extracted == NULL)
+            return;
+        EnterCriticalSection(&lock);
         done += bytes;
-        if (progress != NULL && progress->extracted != NULL && (done - reported >= kStep || done == total)) {
+        if (done - reported >= kStep || done == total) {
             reported = done;
             progress->extracted(progress->context, done, total);
         }
+        LeaveCriticalSection(&lock);
+    }
+
+    void Member(const char* name) {
+        if (progress == NULL || progress->member == NULL)
+            return;
+        EnterCriticalSection(&lock);
+        progress->member(progress->context, name);
+        LeaveCriticalSection(&lock);
     }
 };
 
@@ -95,24 +110,106 @@ int ExtractCurrentMember(unzFile archive, MemberWriters* writers, int keepPaths,
         LogStep(L"file kept: %hs (the installed icons library is newer or of another maker)", name);
         return 0;
     }
-    if (count->progress != NULL && count->progress->member != NULL)
-        count->progress->member(count->progress->context, name);
+    count->Member(name);
     return WriteCurrentMember(archive, info, name, writers, keepPaths, password, count);
 }
 
 } // namespace
 
+namespace {
+
+// Two walks share the members: each takes the next one not taken yet and writes it through writers of its
+// own, so one inflates while the other waits for its files, and a large member does not hold up the rest.
+struct SharedWalk {
+    unz64_file_pos* members;
+    size_t count;
+    volatile LONG next, failed;
+    int keepPaths, keepIcons;
+    const char* password;
+    ProgressCount* progress;
+};
+
+struct Walker {
+    SharedWalk* shared;
+    unzFile archive;
+    int result;
+};
+
+unsigned __stdcall Walk(void* argument) {
+    Walker* walker = (Walker*)argument;
+    SharedWalk* shared = walker->shared;
+    MemberWriters* writers = StartMemberWriters(1);
+    walker->result = writers != NULL ? 0 : -1;
+    while (walker->result == 0 && !shared->failed) {
+        size_t member = (size_t)InterlockedIncrement(&shared->next) - 1;
+        if (member >= shared->count)
+            break;
+        if (unzGoToFilePos64(walker->archive, &shared->members[member]) != UNZ_OK ||
+            ExtractCurrentMember(walker->archive, writers, shared->keepPaths, shared->password,
+                                 shared->keepIcons, shared->progress) != 0)
+            walker->result = -1;
+    }
+    if (writers != NULL && FinishMemberWriters(writers) != 0)
+        walker->result = -1;
+    if (walker->result != 0)
+        InterlockedExchange(&shared->failed, 1);
+    return 0;
+}
+
+// The members' places in the central directory, in archive order; NULL when they cannot be read.
+unz64_file_pos* ListMembers(unzFile archive, size_t* count) {
+    unz_global_info64 global;
+    if (unzGetGlobalInfo64(archive, &global) != UNZ_OK || global.number_entry > (1u << 24))
+        return NULL;
+    unz64_file_pos* members =
+        (unz64_file_pos*)malloc((size_t)(global.number_entry + 1) * sizeof(unz64_file_pos));
+    size_t listed = 0;
+    if (members != NULL && ForEachMember(archive, [&] {
+                               return unzGetFilePos64(archive, &members[listed++]) == UNZ_OK ? 0 : -1;
+                           }) != 0) {
+        free(members);
+        members = NULL;
+    }
+    *count = listed;
+    return members;
+}
+
+} // namespace
+
 int ExtractAllMembers(unzFile archive, int keepPaths, int, const char* password, int keepIcons,
-                      const InstallProgress* progress, unsigned long long total) {
-    MemberWriters* writers = StartMemberWriters(kWriterThreads);
-    if (writers == NULL)
-        return -1;
-    ProgressCount count = {progress, 0, total, 0};
-    int walked = ForEachMember(archive, [&] {
-        return ExtractCurrentMember(archive, writers, keepPaths, password, keepIcons, &count);
-    });
-    int written = FinishMemberWriters(writers);
-    return (walked == 0 && written == 0) ? 0 : -1;
+                      const InstallProgress* progress, unsigned long long total, unzFile second) {
+    ProgressCount count = {progress, 0, total, 0, {}};
+    InitializeCriticalSection(&count.lock);
+    int result = -1;
+    SharedWalk shared = {NULL, 0, 0, 0, keepPaths, keepIcons, password, &count};
+    HANDLE thread = NULL;
+    Walker walkers[2] = {{&shared, archive, -1}, {&shared, second, -1}};
+    if (second == NULL) {
+        MemberWriters* writers = StartMemberWriters(kWriterThreads);
+        int walked = writers != NULL
+                         ? ForEachMember(archive,
+                                         [&] {
+                                             return ExtractCurrentMember(archive, writers, keepPaths,
+                                                                         password, keepIcons, &count);
+                                         })
+                         : -1;
+        int written = writers != NULL ? FinishMemberWriters(writers) : -1;
+        result = (walked == 0 && written == 0) ? 0 : -1;
+    } else if ((shared.members = ListMembers(archive, &shared.count)) != NULL) {
+        thread =
+            (HANDLE)_beginthreadex(NULL, 65536, Walk, &walkers[1], STACK_SIZE_PARAM_IS_A_RESERVATION, NULL);
+        Walk(&walkers[0]);
+        // Where no second thread could be had, the first walk took every member.
+        if (thread != NULL) {
+            WaitForSingleObject(thread, INFINITE);
+            CloseHandle(thread);
+        }
+        // Either walk that stopped at an error said so.
+        result = shared.failed ? -1 : 0;
+        free(shared.members);
+    }
+    DeleteCriticalSection(&count.lock);
+    return result;
 }
 
 InstallResult ExtractArchive(const wchar_t* archivePath, const wchar_t* targetFolder, int keepIcons,
@@ -150,8 +247,12 @@ InstallResult ExtractArchiveThrough(zlib_filefunc64_def* functions, const void* 
         ReachStep(L"staging");
         LogStep(L"staging %llu bytes in %lu members in %ls%ls", total, (unsigned long)global.number_entry,
                 targetFolder, work.staged);
+        // A second reader of the same archive for the second walk; without it, one walk does it all.
+        unzFile second = unzOpen2_64(archiveName, functions);
         int staged = _wchdir(work.staged) == 0 &&
-                     ExtractAllMembers(archive, 1, 1, NULL, keepIcons, progress, total) == 0;
+                     ExtractAllMembers(archive, 1, 1, NULL, keepIcons, progress, total, second) == 0;
+        if (second != NULL)
+            unzClose(second);
         int back = _wchdir(targetFolder) == 0;
         if (back && staged)
             result = SwitchOver(&work, restartFile, restartChars);

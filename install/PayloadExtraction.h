@@ -52,14 +52,16 @@ int MeasurePayload(int resourceId, const wchar_t* resourceType, unsigned long lo
 // leaves to be written.
 int CheckMemberNames(unzFile archive, int keepIcons, unsigned long long* total);
 
-// Writes the members in archive order below the current directory (the work folder's staged folder when
-// an installation runs); the writing is done by writer threads
-// (install/MemberWriters.h) while the walk inflates the next members. overwrite is not consulted
-// (files are always overwritten); with keepIcons 1, members whose name contains "icons.dll" in
-// any case are skipped. progress (may be NULL) is told about every MiB read, against total. 0 when the walk
-// ran to the end, -1 when it stopped at an error.
+// Writes the members below the current directory (the work folder's staged folder when an installation
+// runs); the writing is done by writer threads (install/MemberWriters.h) while the walk inflates the next
+// members. With second, another reader of the same archive, two walks share the members, each writing
+// through writers of its own: each walk takes its members in archive order, the two together in any.
+// overwrite is not consulted (files are always overwritten); with keepIcons 1, members whose name contains
+// "icons.dll" in any case are skipped. progress (may be NULL) is told about every MiB read, against total.
+// 0 when every member was written, -1 when a walk stopped at an error (the other stops before its next
+// member).
 int ExtractAllMembers(unzFile archive, int keepPaths, int overwrite, const char* password, int keepIcons,
-                      const InstallProgress* progress, unsigned long long total);
+                      const InstallProgress* progress, unsigned long long total, unzFile second = NULL);
 
 // Creates a relative folder path with '/' or '\' separators. 1 when done, 0 when a parent was missing,
 // -104 when memory ran out.
