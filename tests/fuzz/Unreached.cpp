@@ -2,10 +2,8 @@
 // functions of files the native build leaves out. A call means a target went further than this build
 // was made for, so the run stops there.
 #include "install/ExistingInstallation.h"
-#include "install/MemberWriters.h"
 #include "install/SafePath.h"
 #include "install/StepLog.h"
-#include "install/SwitchOver.h"
 
 #include <windows.h>
 #include <stdio.h>
@@ -56,58 +54,6 @@ int ReadFileVersionInfo(const wchar_t*, wchar_t*, wchar_t*, size_t) {
 
 unsigned long long GetFileSizeBytes(const wchar_t*) {
     Unreached("GetFileSizeBytes");
-}
-
-MemberWriters* StartMemberWriters(int) {
-    Unreached("StartMemberWriters");
-}
-
-int QueueMemberFolder(MemberWriters*, const wchar_t*) {
-    Unreached("QueueMemberFolder");
-}
-
-int QueueMemberFile(MemberWriters*, const wchar_t*, const wchar_t*, unsigned long) {
-    Unreached("QueueMemberFile");
-}
-
-WriterBlock* TakeBlock(MemberWriters*) {
-    Unreached("TakeBlock");
-}
-
-void QueueBlock(MemberWriters*, WriterBlock*, unsigned long) {
-    Unreached("QueueBlock");
-}
-
-void ReturnBlock(MemberWriters*, WriterBlock*) {
-    Unreached("ReturnBlock");
-}
-
-void EndMemberFile(MemberWriters*) {
-    Unreached("EndMemberFile");
-}
-
-int FinishMemberWriters(MemberWriters*) {
-    Unreached("FinishMemberWriters");
-}
-
-int FitsOnVolume(const wchar_t*, unsigned long long, unsigned long long) {
-    Unreached("FitsOnVolume");
-}
-
-int CreateWorkFolder(WorkFolder*) {
-    Unreached("CreateWorkFolder");
-}
-
-InstallResult SwitchOver(WorkFolder*, wchar_t*, size_t) {
-    Unreached("SwitchOver");
-}
-
-int RemoveWorkFolder(WorkFolder*) {
-    Unreached("RemoveWorkFolder");
-}
-
-void ReachStep(const wchar_t*) {
-    Unreached("ReachStep");
 }
 
 int CreateFoldersWithoutLink(const wchar_t*) {
