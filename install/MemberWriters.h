@@ -1,13 +1,14 @@
 #pragma once
 #include <stddef.h>
 
-// Writes the extracted members below the current directory on two writer threads while the caller
-// inflates the next ones: creating a file waits for the Wine server (or the file system), and inflating
+// Writes the extracted members below the current directory on writer threads while the caller inflates
+// the next ones: creating a file waits for the Wine server (or the file system), and inflating
 // needs only the processor, so the two overlap.
 //
-// The caller queues members in archive order and queues a member only after the one before it was read
-// and checked whole, so no file is touched behind a damaged member, as in a walk without threads. The
-// writers take the queued members in that order; each member is written whole by one writer.
+// The caller queues its members in archive order and queues a member only after the one before it was
+// read and checked whole, so no file of its is touched behind a damaged member, as in a walk without
+// threads. The writers take the queued members in that order; each member is written whole by one
+// writer. (Where two walks share an archive's members, each has writers of its own.)
 // Memory stays bounded: at most kWriterBlocks blocks of data and kWriterJobs members are queued, the
 // caller waits for free ones. Where no thread can be started, every call does its writing at once.
 
@@ -22,8 +23,8 @@ struct WriterBlock {
     char data[kWriterBlockBytes];
 };
 
-// Starts up to threads writer threads (kWriterThreads for the extraction; 0 writes everything on the
-// caller's thread). NULL when not even the memory for the queue can be had.
+// Starts up to threads writer threads (kWriterThreads for a walk alone, one for each of two walks; 0
+// writes everything on the caller's thread). NULL when not even the memory for the queue can be had.
 MemberWriters* StartMemberWriters(int threads);
 
 // Queue a folder to create, or a new file to create with the member's date (DOS date in the high word,
