@@ -132,26 +132,27 @@ struct SharedWalk {
 struct Walker {
     SharedWalk* shared;
     unzFile archive;
-    int result;
+    int writerThreads;
 };
 
+// Stops at its first error, or before its next member once the other walk stopped at one; either way the
+// shared flag tells.
 unsigned __stdcall Walk(void* argument) {
     Walker* walker = (Walker*)argument;
     SharedWalk* shared = walker->shared;
-    MemberWriters* writers = StartMemberWriters(1);
-    walker->result = writers != NULL ? 0 : -1;
-    while (walker->result == 0 && !shared->failed) {
+    MemberWriters* writers = StartMemberWriters(walker->writerThreads);
+    int ok = writers != NULL;
+    while (ok && !shared->failed) {
         size_t member = (size_t)InterlockedIncrement(&shared->next) - 1;
         if (member >= shared->count)
             break;
-        if (unzGoToFilePos64(walker->archive, &shared->members[member]) != UNZ_OK ||
-            ExtractCurrentMember(walker->archive, writers, shared->keepPaths, shared->password,
-                                 shared->keepIcons, shared->progress) != 0)
-            walker->result = -1;
+        ok = unzGoToFilePos64(walker->archive, &shared->members[member]) == UNZ_OK &&
+             ExtractCurrentMember(walker->archive, writers, shared->keepPaths, shared->password,
+                                  shared->keepIcons, shared->progress) == 0;
     }
     if (writers != NULL && FinishMemberWriters(writers) != 0)
-        walker->result = -1;
-    if (walker->result != 0)
+        ok = 0;
+    if (!ok)
         InterlockedExchange(&shared->failed, 1);
     return 0;
 }
@@ -180,34 +181,23 @@ int ExtractAllMembers(unzFile archive, int keepPaths, int, const char* password,
                       const InstallProgress* progress, unsigned long long total, unzFile second) {
     ProgressCount count = {progress, 0, total, 0, {}};
     InitializeCriticalSection(&count.lock);
-    int result = -1;
     SharedWalk shared = {NULL, 0, 0, 0, keepPaths, keepIcons, password, &count};
+    // A walk alone has two writers; two walks have one each.
+    Walker walkers[2] = {{&shared, archive, second != NULL ? 1 : (int)kWriterThreads}, {&shared, second, 1}};
+    shared.members = ListMembers(archive, &shared.count);
     HANDLE thread = NULL;
-    Walker walkers[2] = {{&shared, archive, -1}, {&shared, second, -1}};
-    if (second == NULL) {
-        MemberWriters* writers = StartMemberWriters(kWriterThreads);
-        int walked = writers != NULL
-                         ? ForEachMember(archive,
-                                         [&] {
-                                             return ExtractCurrentMember(archive, writers, keepPaths,
-                                                                         password, keepIcons, &count);
-                                         })
-                         : -1;
-        int written = writers != NULL ? FinishMemberWriters(writers) : -1;
-        result = (walked == 0 && written == 0) ? 0 : -1;
-    } else if ((shared.members = ListMembers(archive, &shared.count)) != NULL) {
+    if (shared.members != NULL && second != NULL)
         thread =
             (HANDLE)_beginthreadex(NULL, 65536, Walk, &walkers[1], STACK_SIZE_PARAM_IS_A_RESERVATION, NULL);
+    // Where no second thread could be had, the first walk takes every member.
+    if (shared.members != NULL)
         Walk(&walkers[0]);
-        // Where no second thread could be had, the first walk took every member.
-        if (thread != NULL) {
-            WaitForSingleObject(thread, INFINITE);
-            CloseHandle(thread);
-        }
-        // Either walk that stopped at an error said so.
-        result = shared.failed ? -1 : 0;
-        free(shared.members);
+    if (thread != NULL) {
+        WaitForSingleObject(thread, INFINITE);
+        CloseHandle(thread);
     }
+    int result = shared.members != NULL && !shared.failed ? 0 : -1;
+    free(shared.members);
     DeleteCriticalSection(&count.lock);
     return result;
 }

@@ -146,6 +146,19 @@ int SetInformation(HANDLE handle, void* info, ULONG size, int infoClass) {
     return set != NULL && set(handle, &status, info, size, infoClass) >= 0;
 }
 
+// Sets the attributes of the open file (opened with FILE_WRITE_ATTRIBUTES) through its handle; its times
+// stay.
+int SetAttributes(HANDLE handle, DWORD attributes) {
+    struct {
+        LARGE_INTEGER times[4]; // creation, access, write, change: 0 keeps each
+        DWORD FileAttributes;
+    } basic;
+    memset(&basic, 0, sizeof basic);
+    basic.FileAttributes = attributes;
+    const int kBasicInformation = 4;
+    return SetInformation(handle, &basic, sizeof basic, kBasicInformation);
+}
+
 } // namespace
 
 int HandleIsAt(HANDLE handle, const wchar_t* path) {
@@ -248,11 +261,17 @@ int DeleteWithoutLink(const wchar_t* path) {
     HANDLE file = OpenWithoutLink(path, DELETE, kShareNoDelete, OPEN_EXISTING, 0);
     if (file == INVALID_HANDLE_VALUE)
         return GetLastError() == ERROR_FILE_NOT_FOUND || GetLastError() == ERROR_PATH_NOT_FOUND;
-    FILE_DISPOSITION_INFORMATION disposition = {TRUE};
-    const int kDispositionInformation = 13;
-    int marked = SetInformation(file, &disposition, sizeof disposition, kDispositionInformation);
+    int marked = DeleteThroughHandle(file);
     CloseHandle(file);
     return marked && GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES;
+}
+
+int DeleteThroughHandle(HANDLE file) {
+    FILE_DISPOSITION_INFORMATION disposition = {TRUE};
+    const int kDispositionInformation = 13;
+    return SetInformation(file, &disposition, sizeof disposition, kDispositionInformation) ||
+           (SetAttributes(file, FILE_ATTRIBUTE_NORMAL) &&
+            SetInformation(file, &disposition, sizeof disposition, kDispositionInformation));
 }
 
 int RenameOpenFile(HANDLE file, const wchar_t* path, int replace) {
@@ -295,14 +314,7 @@ int MoveWithoutLink(const wchar_t* from, const wchar_t* to, DWORD attributes) {
         // Only what an installed file may carry; a journal is no place to make anything a system file.
         const DWORD kKept = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE |
                             FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
-        struct {
-            LARGE_INTEGER times[4]; // creation, access, write, change: 0 keeps each
-            DWORD FileAttributes;
-        } basic;
-        memset(&basic, 0, sizeof basic);
-        basic.FileAttributes = (attributes & kKept) ? (attributes & kKept) : FILE_ATTRIBUTE_NORMAL;
-        const int kBasicInformation = 4;
-        SetInformation(moved, &basic, sizeof basic, kBasicInformation);
+        SetAttributes(moved, (attributes & kKept) ? (attributes & kKept) : FILE_ATTRIBUTE_NORMAL);
     }
     DWORD error = GetLastError();
     if (folder != INVALID_HANDLE_VALUE)

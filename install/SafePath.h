@@ -32,6 +32,11 @@ int CreateFoldersWithoutLink(const wchar_t* path);
 // Deletes the file path through a checked handle; 1 when it is gone (also when it was not there).
 int DeleteWithoutLink(const wchar_t* path);
 
+// Marks the open file (opened with DELETE access) to go when its last handle closes; where that is refused,
+// a read-only file loses the attribute through the handle (opened with FILE_WRITE_ATTRIBUTES as well) and
+// is marked again. 1 when marked.
+int DeleteThroughHandle(HANDLE file);
+
 // Renames the open file (opened with DELETE access) to path, replacing a file there unless replace is 0;
 // the handle, not a
 // name, says what moves, so a link put in its place meanwhile is not followed. 1 when done.

@@ -39,11 +39,8 @@ int QueueLeftovers(const wchar_t* folder, const wchar_t* installed, wchar_t* res
                 // stays, never queued for a deletion that might follow it.
                 MoveFileExW(path, NULL, MOVEFILE_DELAY_UNTIL_REBOOT);
                 LogStep(L"old file left for the restart (in use): %ls", name);
-                if (count++ == 0 && restartFile != NULL && restartFile[0] == L'\0') {
-                    DWORD length = GetFullPathNameW(name, (DWORD)restartChars, restartFile, NULL);
-                    if (length == 0 || length >= restartChars)
-                        CopyText(restartFile, restartChars, name);
-                }
+                if (count++ == 0 && restartFile != NULL && restartFile[0] == L'\0')
+                    NameForRestart(name, restartFile, restartChars);
             }
         }
         if (!FindNextFileW(search, &found)) {

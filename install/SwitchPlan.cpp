@@ -248,33 +248,18 @@ size_t ListSteps(const Plan& plan, size_t* steps) {
 
 int MakeAsideFolders(Plan* plan, const size_t* steps, size_t stepCount) {
     wchar_t made[kWideMemberChars] = L""; // the folder whose aside folders were made last
+    // Each folder on the way that the plan does not hold yet; what moves into place needs none.
+    auto make = [plan](const wchar_t* aside) {
+        for (size_t i = plan->asideCount; i-- > 0;) {
+            if (_wcsicmp(plan->asideFolders[i].path, aside) == 0)
+                return 1;
+        }
+        return HoldNewAsideFolder(plan, aside);
+    };
     for (size_t s = 0; s < stepCount; ++s) {
         const PlanEntry& e = plan->entries[steps[s]];
-        if (e.kind == L'A')
-            continue; // moved into place, nothing goes aside
-        wchar_t folder[kWideMemberChars];
-        CopyText(folder, kWideMemberChars, e.path);
-        wchar_t* last = wcsrchr(folder, L'\\');
-        if (last == NULL)
-            continue; // in the target folder: the aside folder itself, made first
-        last[1] = L'\0';
-        if (wcscmp(folder, made) == 0)
-            continue;
-        // Each folder on the way that the plan does not hold yet, the outer ones first.
-        for (wchar_t* separator = wcschr(folder, L'\\'); separator != NULL;
-             separator = wcschr(separator + 1, L'\\')) {
-            *separator = L'\0';
-            wchar_t aside[kEntryChars];
-            int held = 0;
-            if (!Join(aside, kEntryChars, plan->work->aside, L"\\", folder))
-                return 0;
-            for (size_t i = plan->asideCount; !held && i-- > 0;)
-                held = _wcsicmp(plan->asideFolders[i].path, aside) == 0;
-            *separator = L'\\';
-            if (!held && !HoldNewAsideFolder(plan, aside))
-                return 0;
-        }
-        CopyText(made, kWideMemberChars, folder);
+        if (e.kind != L'A' && !ForEachAsideFolder(*plan->work, e.path, made, make))
+            return 0;
     }
     return 1;
 }

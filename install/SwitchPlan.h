@@ -6,6 +6,7 @@
 #include "install/SwitchOver.h"
 
 #include <windows.h>
+#include <wchar.h>
 
 namespace switchplan {
 
@@ -79,6 +80,41 @@ int PlanFolder(Plan* plan, const wchar_t* folder, int* whole = NULL);
 // The steps carried out on their own, in plan order, into steps (plan.count places): every entry that
 // lies in no folder switched whole ('F'), and those folders. Returns their count.
 size_t ListSteps(const Plan& plan, size_t* steps);
+
+// The full name of an installed entry (path relative to the target folder) into restartFile, for the run's
+// message that Windows must start again; the relative one where the full one does not fit.
+inline void NameForRestart(const wchar_t* path, wchar_t* restartFile, size_t restartChars) {
+    DWORD length = GetFullPathNameW(path, (DWORD)restartChars, restartFile, NULL);
+    if (length == 0 || length >= restartChars)
+        CopyText(restartFile, restartChars, path);
+}
+
+// Calls make(aside) for every folder below the aside folder on the way to the folder of the entry path,
+// the outer ones first, and keeps that folder in made (kWideMemberChars): nothing when it is the one made
+// names already, or when path lies in the target folder itself (the aside folder is made first). 0 when
+// a name does not fit or make returns 0.
+template <class Make>
+int ForEachAsideFolder(const WorkFolder& work, const wchar_t* path, wchar_t* made, Make make) {
+    wchar_t folder[kWideMemberChars];
+    CopyText(folder, kWideMemberChars, path);
+    wchar_t* last = wcsrchr(folder, L'\\');
+    if (last == NULL)
+        return 1;
+    last[1] = L'\0';
+    if (wcscmp(folder, made) == 0)
+        return 1;
+    for (wchar_t* separator = wcschr(folder, L'\\'); separator != NULL;
+         separator = wcschr(separator + 1, L'\\')) {
+        *separator = L'\0';
+        wchar_t aside[kEntryChars];
+        int named = Join(aside, kEntryChars, work.aside, L"\\", folder);
+        *separator = L'\\';
+        if (!named || !make(aside))
+            return 0;
+    }
+    CopyText(made, kWideMemberChars, folder);
+    return 1;
+}
 
 // Makes a folder below the work folder (none is there before the plan: the aside folder and those in it)
 // and holds it with the plan.

@@ -148,24 +148,9 @@ int DeleteBelow(const wchar_t* path, const wchar_t* base) {
     if (file == INVALID_HANDLE_VALUE)
         return -1;
     int below = HandleIsBelow(file, base, path);
-    BOOLEAN disposition = TRUE;
-    typedef BOOL(WINAPI * SetInformation)(HANDLE, int, void*, DWORD);
-    SetInformation set = (SetInformation)(void*)GetProcAddress(GetModuleHandleW(L"kernel32.dll"),
-                                                               "SetFileInformationByHandle");
-    const int kBasicInfo = 0, kDispositionInfo = 4;
-    int deleted = below == 1 && set != NULL && set(file, kDispositionInfo, &disposition, sizeof disposition);
-    if (below == 1 && set != NULL && !deleted && GetLastError() == ERROR_ACCESS_DENIED) {
-        struct {
-            LARGE_INTEGER times[4]; // creation, access, write, change: 0 keeps each
-            DWORD FileAttributes;
-        } basic;
-        memset(&basic, 0, sizeof basic);
-        basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
-        deleted = set(file, kBasicInfo, &basic, sizeof basic) &&
-                  set(file, kDispositionInfo, &disposition, sizeof disposition);
-    }
+    int deleted = below == 1 && DeleteThroughHandle(file);
     CloseHandle(file);
-    return below == 1 && set != NULL ? deleted : (below == 0 ? 0 : -1);
+    return below == 1 ? deleted : below;
 }
 
 } // namespace

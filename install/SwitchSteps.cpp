@@ -26,18 +26,23 @@ int IsInstalledFile(HANDLE file, const PlanEntry& e, const wchar_t* base) {
     return base[0] == L'\0' || HandleIsBelow(file, base, e.path) == 1;
 }
 
+// Opens path with the right to move it, the entry itself rather than where a link leads; folder allows a
+// folder too.
+HANDLE OpenToMove(const wchar_t* path, int folder) {
+    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    const DWORD flags = FILE_FLAG_OPEN_REPARSE_POINT | (folder ? FILE_FLAG_BACKUP_SEMANTICS : 0);
+    return CreateFileW(path, DELETE | FILE_READ_ATTRIBUTES, share, NULL, OPEN_EXISTING, flags, NULL);
+}
+
 // Moves an installed file aside through one handle, which proves it is the file the plan names and stays
 // open until the old file is deleted through it; a read-only one loses the attribute. A file another
 // program holds open fails with ERROR_SHARING_VIOLATION.
 int MoveAside(PlanEntry& e, const wchar_t* aside, const wchar_t* base) {
-    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-    HANDLE file = CreateFileW(e.path, DELETE | FILE_READ_ATTRIBUTES, share, NULL, OPEN_EXISTING,
-                              FILE_FLAG_OPEN_REPARSE_POINT, NULL);
+    HANDLE file = OpenToMove(e.path, 0);
     if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED &&
         (e.attributes & FILE_ATTRIBUTE_READONLY) &&
         SetFileAttributesW(e.path, e.attributes & ~FILE_ATTRIBUTE_READONLY))
-        file = CreateFileW(e.path, DELETE | FILE_READ_ATTRIBUTES, share, NULL, OPEN_EXISTING,
-                           FILE_FLAG_OPEN_REPARSE_POINT, NULL);
+        file = OpenToMove(e.path, 0);
     if (file == INVALID_HANDLE_VALUE)
         return 0;
     if (!IsInstalledFile(file, e, base) || !RenameOpenFile(file, aside)) {
@@ -53,9 +58,7 @@ int MoveAside(PlanEntry& e, const wchar_t* aside, const wchar_t* base) {
 // the one the writers made where they made it: an entry swapped for a link meanwhile is not moved, and
 // nothing at the installed name is replaced.
 int MoveIntoPlace(const PlanEntry& e, const EntryPaths& paths, const wchar_t* base) {
-    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-    HANDLE staged = CreateFileW(paths.staged, DELETE | FILE_READ_ATTRIBUTES, share, NULL, OPEN_EXISTING,
-                                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, NULL);
+    HANDLE staged = OpenToMove(paths.staged, 1);
     if (staged == INVALID_HANDLE_VALUE)
         return 0;
     // Where the system cannot tell the name (Wine past MAX_PATH), the plan's attributes have spoken.
@@ -72,9 +75,7 @@ int MoveIntoPlace(const PlanEntry& e, const EntryPaths& paths, const wchar_t* ba
 // Moves an installed folder aside whole through a handle that proves it is the folder the plan names; the
 // system refuses where a program has a file in it open, or holds the folder itself.
 int MoveFolderAside(const PlanEntry& e, const EntryPaths& paths, const wchar_t* base) {
-    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-    HANDLE folder = CreateFileW(e.path, DELETE | FILE_READ_ATTRIBUTES, share, NULL, OPEN_EXISTING,
-                                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, NULL);
+    HANDLE folder = OpenToMove(e.path, 1);
     if (folder == INVALID_HANDLE_VALUE)
         return 0;
     BY_HANDLE_FILE_INFORMATION info;
@@ -97,11 +98,8 @@ int QueueReplacement(const PlanEntry& e, const EntryPaths& paths, wchar_t* resta
         return 0;
     if (!MoveFileExW(paths.beside, e.path, MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_REPLACE_EXISTING))
         return 0;
-    if (first && restartFile != NULL) {
-        DWORD length = GetFullPathNameW(e.path, (DWORD)restartChars, restartFile, NULL);
-        if (length == 0 || length >= restartChars)
-            CopyText(restartFile, restartChars, e.path);
-    }
+    if (first && restartFile != NULL)
+        NameForRestart(e.path, restartFile, restartChars);
     LogStep(L"file left for the restart (held open): %ls", e.path);
     return 1;
 }
@@ -152,27 +150,9 @@ struct AsideFolders {
     wchar_t made[kWideMemberChars];
 
     int Make(const WorkFolder& work, const wchar_t* path) {
-        wchar_t folder[kWideMemberChars];
-        CopyText(folder, kWideMemberChars, path);
-        wchar_t* last = wcsrchr(folder, L'\\');
-        if (last == NULL)
-            return 1;
-        last[1] = L'\0';
-        if (wcscmp(folder, made) == 0)
-            return 1;
-        for (wchar_t* separator = wcschr(folder, L'\\'); separator != NULL;
-             separator = wcschr(separator + 1, L'\\')) {
-            *separator = L'\0';
-            wchar_t aside[kEntryChars];
-            int ok = Join(aside, kEntryChars, work.aside, L"\\", folder);
-            *separator = L'\\';
-            if (!ok)
-                return 0;
-            if (!CreateDirectoryW(aside, NULL)) {
-                if (GetLastError() != ERROR_ALREADY_EXISTS)
-                    return 0;
-                continue; // an outer one made by the plan, or one made here before
-            }
+        return ForEachAsideFolder(work, path, made, [this](const wchar_t* aside) -> int {
+            if (!CreateDirectoryW(aside, NULL))
+                return GetLastError() == ERROR_ALREADY_EXISTS; // an outer one made by the plan, or here
             HANDLE* grown = (HANDLE*)realloc(held, (count + 1) * sizeof(HANDLE));
             if (grown == NULL)
                 return 0;
@@ -181,9 +161,8 @@ struct AsideFolders {
             if (held[count] == INVALID_HANDLE_VALUE)
                 return 0;
             ++count;
-        }
-        CopyText(made, kWideMemberChars, folder);
-        return 1;
+            return 1;
+        });
     }
 
     void Release() {
@@ -245,12 +224,6 @@ unsigned __stdcall CarryOutShare(void* argument) {
 // Closes the handles of the files moved aside; after a completed switch-over the files go with them, and
 // the folders moved aside whole with everything in them.
 unsigned __stdcall ReleaseShare(void* argument) {
-    typedef BOOL(WINAPI * SetInformation)(HANDLE, int, void*, DWORD);
-    // Windows Vista and later; before, the work folder's removal deletes them by name.
-    SetInformation set = (SetInformation)(void*)GetProcAddress(GetModuleHandleW(L"kernel32.dll"),
-                                                               "SetFileInformationByHandle");
-    const int kFileDispositionInfo = 4;
-    BOOLEAN disposition = TRUE;
     SwitchShare* share = (SwitchShare*)argument;
     SwitchWork* work = share->work;
     Plan* plan = work->plan;
@@ -258,8 +231,7 @@ unsigned __stdcall ReleaseShare(void* argument) {
         HANDLE& file = plan->entries[i].aside;
         if (file == INVALID_HANDLE_VALUE)
             continue;
-        if (work->deleteAside && set != NULL &&
-            set(file, kFileDispositionInfo, &disposition, sizeof disposition))
+        if (work->deleteAside && DeleteThroughHandle(file))
             InterlockedIncrement(&work->filesDeleted);
         CloseHandle(file);
         file = INVALID_HANDLE_VALUE;
