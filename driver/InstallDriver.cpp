@@ -9,6 +9,7 @@
 #include "install/SettingsFile.h"
 #include "install/StepLog.h"
 #include "install/SwitchOver.h"
+#include "install/WorkFolderRemoval.h"
 #include "res/resource.h"
 #include "shell/IntegrationSequence.h"
 
@@ -163,9 +164,11 @@ InstallResult RunInstallation(InstallOptions& options, SkippedFiles* skipped) {
         return kInstallFailed;
     }
     // What a killed run left is undone first, so the icons library below is the installed one. A work
-    // folder this setup did not record is not carried out; the run says so and goes on.
+    // folder this setup did not record is not carried out; the run says so and goes on. The old files an
+    // earlier upgrade left are deleted meanwhile, and this run ends only when they are gone.
     int refused = 0;
-    int repaired = RepairInterruptedInstallation(folder, &refused);
+    WorkFolderRemoval earlier;
+    int repaired = RepairInterruptedInstallation(folder, &refused, &earlier);
     if (refused)
         ReportWorkRefused(options, folder);
 

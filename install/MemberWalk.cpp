@@ -7,6 +7,7 @@
 #include "install/PathHelpers.h"
 #include "install/StepLog.h"
 #include "install/SwitchOver.h"
+#include "install/WorkFolderRemoval.h"
 
 #include <windows.h>
 #include <direct.h>
@@ -223,8 +224,14 @@ InstallResult ExtractArchiveThrough(zlib_filefunc64_def* functions, const void* 
     // anything is written.
     unsigned long long total = 0;
     unz_global_info64 global;
-    if (CheckMemberNames(archive, keepIcons, &total) != 0 || unzGetGlobalInfo64(archive, &global) != UNZ_OK ||
-        !FitsOnVolume(targetFolder, total, global.number_entry)) {
+    // The room an earlier run's old files take is free once their removal, under way, is done.
+    int fits =
+        CheckMemberNames(archive, keepIcons, &total) == 0 && unzGetGlobalInfo64(archive, &global) == UNZ_OK;
+    if (fits && !FitsOnVolume(targetFolder, total, global.number_entry)) {
+        WorkFolderRemoval::WaitForRunning();
+        fits = FitsOnVolume(targetFolder, total, global.number_entry);
+    }
+    if (!fits) {
         unzClose(archive);
         return kInstallFailed;
     }

@@ -14,10 +14,20 @@ using namespace switchplan;
 
 namespace {
 
+// 1 when the installed folder name (no backslash at the end) was moved aside whole.
+int MovedWhole(const Plan& plan, const wchar_t* name) {
+    for (size_t i = 0; i < plan.count; ++i)
+        if (plan.entries[i].kind == L'F' && plan.entries[i].movedWhole &&
+            _wcsicmp(plan.entries[i].path, name) == 0)
+            return 1;
+    return 0;
+}
+
 // What could not be deleted after the switch-over (a program of the old installation still running) is
 // queued for deletion when Windows starts again; the run then needs the restart, and a later run removes
-// the work folder. The number of such files; restartFile gets the first one's installed name.
-int QueueLeftovers(const wchar_t* folder, const wchar_t* installed, wchar_t* restartFile,
+// the work folder. A folder moved aside whole had no file open, and stays for that later run as it is.
+// The number of such files; restartFile gets the first one's installed name.
+int QueueLeftovers(const Plan& plan, const wchar_t* folder, const wchar_t* installed, wchar_t* restartFile,
                    size_t restartChars) {
     wchar_t pattern[kEntryChars];
     WIN32_FIND_DATAW found;
@@ -31,8 +41,8 @@ int QueueLeftovers(const wchar_t* folder, const wchar_t* installed, wchar_t* res
             Join(name, kWideMemberChars, installed, found.cFileName)) {
             if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
                 wchar_t inner[kWideMemberChars];
-                count += Join(inner, kWideMemberChars, name, L"\\")
-                             ? QueueLeftovers(path, inner, restartFile, restartChars)
+                count += !MovedWhole(plan, name) && Join(inner, kWideMemberChars, name, L"\\")
+                             ? QueueLeftovers(plan, path, inner, restartFile, restartChars)
                              : 0;
             } else if (IsReachedWithoutLink(path)) {
                 // Where the system refuses to queue it, a later run removes it all the same; a link
@@ -49,6 +59,16 @@ int QueueLeftovers(const wchar_t* folder, const wchar_t* installed, wchar_t* res
         }
     }
     return count;
+}
+
+// Lets go of the work folder, and removes its staged folder, empty now, but keeps the folders moved aside
+// whole and the mark of the switch-over done, which tells the next run that all of it may go.
+void KeepOldFolders(WorkFolder* folders, long files, long count) {
+    LetGoOfWorkFolder(folders);
+    RemoveTree(folders->staged);
+    LogStep(L"old installation kept for the next run to delete: %ld files in %ld folders moved aside whole, "
+            L"in %ls",
+            files, count, folders->name);
 }
 
 } // namespace
@@ -122,7 +142,7 @@ InstallResult SwitchOver(WorkFolder* folders, wchar_t* restartFile, size_t resta
         base[length - 1] = L'\0';
 
     Plan plan = {folders, NULL, 0, 0, NULL, 0, 0};
-    SwitchWork work = {&plan, NULL, 0, base, restartFile, restartChars, 0, 0, 0, 0, 0, 0, 0, 0};
+    SwitchWork work = {&plan, NULL, 0, base, restartFile, restartChars, 0, 0, 0, 0, 0, 0, 0, 0, 0};
     // The journal is recorded before anything moves: a later run carries out no other.
     int planned = HoldNewAsideFolder(&plan, folders->aside) && PlanFolder(&plan, L"");
     size_t* steps = planned ? (size_t*)malloc((plan.count + 1) * sizeof(size_t)) : NULL;
@@ -152,9 +172,11 @@ InstallResult SwitchOver(WorkFolder* folders, wchar_t* restartFile, size_t resta
     work.deleteAside = done;
     ReleaseAside(&work);
     if (done)
-        LogStep(L"old installation deleted: %ld files, %ld folders", work.filesDeleted, work.foldersDeleted);
+        LogStep(L"old files deleted (moved aside one by one): %ld", work.filesDeleted);
     // Where giving back fails, the work folder and its journal stay for the next run to finish the job.
     int givenBack = !done && (!planned || RollBack(plan));
+    int left =
+        done && work.filesLeft > 0 ? QueueLeftovers(plan, folders->aside, L"", restartFile, restartChars) : 0;
     FreePlan(&plan);
     free(steps);
     if (givenBack && RemoveWorkFolder(folders))
@@ -162,10 +184,13 @@ InstallResult SwitchOver(WorkFolder* folders, wchar_t* restartFile, size_t resta
     LogStep(done ? L"switch-over done" : L"switch-over failed");
     if (!done)
         return kInstallFailed;
-    // What is left behind now is the previous version; the next run removes it should this fail.
-    if (RemoveWorkFolder(folders))
+    // What is left behind now is the previous version; the next run removes it should this fail. Where the
+    // folders moved aside whole hold old files, they stay, hidden and recorded: deleting them here would
+    // cost this run a question to the system per file, while the next run deletes them as it stages, and
+    // the uninstaller with everything else.
+    if (work.filesKept > 0)
+        KeepOldFolders(folders, work.filesKept, work.foldersWhole);
+    else if (RemoveWorkFolder(folders))
         ForgetJournal(target);
-    else if (QueueLeftovers(folders->aside, L"", restartFile, restartChars) > 0)
-        return kInstallRestartNeeded;
-    return work.queued > 0 ? kInstallRestartNeeded : kInstallComplete;
+    return left > 0 || work.queued > 0 ? kInstallRestartNeeded : kInstallComplete;
 }

@@ -6,8 +6,10 @@
 // An installation is all or nothing. The members are written into a hidden work folder inside the target
 // folder (the same volume, so files move by renaming); only when every one is written and checked does a
 // short switch-over move each installed file aside and the new one into place, and at the end the old
-// ones are removed. Before the switch-over begins, its plan is written to a journal in the work folder, so
-// a run that was killed is undone by the next one; once the switch-over is done the journal is marked so.
+// ones are removed: those moved aside one by one at once, the folders moved aside whole by the next run
+// (install/WorkFolderRemoval.h). Before the switch-over begins, its plan is written to a journal in the work
+// folder, so a run that was killed is undone by the next one; once the switch-over is done the journal is
+// marked so.
 //
 // Paths below are relative to the current directory, which is the target folder, unless said otherwise.
 
@@ -49,7 +51,8 @@ int FitsOnVolume(const wchar_t* folder, unsigned long long bytes, unsigned long 
 // made (RepairInterruptedInstallation removes what a killed run left).
 int CreateWorkFolder(WorkFolder* work);
 
-// Moves every staged member into place, the installed files aside, and removes the work folder.
+// Moves every staged member into place, the installed files aside, and removes the work folder; where
+// folders moved aside whole hold old files, it keeps them there, its journal marked done and recorded.
 // An installed file that another program holds open (a sharing violation when it is moved aside) stays:
 // the new one is put beside it (kBesideSuffix) and queued to replace it at the next start of Windows;
 // a read-only one loses the attribute and is replaced. kInstallComplete; kInstallRestartNeeded when
@@ -63,11 +66,15 @@ InstallResult SwitchOver(WorkFolder* work, wchar_t* restartFile, size_t restartC
 // and with it the folders that hold it). 1 when it is gone.
 int RemoveWorkFolder(WorkFolder* work);
 
-// Undoes or finishes what a killed run left in targetFolder (absolute); the current directory stays. Only
-// a journal whose record names it (install/JournalRecord.h) is carried out, and only where every path it
-// names is reached without a link inside targetFolder; any other work folder is removed without following
-// a link, and refused (when not NULL) is set. 0 when a recorded journal could not be carried out whole.
-int RepairInterruptedInstallation(const wchar_t* targetFolder, int* refused = NULL);
+// Undoes or finishes what a killed run left in targetFolder (absolute, ending in a backslash); the current
+// directory stays. Only a journal whose record names it (install/JournalRecord.h) is carried out, and only
+// where every path it names is reached without a link inside targetFolder; any other work folder is
+// removed without following a link, and refused (when not NULL) is set. A work folder with nothing to
+// carry out (a completed upgrade's old files) is handed to later, when given, which removes it while the
+// run goes on. 0 when a recorded journal could not be carried out whole.
+class WorkFolderRemoval;
+int RepairInterruptedInstallation(const wchar_t* targetFolder, int* refused = NULL,
+                                  WorkFolderRemoval* later = NULL);
 
 // The outermost folder of folder (absolute) that does not exist yet, into first (capacity chars); empty
 // when folder exists. After a failed first installation RemoveCreatedFolders removes those of them that

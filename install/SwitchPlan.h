@@ -143,11 +143,15 @@ int RollBack(const Plan& plan);
 // proved it is no link; a link met is left where it is, and with it the folders that hold it. base (when
 // not NULL) is the object name of the current folder (ObjectNameOf), against which a file's handle is
 // checked at the cost of one question; without it, or where the system cannot tell, the link-safe
-// helper checks every folder on the way.
+// helper checks every folder on the way. Where folder is not relative to the current folder, base names
+// the folder its first skip characters (and a backslash) name.
 struct TreeTally {
     LONG files, folders; // deleted
 };
-int RemoveTree(const wchar_t* folder, const wchar_t* base = NULL, TreeTally* tally = NULL);
+int RemoveTree(const wchar_t* folder, const wchar_t* base = NULL, TreeTally* tally = NULL, size_t skip = 0);
+
+// Closes the work folder's handles on itself and its staged folder.
+void LetGoOfWorkFolder(WorkFolder* work);
 
 // 1 when the open file or folder is the one at path (relative to the current folder), whose object name
 // base is given as for RemoveTree; -1 where the system cannot tell.

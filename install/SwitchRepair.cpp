@@ -3,6 +3,7 @@
 #include "install/JournalRecord.h"
 #include "install/SafePath.h"
 #include "install/StepLog.h"
+#include "install/WorkFolderRemoval.h"
 
 #include <stdlib.h>
 #include <string.h>
@@ -140,14 +141,15 @@ namespace {
 
 // Deletes the file path through a handle whose name the system keeps is base's with path: one question,
 // where the link-safe helper asks for every folder on the way. A read-only file loses the attribute
-// through the handle. -1 where the system cannot tell the name.
-int DeleteBelow(const wchar_t* path, const wchar_t* base) {
+// through the handle. The name is compared from path's character skip on. -1 where the system cannot tell
+// the name.
+int DeleteBelow(const wchar_t* path, const wchar_t* base, size_t skip) {
     const DWORD kAllShares = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
     HANDLE file = CreateFileW(path, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, kAllShares, NULL,
                               OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, NULL);
     if (file == INVALID_HANDLE_VALUE)
         return -1;
-    int below = HandleIsBelow(file, base, path);
+    int below = HandleIsBelow(file, base, path + skip);
     int deleted = below == 1 && DeleteThroughHandle(file);
     CloseHandle(file);
     return below == 1 ? deleted : below;
@@ -155,31 +157,31 @@ int DeleteBelow(const wchar_t* path, const wchar_t* base) {
 
 } // namespace
 
-int RemoveTree(const wchar_t* folder, const wchar_t* base, TreeTally* tally) {
+int RemoveTree(const wchar_t* folder, const wchar_t* base, TreeTally* tally, size_t skip) {
     // Below the work folder, checked by its remover, the search tells a folder link; a file is deleted
     // only through a handle that proved it is where its name says, so not even one reached through a
     // link that went unnoticed is.
-    wchar_t pattern[kEntryChars];
-    if (!Join(pattern, kEntryChars, folder, L"\\*"))
+    wchar_t pattern[kFolderChars];
+    if (!Join(pattern, kFolderChars, folder, L"\\*"))
         return 0;
     WIN32_FIND_DATAW found;
     HANDLE search = FindFirstFileW(pattern, &found);
     int ok = 1;
     if (search != INVALID_HANDLE_VALUE) {
         do {
-            wchar_t child[kEntryChars];
+            wchar_t child[kFolderChars];
             if (IsDots(found.cFileName))
                 continue;
-            if (!Join(child, kEntryChars, folder, L"\\", found.cFileName) ||
+            if (!Join(child, kFolderChars, folder, L"\\", found.cFileName) ||
                 (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
                 ok = 0;
                 continue;
             }
             if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                ok &= RemoveTree(child, base, tally);
+                ok &= RemoveTree(child, base, tally, skip);
                 continue;
             }
-            int deleted = base != NULL ? DeleteBelow(child, base) : -1;
+            int deleted = base != NULL ? DeleteBelow(child, base, skip) : -1;
             // A read-only file loses the attribute first; a link is refused by both.
             if (deleted < 0)
                 deleted = DeleteWithoutLink(child) ||
@@ -241,16 +243,20 @@ int CarryOutRecordedJournal(const wchar_t* targetFolder, const WorkFolder& work)
 
 } // namespace
 
-int RemoveWorkFolder(WorkFolder* work) {
+void switchplan::LetGoOfWorkFolder(WorkFolder* work) {
     for (int i = 1; i >= 0; --i) {
         if (work->held[i] != INVALID_HANDLE_VALUE && work->held[i] != NULL)
             CloseHandle(work->held[i]);
         work->held[i] = INVALID_HANDLE_VALUE;
     }
+}
+
+int RemoveWorkFolder(WorkFolder* work) {
+    LetGoOfWorkFolder(work);
     return !Exists(work->name) || (IsReachedWithoutLink(work->name) && RemoveTree(work->name));
 }
 
-int RepairInterruptedInstallation(const wchar_t* targetFolder, int* refused) {
+int RepairInterruptedInstallation(const wchar_t* targetFolder, int* refused, WorkFolderRemoval* later) {
     wchar_t previous[kPathChars];
     DWORD length = GetCurrentDirectoryW(kPathChars, previous);
     if (length == 0 || length >= kPathChars || !SetCurrentDirectoryW(targetFolder))
@@ -259,6 +265,11 @@ int RepairInterruptedInstallation(const wchar_t* targetFolder, int* refused) {
     wchar_t recorded[kWorkNameChars] = L"";
     WorkFolder work;
     work.held[0] = work.held[1] = INVALID_HANDLE_VALUE;
+    // A work folder with nothing to carry out (no journal, or one marked done) goes on later's thread.
+    auto removeLater = [&](WorkFolder& folder) {
+        return later != NULL && !Exists(folder.journal) && IsReachedWithoutLink(folder.name) &&
+               later->Add(targetFolder, folder.name);
+    };
     if (RecordedWorkFolder(targetFolder, recorded)) {
         if (IsWorkFolderName(recorded) && work.Name(recorded) && Exists(work.name)) {
             int carried = IsReachedWithoutLink(work.name) ? CarryOutRecordedJournal(targetFolder, work) : -1;
@@ -267,7 +278,7 @@ int RepairInterruptedInstallation(const wchar_t* targetFolder, int* refused) {
         }
         // Where giving back failed, the work folder and its record stay for the next run; a journal not
         // carried out is never looked at again.
-        int removed = ok && (!Exists(work.name) || RemoveWorkFolder(&work));
+        int removed = ok && (!Exists(work.name) || removeLater(work) || RemoveWorkFolder(&work));
         if (removed || distrusted)
             ForgetJournal(targetFolder);
     }
@@ -285,7 +296,7 @@ int RepairInterruptedInstallation(const wchar_t* targetFolder, int* refused) {
             other.Name(found.cFileName)) {
             // A switch-over marked done left only files to remove (a program that was still running).
             distrusted |= Exists(other.journal);
-            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && !removeLater(other))
                 RemoveWorkFolder(&other);
         }
         if (!FindNextFileW(search, &found))
@@ -293,6 +304,8 @@ int RepairInterruptedInstallation(const wchar_t* targetFolder, int* refused) {
     }
     if (search != INVALID_HANDLE_VALUE)
         FindClose(search);
+    if (later != NULL)
+        later->Start();
     if (refused != NULL)
         *refused = distrusted;
     SetCurrentDirectoryW(previous);

@@ -186,11 +186,14 @@ int CarryOutFolder(size_t index, SwitchWork* work) {
         e.movedWhole = 1;
         InterlockedIncrement(&work->foldersWhole);
         LogStep(L"folder replaced whole: %ls", e.path);
-        for (size_t i = e.first; i < index && StepLogOpen(); ++i) {
+        long replaced = 0;
+        for (size_t i = e.first; i < index; ++i) {
             const PlanEntry& inner = work->plan->entries[i];
-            if (inner.kind != L'F')
+            replaced += inner.kind == L'R';
+            if (inner.kind != L'F' && StepLogOpen())
                 LogStep(inner.kind == L'R' ? L"file replaced: %ls" : L"moved into place: %ls", inner.path);
         }
+        InterlockedExchangeAdd(&work->filesKept, replaced);
         return 1;
     }
     if (GetLastError() == kLinkMetError) {
@@ -221,8 +224,8 @@ unsigned __stdcall CarryOutShare(void* argument) {
     return 0;
 }
 
-// Closes the handles of the files moved aside; after a completed switch-over the files go with them, and
-// the folders moved aside whole with everything in them.
+// Closes the handles of the files moved aside one by one; after a completed switch-over the files go with
+// them. The folders moved aside whole stay in the work folder for a later run.
 unsigned __stdcall ReleaseShare(void* argument) {
     SwitchShare* share = (SwitchShare*)argument;
     SwitchWork* work = share->work;
@@ -231,20 +234,10 @@ unsigned __stdcall ReleaseShare(void* argument) {
         HANDLE& file = plan->entries[i].aside;
         if (file == INVALID_HANDLE_VALUE)
             continue;
-        if (work->deleteAside && DeleteThroughHandle(file))
-            InterlockedIncrement(&work->filesDeleted);
+        if (work->deleteAside)
+            InterlockedIncrement(DeleteThroughHandle(file) ? &work->filesDeleted : &work->filesLeft);
         CloseHandle(file);
         file = INVALID_HANDLE_VALUE;
-    }
-    for (size_t s = share->first; work->deleteAside && s < work->stepCount; s += kSwitchThreads) {
-        const PlanEntry& e = plan->entries[work->steps[s]];
-        EntryPaths paths;
-        // What stays (a program still running from it) is left for the restart with the work folder.
-        TreeTally tally = {0, 0};
-        if (e.movedWhole && paths.Form(*plan->work, e.path))
-            RemoveTree(paths.aside, work->base, &tally);
-        InterlockedExchangeAdd(&work->filesDeleted, tally.files);
-        InterlockedExchangeAdd(&work->foldersDeleted, tally.folders);
     }
     return 0;
 }

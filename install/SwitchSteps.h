@@ -18,7 +18,9 @@ struct SwitchWork {
     int deleteAside; // for the release: the files moved aside go with their handles
     volatile LONG failed;
     volatile LONG queued; // files replaced at the next start of Windows
-    volatile LONG foldersWhole, filesAside, intoPlace, foldersDeleted, filesDeleted; // for the log
+    volatile LONG foldersWhole, filesAside, intoPlace, filesDeleted; // for the log
+    volatile LONG filesLeft; // moved aside one by one and not deleted (a program still running)
+    volatile LONG filesKept; // the old files in the folders moved aside whole
 };
 
 // Moves every earlier run's replacement aside, before any new file can be queued in its place.
@@ -27,8 +29,7 @@ void CarryOutEarlierReplacements(SwitchWork* work);
 // Carries out the steps; the first that fails, in either thread, stops both and sets work->failed.
 void CarryOutSteps(SwitchWork* work);
 
-// Closes the handles of the files moved aside; with work->deleteAside the files go with them, and the
-// folders moved aside whole with everything in them.
+// Closes the handles of the files moved aside one by one; with work->deleteAside the files go with them.
 void ReleaseAside(SwitchWork* work);
 
 } // namespace switchplan

@@ -4,6 +4,7 @@ the build, before they touch an installation."""
 import calendar
 import hashlib
 import contextlib
+import ntpath
 import os
 import re
 import shutil
@@ -375,12 +376,14 @@ class InterruptedUpgrade(unittest.TestCase):
 
             p.run("/silent /folder=C:\\Glimmerly", cwd=WORK)
             self.assertFalse(p.exists(LOG))
-            self.assertFalse(os.path.exists(work))
+            # Of the work folders only this run's is left, with the previous version's folders in it.
+            self.assertEqual(work_folder_entries(p), [["old", "switch.done"]])
             self.assertEqual(p.read_bytes("C:\\Glimmerly\\gl_main32.exe"), sample["gl_main32.exe"])
             # The library is back before the keep-icons rule reads it, so the newer one stays.
             self.assertEqual(p.read_bytes("C:\\Glimmerly\\Plugins\\Icons.dll"), newer)
             self.assertEqual(os.stat(p.host("C:\\Glimmerly\\Plugins\\Icons.dll")).st_mtime, kept_time)
-            self.assertNotIn("C:\\Glimmerly", p.key("system", JOURNALS) or {})
+            self.assertNotIn("~glimmerly-setup|" + hashlib.sha256(journal).hexdigest(),
+                             (p.key("system", JOURNALS) or {}).values())
 
     def test_a_journal_the_setup_did_not_record_is_not_carried_out(self):
         """Another user plants a work folder whose journal would move his files through a link into a
@@ -427,7 +430,7 @@ class FileInUse(unittest.TestCase):
             self.assertEqual(log_messages(p.read_bytes(LOG)), [(held + ": " + STRINGS[12]).encode("latin-1")])
             self.assertEqual(p.read_bytes(held), b"earlier about")
             self.assertEqual(p.read_bytes("C:\\Glimmerly\\gl_options.txt"), sample["gl_options.txt"])
-            self.assertFalse(p.exists("C:\\Glimmerly\\~glimmerly-setup"))
+            self.assertEqual(work_folder_entries(p), [["old", "switch.done"]])
             stop_server(p.path)
             with open(os.path.join(p.path, "system.reg"), encoding="utf-8") as handle:
                 queue = [line for line in handle if line.startswith('"PendingFileRenameOperations"=')]
@@ -441,10 +444,12 @@ class FileInUse(unittest.TestCase):
 
 
     def start(self, p, program, arguments, marker):
-        """Starts a program of the prefix in the background and waits until it made marker."""
+        """Starts a program of the prefix in the background, in its own folder as Windows programs are
+        started (the system holds that folder while it runs), and waits until it made marker."""
         env = _env(p.path, {"GLIMMERLY_COMMAND_LINE": '"%s" %s' % (program, arguments),
                             "GLIMMERLY_NO_WAIT": "1"}, p.arch)
-        proc = subprocess.Popen([WINE, launcher()], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        proc = subprocess.Popen([WINE, launcher()], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                cwd=p.host(ntpath.dirname(program)))
         p._background.append(proc)
         proc.wait(timeout=60)
         for _ in range(300):
@@ -518,19 +523,34 @@ class FileInUse(unittest.TestCase):
             p.put_file(program, fixture_bytes("hold_file.exe"))
             p.put_file("C:\\other.txt", b"")
             self.start(p, program, "C:\\other.txt 120 C:\\running", "C:\\running")
-            # The old program keeps running until the restart: the run says so.
+            # The old program keeps running until the restart: the run says so, and queues its file alone.
             self.assertEqual(self.install(p), 3010)
+            self.assertEqual([(q.count("~glimmerly-setup"), "\\Plugins\\Converter.exe" in q) for q in self.queue(p)],
+                             [(1, True)])
             self.assertEqual(log_messages(p.read_bytes(LOG)), [(program + ": " + STRINGS[12]).encode("latin-1")])
             self.assertEqual(p.read_bytes(program), sample["Plugins/Converter.exe"])
             # The next run installs normally while it still runs.
             os.unlink(p.host(LOG))
             self.assertEqual(self.install(p), 0)
             self.assertFalse(p.exists(LOG))
+            earlier = work_folders(p)
             stop_server(p.path)
             _wine(p.path, "wineboot", "-r")
             self.assertEqual(self.install(p), 0)
-            self.assertEqual([name for name in os.listdir(p.host("C:\\Glimmerly")) if "~glimmerly" in name], [])
+            # What the earlier runs left is gone; the last run keeps only the previous version's folders,
+            # which it moved aside whole, for the next run.
+            self.assertEqual(set(work_folders(p)) & set(earlier), set())
+            self.assertEqual(work_folder_entries(p), [["old", "switch.done"]])
             self.assertFalse(p.exists(LOG), "what is left of a finished switch-over is no stranger's")
+
+
+def work_folders(p):
+    return sorted(name for name in os.listdir(p.host("C:\\Glimmerly")) if name.startswith("~glimmerly-setup"))
+
+
+def work_folder_entries(p):
+    """What each work folder in C:\\Glimmerly holds."""
+    return [sorted(os.listdir(p.host("C:\\Glimmerly\\" + name))) for name in work_folders(p)]
 
 
 def fixture_bytes(name):

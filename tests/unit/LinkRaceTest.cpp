@@ -1,5 +1,6 @@
 #include "install/JournalRecord.h"
 #include "install/SwitchOver.h"
+#include "install/WorkFolderRemoval.h"
 
 #include "ExtractionFixture.h"
 #include "TestZip.h"
@@ -73,7 +74,8 @@ TEST_F(Extraction, LinksPlantedDuringTheRunLeadNowhere) {
         {L"switching", L"~glimmerly-setup\\old", L"", 1},
         {L"switching", L"~glimmerly-setup\\new\\a.txt", L"\\user.dll", 1},
         {L"staging", L"~glimmerly-setup\\planted", L"\\user.dll", 0},
-        // In a folder that then moves whole: its old files are deleted, the link is left where it is.
+        // In a folder that then moves whole: its old files are deleted by the next run, and the link is
+        // left where it is.
         {L"staging", L"Plugins\\b.dll", L"\\user.dll", 2},
     };
     plantTarget = target;
@@ -90,6 +92,9 @@ TEST_F(Extraction, LinksPlantedDuringTheRunLeadNowhere) {
         WriteFile(InTarget("Plugins/b.dll"), "installed b");
         planting = c;
         InstallResult result = Extract({FileMember("a.txt", "new a"), FileMember("Plugins/b.dll", "new b")});
+        WorkFolderRemoval later;
+        RepairInterruptedInstallation(target.c_str(), NULL, &later);
+        later.Finish();
         EXPECT_EQ(Tree(plantOutside), (std::map<std::string, std::string>{{"user.dll", "the user's"}}));
         // Only the links at the work folder's top and among the old files are met by nothing but the
         // clean-up, which leaves them.

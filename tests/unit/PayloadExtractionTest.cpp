@@ -123,6 +123,8 @@ TEST_F(Extraction, WritesFoldersAndFilesAndStaysInTheTarget) {
     progressCalls.clear();
     membersNamed.clear();
     const InstallProgress progress = {RecordProgress, NULL, RecordMember, NULL};
+    // The plug-ins folder, made empty before (as the installation does), is replaced whole.
+    CreateDirectoryW(InTarget("Plugins").c_str(), NULL);
     ASSERT_EQ(Extract(members, 0, &progress), kInstallComplete);
     // About one call per MiB, the last one at the end, never a step back.
     const unsigned long long total = big.size() + 9 + 13 + 4;
@@ -141,6 +143,9 @@ TEST_F(Extraction, WritesFoldersAndFilesAndStaysInTheTarget) {
     EXPECT_EQ(ReadFile(InTarget("empty.txt")), "");
     EXPECT_TRUE(IsFolder(InTarget("Empty")));
     EXPECT_EQ(CurrentDirectory() + L"\\", target);
+    // Nothing of the run stays: no old file was moved aside.
+    EXPECT_EQ(FolderEntries(target), (std::vector<std::wstring>{L"Deep", L"Empty", L"Html", L"Plugins",
+                                                                L"empty.txt", L"gl_main32.exe"}));
 }
 
 TEST_F(Extraction, FilesCarryTheMemberDateAsLocalTime) {

@@ -2,6 +2,7 @@
 
 #include "install/JournalRecord.h"
 #include "install/SwitchPlan.h"
+#include "install/WorkFolderRemoval.h"
 
 #include "ExtractionFixture.h"
 #include "TestZip.h"
@@ -93,17 +94,28 @@ TEST_F(Extraction, FailedUpgradeGivesBackTheInstallation) {
         EXPECT_EQ(Identity(InTarget("Plugins")), plugins) << c.what;
         EXPECT_EQ(CurrentDirectory(), startDirectory) << c.what;
     }
-    // With nothing in the way the upgrade completes: the held folder stays and its file is replaced; a
-    // folder free to move is replaced whole; no work folder stays.
+    // With nothing in the way the upgrade completes: the held folder stays and its file is replaced, and no
+    // work folder stays; a folder free to move is replaced whole, and the old one alone stays in the work
+    // folder, hidden, for the next run, which deletes it on a thread of its own.
     for (int plant : {2, 0}) {
         plantAtSwitching = plant;
-        EXPECT_EQ(Extract({FileMember("a.txt", "first"), FileMember("Plugins/b.dll", "b")}),
-                  kInstallComplete);
+        EXPECT_EQ(
+            Extract({FileMember("a.txt", "first"), FileMember("Plugins/b.dll", "b" + std::to_string(plant))}),
+            kInstallComplete);
         CloseHandle(heldFolder);
         heldFolder = INVALID_HANDLE_VALUE;
-        EXPECT_EQ(ReadFile(InTarget("Plugins/b.dll")), "b") << plant;
+        EXPECT_EQ(ReadFile(InTarget("Plugins/b.dll")), "b" + std::to_string(plant)) << plant;
         EXPECT_EQ(Identity(InTarget("Plugins")) == plugins, plant == 2) << plant;
+        std::map<std::string, std::string> kept = Tree(InTarget("~glimmerly-setup"));
+        EXPECT_EQ(kept.erase("switch.done"), plant == 0 ? 1u : 0u) << plant;
+        typedef std::map<std::string, std::string> Files;
+        EXPECT_EQ(kept, (plant == 0 ? Files{{"old/Plugins/b.dll", "b2"}} : Files())) << plant;
+        WorkFolderRemoval later;
+        EXPECT_TRUE(RepairInterruptedInstallation(target.c_str(), NULL, &later));
+        EXPECT_TRUE(later.Finish()) << plant;
         EXPECT_EQ(FolderEntries(target), entries) << plant;
+        wchar_t recorded[kWorkNameChars];
+        EXPECT_FALSE(RecordedWorkFolder(target.c_str(), recorded)) << plant;
     }
     SetInstallStepHook(NULL);
 }
