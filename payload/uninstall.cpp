@@ -4,6 +4,7 @@
 
 #include "app/StartUp.h"
 #include "install/PayloadExtraction.h"
+#include "install/SwitchOver.h"
 
 #include <stdio.h>
 
@@ -64,8 +65,11 @@ bool KeptIcons(const Installation& installation, const wchar_t* member) {
 }
 
 // Files first, then the folders left empty: what the user put into them keeps them. The uninstaller's
-// own file goes only with all the others, so that the uninstall entry can start it again.
+// own file goes only with all the others, so that the uninstall entry can start it again. The setup
+// program's work folders go before them: an upgrade leaves the previous version's files hidden in one for
+// the next run to delete, and what a killed run left is given back first, as the next run would.
 void RemoveFiles(const Installation& installation, Leftovers& leftovers) {
+    RepairInterruptedInstallation(installation.folder.c_str());
     auto remove = [&](const wchar_t* file) {
         DWORD error;
         if (installation.Delete(file, error) == Removal::kFailed)

@@ -131,8 +131,10 @@ class UninstallRestoresThePrefix(unittest.TestCase):
                 p.wait_for_programs()
                 before = snapshot(p)
 
-                installed = p.run("/silent /desktop=1 /thumbs=1 /group=1 %s /assoc=2 /assocallusers /ini=%s"
-                                  % (allusers, SETTINGS), cwd="C:\\work")
+                # Installed and upgraded: the upgrade leaves the previous version's files hidden in the folder.
+                for _ in range(2):
+                    installed = p.run("/silent /desktop=1 /thumbs=1 /group=1 %s /assoc=2 /assocallusers /ini=%s"
+                                      % (allusers, SETTINGS), cwd="C:\\work")
                 # A 32-bit setup program on 64-bit Windows writes the entry in the 32-bit view.
                 entry = p.key("system", UNINSTALL_KEY) or p.key("system", UNINSTALL_KEY_WOW64)
                 # Another program takes a default and a choice afterwards: they stay, and only the
