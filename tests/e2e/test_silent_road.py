@@ -159,7 +159,7 @@ class ExitStatus(unittest.TestCase):
                 ("string 18", lambda: silent("/folder=Q:\\Nowhere"), 82, [STRINGS[18] % "Q:" + ": Q:\\Nowhere\\"]),
                 ("string 7", lambda: silent("/folder=C:\\Bad", damaged), 1603, ["C:\\Bad\\: " + STRINGS[7]]),
                 # Restart needed (3010) is FileInUse and a folder where nothing can be written (1603)
-                # FailedUpgrade, both in test_extraction; skipped for a link (681) is PlantedLinks below.
+                # FailedUpgrade, both in test_upgrade; skipped for a link (681) is PlantedLinks below.
                 ("another setup runs, silent",
                  lambda: held.append(Wizard(p, "/log=wizard.log", cwd=WORK)) or silent("/folder=C:\\B"),
                  1618, [STRINGS[14]]),
