@@ -127,19 +127,11 @@ int CreateWorkFolder(WorkFolder* work) {
 }
 
 InstallResult SwitchOver(WorkFolder* folders, wchar_t* restartFile, size_t restartChars) {
-    wchar_t base[kFolderChars] = L"", target[kPathChars];
+    wchar_t base[kFolderChars], target[kPathChars];
     DWORD targetLength = GetCurrentDirectoryW(kPathChars, target);
     if (targetLength == 0 || targetLength >= kPathChars)
         return kInstallFailed;
-    HANDLE here = CreateFileW(L".", 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
-                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
-    if (here != INVALID_HANDLE_VALUE && !ObjectNameOf(here, base, kFolderChars))
-        base[0] = L'\0';
-    if (here != INVALID_HANDLE_VALUE)
-        CloseHandle(here);
-    size_t length = wcslen(base);
-    if (length > 0 && base[length - 1] == L'\\')
-        base[length - 1] = L'\0';
+    FolderObjectName(L".", base);
 
     Plan plan = {folders, NULL, 0, 0, NULL, 0, 0};
     SwitchWork work = {&plan, NULL, 0, base, restartFile, restartChars, 0, 0, 0, 0, 0, 0, 0, 0, 0};

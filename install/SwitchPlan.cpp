@@ -264,6 +264,20 @@ int MakeAsideFolders(Plan* plan, const size_t* steps, size_t stepCount) {
     return 1;
 }
 
+void FolderObjectName(const wchar_t* path, wchar_t* base) {
+    base[0] = L'\0';
+    HANDLE folder = CreateFileW(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
+    if (folder == INVALID_HANDLE_VALUE)
+        return;
+    if (!ObjectNameOf(folder, base, kFolderChars))
+        base[0] = L'\0';
+    CloseHandle(folder);
+    size_t length = wcslen(base);
+    if (length > 0 && base[length - 1] == L'\\')
+        base[length - 1] = L'\0';
+}
+
 int HandleIsBelow(HANDLE handle, const wchar_t* base, const wchar_t* path) {
     wchar_t name[kFolderChars], expected[kFolderChars];
     if (base == NULL || base[0] == L'\0' || !ObjectNameOf(handle, name, kFolderChars))

@@ -153,6 +153,10 @@ int RemoveTree(const wchar_t* folder, const wchar_t* base = NULL, TreeTally* tal
 // Closes the work folder's handles on itself and its staged folder.
 void LetGoOfWorkFolder(WorkFolder* work);
 
+// The object name of the folder at path (ObjectNameOf) without a backslash at the end, into base
+// (kFolderChars): the base of RemoveTree and HandleIsBelow. Empty where the system cannot tell.
+void FolderObjectName(const wchar_t* path, wchar_t* base);
+
 // 1 when the open file or folder is the one at path (relative to the current folder), whose object name
 // base is given as for RemoveTree; -1 where the system cannot tell.
 int HandleIsBelow(HANDLE handle, const wchar_t* base, const wchar_t* path);

@@ -267,8 +267,7 @@ int RepairInterruptedInstallation(const wchar_t* targetFolder, int* refused, Wor
     work.held[0] = work.held[1] = INVALID_HANDLE_VALUE;
     // A work folder with nothing to carry out (no journal, or one marked done) goes on later's thread.
     auto removeLater = [&](WorkFolder& folder) {
-        return later != NULL && !Exists(folder.journal) && IsReachedWithoutLink(folder.name) &&
-               later->Add(targetFolder, folder.name);
+        return later != NULL && !Exists(folder.journal) && later->Add(targetFolder, folder.name);
     };
     if (RecordedWorkFolder(targetFolder, recorded)) {
         if (IsWorkFolderName(recorded) && work.Name(recorded) && Exists(work.name)) {

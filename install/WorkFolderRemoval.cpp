@@ -1,6 +1,5 @@
 #include "install/WorkFolderRemoval.h"
 
-#include "install/SafePath.h"
 #include "install/StepLog.h"
 #include "install/SwitchPlan.h"
 
@@ -36,20 +35,13 @@ void WorkFolderRemoval::Start() {
         return;
     started_ = 1;
     // Each file's handle is checked against the name the system keeps for the target folder: one
-    // question per file.
+    // question per file. Each folder is found reached without a link on the way before it is removed.
+    static_assert((int)kChars >= (int)kFolderChars, "the base of RemoveTree");
     skip_ = wcslen(target_);
-    wchar_t path[kChars];
-    CopyText(path, kChars, target_);
-    path[skip_ - 1] = L'\0';
-    HANDLE folder = OpenWithoutLink(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
-    if (folder == INVALID_HANDLE_VALUE || !ObjectNameOf(folder, base_, kChars))
-        base_[0] = L'\0';
-    if (folder != INVALID_HANDLE_VALUE)
-        CloseHandle(folder);
-    size_t length = wcslen(base_);
-    if (length > 0 && base_[length - 1] == L'\\')
-        base_[length - 1] = L'\0';
+    wchar_t folder[kChars];
+    CopyText(folder, kChars, target_);
+    folder[skip_ - 1] = L'\0';
+    FolderObjectName(folder, base_);
     thread_ = (HANDLE)_beginthreadex(NULL, 1 << 20, Run, this, STACK_SIZE_PARAM_IS_A_RESERVATION, NULL);
     if (thread_ == NULL)
         RemoveAll();

@@ -12,8 +12,8 @@ class WorkFolderRemoval {
     // Waits for the removal.
     ~WorkFolderRemoval();
 
-    // Takes the work folder name (already found reached without a link) in targetFolder (absolute, ending
-    // in a backslash); 0 when it cannot (no room, or another target folder), and the caller removes it.
+    // Takes the work folder name in targetFolder (absolute, ending in a backslash); 0 when it cannot (no
+    // room, or another target folder), and the caller removes it. A folder reached through a link stays.
     int Add(const wchar_t* targetFolder, const wchar_t* name);
     // Starts removing what was added; on this thread where no other can be started.
     void Start();
