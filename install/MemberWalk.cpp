@@ -158,21 +158,57 @@ unsigned __stdcall Walk(void* argument) {
     return 0;
 }
 
-// The members' places in the central directory, in archive order; NULL when they cannot be read.
+// A member this large is inflated alone by one walk for a long while; started last, it would leave the
+// other walk idle at the end.
+enum : ZPOS64_T { kLargeMemberBytes = 1 << 20 };
+
+struct ListedMember {
+    unz64_file_pos place;
+    ZPOS64_T size; // 0 for a member below kLargeMemberBytes
+    size_t index;
+};
+
+// Large members first, the largest first; the rest after them in archive order.
+int CompareListed(const void* a, const void* b) {
+    const ListedMember* x = (const ListedMember*)a;
+    const ListedMember* y = (const ListedMember*)b;
+    if (x->size != y->size)
+        return x->size > y->size ? -1 : 1;
+    return x->index < y->index ? -1 : (x->index > y->index ? 1 : 0);
+}
+
+// The members' places in the central directory in the order the walks take them; NULL when they cannot
+// be read.
 unz64_file_pos* ListMembers(unzFile archive, size_t* count) {
     unz_global_info64 global;
+    *count = 0;
     if (unzGetGlobalInfo64(archive, &global) != UNZ_OK || global.number_entry > (1u << 24))
         return NULL;
-    unz64_file_pos* members =
-        (unz64_file_pos*)malloc((size_t)(global.number_entry + 1) * sizeof(unz64_file_pos));
-    size_t listed = 0;
-    if (members != NULL && ForEachMember(archive, [&] {
-                               return unzGetFilePos64(archive, &members[listed++]) == UNZ_OK ? 0 : -1;
-                           }) != 0) {
+    size_t entries = (size_t)global.number_entry + 1;
+    ListedMember* listed = (ListedMember*)malloc(entries * sizeof(ListedMember));
+    unz64_file_pos* members = (unz64_file_pos*)malloc(entries * sizeof(unz64_file_pos));
+    size_t n = 0;
+    int read = listed != NULL && members != NULL &&
+               ForEachMember(archive, [&] {
+                   unz_file_info64 info;
+                   ListedMember& member = listed[n];
+                   member.index = n++;
+                   if (unzGetFilePos64(archive, &member.place) != UNZ_OK ||
+                       unzGetCurrentFileInfo64(archive, &info, NULL, 0, NULL, 0, NULL, 0) != UNZ_OK)
+                       return -1;
+                   member.size = info.uncompressed_size >= kLargeMemberBytes ? info.uncompressed_size : 0;
+                   return 0;
+               }) == 0;
+    if (read) {
+        qsort(listed, n, sizeof(ListedMember), CompareListed);
+        for (size_t i = 0; i < n; ++i)
+            members[i] = listed[i].place;
+        *count = n;
+    } else {
         free(members);
         members = NULL;
     }
-    *count = listed;
+    free(listed);
     return members;
 }
 
@@ -260,6 +296,46 @@ InstallResult ExtractArchiveThrough(zlib_filefunc64_def* functions, const void* 
     if (result == kInstallFailed && previousLength > 0 && previousLength < kTempPathChars)
         SetCurrentDirectoryW(previous);
     return result;
+}
+
+namespace {
+
+struct ChecksumPart {
+    const Bytef* bytes;
+    unsigned long size;
+    uLong crc;
+};
+
+unsigned __stdcall ChecksumOfPart(void* argument) {
+    ChecksumPart* part = (ChecksumPart*)argument;
+    part->crc = crc32(0L, part->bytes, (uInt)part->size);
+    return 0;
+}
+
+// The two halves at once: the check stands before the staging, when the second core has nothing to do.
+uLong ChecksumOf(const void* bytes, unsigned long size) {
+    unsigned long half = size / 2;
+    ChecksumPart second = {(const Bytef*)bytes + half, size - half, 0};
+    HANDLE thread =
+        (HANDLE)_beginthreadex(NULL, 65536, ChecksumOfPart, &second, STACK_SIZE_PARAM_IS_A_RESERVATION, NULL);
+    if (thread == NULL)
+        return crc32(0L, (const Bytef*)bytes, (uInt)size);
+    uLong first = crc32(0L, (const Bytef*)bytes, (uInt)half);
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+    return crc32_combine(first, second.crc, (z_off_t)second.size);
+}
+
+} // namespace
+
+int PayloadMatchesRecord(const void* bytes, unsigned long size, const void* record,
+                         unsigned long recordSize) {
+    if (bytes == NULL || record == NULL || recordSize != kPayloadRecordBytes)
+        return 0;
+    const unsigned char* r = (const unsigned char*)record;
+    unsigned long recordedSize = r[0] | (r[1] << 8) | (r[2] << 16) | ((unsigned long)r[3] << 24);
+    unsigned long recordedCrc = r[4] | (r[5] << 8) | (r[6] << 16) | ((unsigned long)r[7] << 24);
+    return size == recordedSize && ChecksumOf(bytes, size) == recordedCrc;
 }
 
 InstallResult ExtractPayload(int resourceId, const wchar_t* resourceType, const wchar_t* targetFolder,

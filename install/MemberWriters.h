@@ -5,7 +5,7 @@
 // the next ones: creating a file waits for the Wine server (or the file system), and inflating
 // needs only the processor, so the two overlap.
 //
-// The caller queues its members in archive order and queues a member only after the one before it was
+// The caller queues its members in the order it reads them and queues a member only after the one before it was
 // read and checked whole, so no file of its is touched behind a damaged member, as in a walk without
 // threads. The writers take the queued members in that order; each member is written whole by one
 // writer. (Where two walks share an archive's members, each has writers of its own.)

@@ -96,16 +96,6 @@ int CheckMemberNames(unzFile archive, int keepIcons, unsigned long long* total) 
     return checked;
 }
 
-int PayloadMatchesRecord(const void* bytes, unsigned long size, const void* record,
-                         unsigned long recordSize) {
-    if (bytes == NULL || record == NULL || recordSize != kPayloadRecordBytes)
-        return 0;
-    const unsigned char* r = (const unsigned char*)record;
-    unsigned long recordedSize = r[0] | (r[1] << 8) | (r[2] << 16) | ((unsigned long)r[3] << 24);
-    unsigned long recordedCrc = r[4] | (r[5] << 8) | (r[6] << 16) | ((unsigned long)r[7] << 24);
-    return size == recordedSize && crc32(0L, (const Bytef*)bytes, (uInt)size) == recordedCrc;
-}
-
 int MeasurePayload(int resourceId, const wchar_t* resourceType, unsigned long long* bytes,
                    unsigned long long* files) {
     unsigned long size = 0;

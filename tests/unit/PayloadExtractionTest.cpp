@@ -131,9 +131,10 @@ TEST_F(Extraction, WritesFoldersAndFilesAndStaysInTheTarget) {
     ASSERT_EQ(progressCalls.size(), 3u);
     EXPECT_EQ(progressCalls.back(), std::make_pair(total, total));
     EXPECT_TRUE(progressCalls[0].first < progressCalls[1].first && progressCalls[1].first < total);
-    // Each member by its name in the archive, in archive order, as it is reached.
+    // Each member by its name in the archive as it is reached: the large one first, the rest in archive
+    // order.
     EXPECT_EQ(membersNamed,
-              (std::vector<std::string>{"Plugins/", "gl_main32.exe", "Plugins/big.bin", "Html/page.html",
+              (std::vector<std::string>{"Plugins/big.bin", "Plugins/", "gl_main32.exe", "Html/page.html",
                                         "Html/", "Deep/er/still/file.txt", "empty.txt", "Empty/"}));
 
     EXPECT_EQ(ReadFile(InTarget("gl_main32.exe")), "MZ viewer");
@@ -296,6 +297,28 @@ TEST_F(Extraction, WithoutKeptPathsFilesLandInTheCurrentFolder) {
     EXPECT_EQ(ReadFile(InTarget("c.txt")), "c");
     EXPECT_EQ(ReadFile(InTarget("d.txt")), "d");
     EXPECT_FALSE(Exists(InTarget("a")));
+}
+
+// One walk alone takes the members of a MiB or more first, the largest first, and then the rest in archive
+// order, so that with two walks a large member late in the archive does not leave one of them idle.
+TEST_F(Extraction, LargeMembersAreTakenFirst) {
+    const size_t mib = 1 << 20;
+    WriteFile(archive,
+              BuildTestZip({FileMember("a.txt", "a"), FileMember("below.bin", std::string(mib - 1, 'b')),
+                            FileMember("limit.bin", std::string(mib, 'l')), FileMember("c.txt", "c"),
+                            FileMember("large.bin", std::string(2 * mib, 'g'))}));
+    zlib_filefunc64_def functions;
+    fill_win32_filefunc64W(&functions);
+    unzFile opened = unzOpen2_64(archive.c_str(), &functions);
+    ASSERT_NE(opened, nullptr);
+    SetCurrentDirectoryW(target.c_str());
+    membersNamed.clear();
+    const InstallProgress progress = {NULL, NULL, RecordMember, NULL};
+    EXPECT_EQ(ExtractAllMembers(opened, 1, 1, NULL, 0, &progress, 0), 0);
+    unzClose(opened);
+    EXPECT_EQ(membersNamed,
+              (std::vector<std::string>{"large.bin", "limit.bin", "a.txt", "below.bin", "c.txt"}));
+    EXPECT_EQ(ReadFile(InTarget("below.bin")), std::string(mib - 1, 'b'));
 }
 
 TEST_F(Extraction, CreateMemberFoldersMakesEachLevel) {
