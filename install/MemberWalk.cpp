@@ -2,6 +2,7 @@
 
 #include "install/ArchiveFile.h"
 #include "install/InstallProgress.h"
+#include "install/MappedMember.h"
 #include "install/MemberNames.h"
 #include "install/MemberWriters.h"
 #include "install/PathHelpers.h"
@@ -49,33 +50,39 @@ struct ProgressCount {
     }
 };
 
-// Reads the open member into blocks for the writers; 0 when all of it was read.
-int QueueMemberData(unzFile archive, MemberWriters* writers, ZPOS64_T expected, ProgressCount* count) {
+// Reads the open member into blocks for the writers through read (as unzReadCurrentFile); 0 when all of it
+// was read.
+template <typename Read>
+int QueueMemberData(Read read, MemberWriters* writers, ZPOS64_T expected, ProgressCount* count) {
     ZPOS64_T total = 0;
     for (;;) {
         WriterBlock* block = TakeBlock(writers);
         if (block == NULL)
             return -1;
-        int read = unzReadCurrentFile(archive, block->data, kWriterBlockBytes);
-        if (read <= 0) {
+        int got = read(block->data, kWriterBlockBytes);
+        if (got <= 0) {
             ReturnBlock(writers, block);
-            return (read == 0 && total == expected) ? 0 : -1;
+            return (got == 0 && total == expected) ? 0 : -1;
         }
-        QueueBlock(writers, block, (unsigned long)read);
-        total += (ZPOS64_T)read;
-        count->Add((unsigned long long)read);
+        QueueBlock(writers, block, (unsigned long)got);
+        total += (ZPOS64_T)got;
+        count->Add((unsigned long long)got);
     }
 }
 
 int WriteCurrentMember(unzFile archive, const unz_file_info64& info, const char* name, MemberWriters* writers,
-                       int keepPaths, const char* password, ProgressCount* count) {
+                       int keepPaths, const char* password, const MemoryArchive* checked,
+                       ProgressCount* count) {
     const char* base = BaseName(name);
     wchar_t wide[kWideMemberChars];
     if (!ToWide(name, wide) || !IsSafeMemberName(wide))
         return -1;
     if (*base == '\0')
         return QueueMemberFolder(writers, wide) ? 0 : -1;
-    if (unzOpenCurrentFilePassword(archive, password) != UNZ_OK) {
+    // The payload, checked whole against its record, is read where it is mapped (install/MappedMember.h).
+    MappedMember mapped;
+    int direct = checked != NULL ? OpenMappedMember(&mapped, archive, checked, info) : 0;
+    if (direct < 0 || (direct == 0 && unzOpenCurrentFilePassword(archive, password) != UNZ_OK)) {
         unzCloseCurrentFile(archive);
         return -1;
     }
@@ -90,19 +97,25 @@ int WriteCurrentMember(unzFile archive, const unz_file_info64& info, const char*
         if (!ToWide(narrow, folder))
             folder[0] = L'\0';
     }
-    if (!ToWide(keepPaths ? name : base, target) || !QueueMemberFile(writers, target, folder, info.dosDate)) {
-        unzCloseCurrentFile(archive);
-        return -1;
+    int read = -1;
+    if (ToWide(keepPaths ? name : base, target) && QueueMemberFile(writers, target, folder, info.dosDate)) {
+        read = direct
+                   ? QueueMemberData(
+                         [&](char* into, unsigned size) { return ReadMappedMember(&mapped, into, size); },
+                         writers, info.uncompressed_size, count)
+                   : QueueMemberData(
+                         [&](char* into, unsigned size) { return unzReadCurrentFile(archive, into, size); },
+                         writers, info.uncompressed_size, count);
+        EndMemberFile(writers);
     }
-    int read = QueueMemberData(archive, writers, info.uncompressed_size, count);
-    EndMemberFile(writers);
-    // The library checks the CRC-32 of a member read whole here; the next member is queued only after.
+    // The library checks the CRC-32 of a member it read whole here; the next member is queued only after.
+    int whole = direct ? CloseMappedMember(&mapped) == 0 : 1;
     int closed = unzCloseCurrentFile(archive);
-    return (read == 0 && closed == UNZ_OK) ? 0 : -1;
+    return (read == 0 && whole && closed == UNZ_OK) ? 0 : -1;
 }
 
 int ExtractCurrentMember(unzFile archive, MemberWriters* writers, int keepPaths, const char* password,
-                         int keepIcons, ProgressCount* count) {
+                         int keepIcons, const MemoryArchive* checked, ProgressCount* count) {
     unz_file_info64 info;
     char name[kMemberNameBytes];
     if (!ReadMemberInfo(archive, &info, name))
@@ -112,7 +125,7 @@ int ExtractCurrentMember(unzFile archive, MemberWriters* writers, int keepPaths,
         return 0;
     }
     count->Member(name);
-    return WriteCurrentMember(archive, info, name, writers, keepPaths, password, count);
+    return WriteCurrentMember(archive, info, name, writers, keepPaths, password, checked, count);
 }
 
 } // namespace
@@ -127,6 +140,7 @@ struct SharedWalk {
     volatile LONG next, failed;
     int keepPaths, keepIcons;
     const char* password;
+    const MemoryArchive* checked;
     ProgressCount* progress;
 };
 
@@ -149,7 +163,7 @@ unsigned __stdcall Walk(void* argument) {
             break;
         ok = unzGoToFilePos64(walker->archive, &shared->members[member]) == UNZ_OK &&
              ExtractCurrentMember(walker->archive, writers, shared->keepPaths, shared->password,
-                                  shared->keepIcons, shared->progress) == 0;
+                                  shared->keepIcons, shared->checked, shared->progress) == 0;
     }
     if (writers != NULL && FinishMemberWriters(writers) != 0)
         ok = 0;
@@ -215,10 +229,11 @@ unz64_file_pos* ListMembers(unzFile archive, size_t* count) {
 } // namespace
 
 int ExtractAllMembers(unzFile archive, int keepPaths, int, const char* password, int keepIcons,
-                      const InstallProgress* progress, unsigned long long total, unzFile second) {
+                      const InstallProgress* progress, unsigned long long total, unzFile second,
+                      const MemoryArchive* checked) {
     ProgressCount count = {progress, 0, total, 0, {}};
     InitializeCriticalSection(&count.lock);
-    SharedWalk shared = {NULL, 0, 0, 0, keepPaths, keepIcons, password, &count};
+    SharedWalk shared = {NULL, 0, 0, 0, keepPaths, keepIcons, password, checked, &count};
     // A walk alone has two writers; two walks have one each.
     Walker walkers[2] = {{&shared, archive, second != NULL ? 1 : (int)kWriterThreads}, {&shared, second, 1}};
     shared.members = ListMembers(archive, &shared.count);
@@ -252,7 +267,7 @@ InstallResult ExtractArchive(const wchar_t* archivePath, const wchar_t* targetFo
 InstallResult ExtractArchiveThrough(zlib_filefunc64_def* functions, const void* archiveName,
                                     const wchar_t* targetFolder, int keepIcons,
                                     const InstallProgress* progress, wchar_t* restartFile,
-                                    size_t restartChars) {
+                                    size_t restartChars, const MemoryArchive* checked) {
     unzFile archive = unzOpen2_64(archiveName, functions);
     if (archive == NULL)
         return kInstallFailed;
@@ -283,7 +298,7 @@ InstallResult ExtractArchiveThrough(zlib_filefunc64_def* functions, const void* 
         // A second reader of the same archive for the second walk; without it, one walk does it all.
         unzFile second = unzOpen2_64(archiveName, functions);
         int staged = _wchdir(work.staged) == 0 &&
-                     ExtractAllMembers(archive, 1, 1, NULL, keepIcons, progress, total, second) == 0;
+                     ExtractAllMembers(archive, 1, 1, NULL, keepIcons, progress, total, second, checked) == 0;
         if (second != NULL)
             unzClose(second);
         int back = _wchdir(targetFolder) == 0;
@@ -354,5 +369,5 @@ InstallResult ExtractPayload(int resourceId, const wchar_t* resourceType, const 
     zlib_filefunc64_def functions;
     FillMemoryArchiveFunctions(&functions);
     return ExtractArchiveThrough(&functions, &payload, targetFolder, keepIcons, progress, restartFile,
-                                 restartChars);
+                                 restartChars, &payload);
 }

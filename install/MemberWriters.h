@@ -5,8 +5,8 @@
 // the next ones: creating a file waits for the Wine server (or the file system), and inflating
 // needs only the processor, so the two overlap.
 //
-// The caller queues its members in the order it reads them and queues a member only after the one before it was
-// read and checked whole, so no file of its is touched behind a damaged member, as in a walk without
+// The caller queues its members in the order it reads them and queues a member only after the one before it
+// was read and checked whole, so no file of its is touched behind a damaged member, as in a walk without
 // threads. The writers take the queued members in that order; each member is written whole by one
 // writer. (Where two walks share an archive's members, each has writers of its own.)
 // Memory stays bounded: at most kWriterBlocks blocks of data and kWriterJobs members are queued, the

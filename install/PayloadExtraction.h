@@ -4,6 +4,8 @@
 #include <stddef.h>
 #include <unzip.h>
 
+struct MemoryArchive;
+
 struct InstallProgress;
 
 // Sizes of the extraction's buffers: a member name with its terminator, the member name as UTF-16 with
@@ -38,10 +40,11 @@ InstallResult ExtractArchive(const wchar_t* archivePath, const wchar_t* targetFo
                              const InstallProgress* progress, wchar_t* restartFile, size_t restartChars);
 
 // The same for an archive minizip opens through functions, with archiveName handed to their open.
+// checked: the same archive in memory where its bytes matched their record, read there directly.
 InstallResult ExtractArchiveThrough(zlib_filefunc64_def* functions, const void* archiveName,
                                     const wchar_t* targetFolder, int keepIcons,
                                     const InstallProgress* progress, wchar_t* restartFile,
-                                    size_t restartChars);
+                                    size_t restartChars, const MemoryArchive* checked = NULL);
 
 // The payload's member data in bytes and its members, from the central directory; 1 when read.
 int MeasurePayload(int resourceId, const wchar_t* resourceType, unsigned long long* bytes,
@@ -62,7 +65,8 @@ int CheckMemberNames(unzFile archive, int keepIcons, unsigned long long* total);
 // 0 when every member was written, -1 when a walk stopped at an error (the other stops before its next
 // member).
 int ExtractAllMembers(unzFile archive, int keepPaths, int overwrite, const char* password, int keepIcons,
-                      const InstallProgress* progress, unsigned long long total, unzFile second = NULL);
+                      const InstallProgress* progress, unsigned long long total, unzFile second = NULL,
+                      const MemoryArchive* checked = NULL);
 
 // Creates a relative folder path with '/' or '\' separators. 1 when done, 0 when a parent was missing,
 // -104 when memory ran out.

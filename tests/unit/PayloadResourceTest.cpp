@@ -19,12 +19,34 @@ TEST_F(PayloadResource, ExtractsFromTheProgramsOwnResource) {
     EXPECT_EQ(CurrentDirectory() + L"\\", target);
 }
 
-// 1976 is the sound archive with one byte flipped after its record was made; 1977 has no record.
+// Read where the resource is mapped: members of several blocks, one deflated and one stored as it is.
+TEST_F(PayloadResource, MembersOfSeveralBlocksAndStoredOnes) {
+    ASSERT_EQ(ExtractPayload(1978, L"ZIP", target.c_str(), 0, NULL, NULL, 0), kInstallComplete);
+    std::string large, stored;
+    for (int i = 0; i < 8000; ++i)
+        large += "line " + std::string(6 - std::to_string(i).size(), '0') + std::to_string(i) +
+                 " of the larger member\r\n";
+    for (int i = 0; i < 300000; ++i)
+        stored += (char)(i % 251);
+    EXPECT_EQ(ReadFile(InTarget("Docs/large.txt")), large);
+    EXPECT_EQ(ReadFile(InTarget("stored.bin")), stored);
+    EXPECT_EQ(ReadFile(InTarget("top.txt")), "top");
+}
+
+// 1976 is the sound archive with one byte flipped after its record was made; 1977 has no record; 1979 to
+// 1982 match records made after their last member was broken.
 TEST_F(PayloadResource, FailuresLeaveTheInstallation) {
     WriteFile(InTarget("top.txt"), "installed");
     FILETIME installedTime = LastWriteTime(InTarget("top.txt"));
     EXPECT_EQ(ExtractPayload(1976, L"ZIP", target.c_str(), 0, NULL, NULL, 0), kInstallFailed) << "damaged";
     EXPECT_EQ(ExtractPayload(1977, L"ZIP", target.c_str(), 0, NULL, NULL, 0), kInstallFailed) << "no record";
+    // Broken before the record was made: the data themselves fail the member.
+    EXPECT_EQ(ExtractPayload(1979, L"ZIP", target.c_str(), 0, NULL, NULL, 0), kInstallFailed)
+        << "invalid data";
+    EXPECT_EQ(ExtractPayload(1980, L"ZIP", target.c_str(), 0, NULL, NULL, 0), kInstallFailed) << "size short";
+    EXPECT_EQ(ExtractPayload(1981, L"ZIP", target.c_str(), 0, NULL, NULL, 0), kInstallFailed) << "size long";
+    EXPECT_EQ(ExtractPayload(1982, L"ZIP", target.c_str(), 0, NULL, NULL, 0), kInstallFailed)
+        << "past the end";
     EXPECT_EQ(ExtractPayload(1975, L"ZIP", target.c_str(), 0, NULL, NULL, 0), kInstallFailed) << "absent";
     EXPECT_EQ(ExtractPayload(1974, L"TXT", target.c_str(), 0, NULL, NULL, 0), kInstallFailed) << "other type";
     EXPECT_EQ(ExtractPayload(1974, L"ZIP", (root + L"\\absent\\").c_str(), 0, NULL, NULL, 0), kInstallFailed);
