@@ -66,8 +66,8 @@ int ReadMappedMember(MappedMember* member, void* into, unsigned size) {
 }
 
 int CloseMappedMember(MappedMember* member) {
-    int ended = member->method == 0 ? member->left == 0 : member->status == Z_STREAM_END;
-    if (member->method != 0)
-        inflateEnd(&member->stream);
-    return ended && member->produced == member->expected ? 0 : -1;
+    if (member->method == 0)
+        return member->left == 0 ? 0 : -1;
+    inflateEnd(&member->stream);
+    return member->status == Z_STREAM_END ? 0 : -1;
 }

@@ -27,6 +27,6 @@ int OpenMappedMember(MappedMember* member, unzFile archive, const MemoryArchive*
 // data than the central directory says.
 int ReadMappedMember(MappedMember* member, void* into, unsigned size);
 
-// 0 when the member was read to the end of its data and came to its size; the caller closes the member
-// in minizip after.
+// 0 when the member was read to the end of its data (the caller counts its size); the caller closes the
+// member in minizip after.
 int CloseMappedMember(MappedMember* member);
