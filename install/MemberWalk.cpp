@@ -234,8 +234,10 @@ int ExtractAllMembers(unzFile archive, int keepPaths, int, const char* password,
     ProgressCount count = {progress, 0, total, 0, {}};
     InitializeCriticalSection(&count.lock);
     SharedWalk shared = {NULL, 0, 0, 0, keepPaths, keepIcons, password, checked, &count};
-    // A walk alone has two writers; two walks have one each.
-    Walker walkers[2] = {{&shared, archive, second != NULL ? 1 : (int)kWriterThreads}, {&shared, second, 1}};
+    // A walk alone has two writers. Two walks write their members themselves: while one waits for the
+    // file system, the other inflates, and no block or member is handed from thread to thread (each hand-over
+    // is a wait and a wake, which under Wine are round trips to its server).
+    Walker walkers[2] = {{&shared, archive, second != NULL ? 0 : (int)kWriterThreads}, {&shared, second, 0}};
     shared.members = ListMembers(archive, &shared.count);
     HANDLE thread = NULL;
     if (shared.members != NULL && second != NULL)

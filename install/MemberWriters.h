@@ -23,7 +23,7 @@ struct WriterBlock {
     char data[kWriterBlockBytes];
 };
 
-// Starts up to threads writer threads (kWriterThreads for a walk alone, one for each of two walks; 0
+// Starts up to threads writer threads (kWriterThreads for a walk alone; 0, for each of two walks,
 // writes everything on the caller's thread). NULL when not even the memory for the queue can be had.
 MemberWriters* StartMemberWriters(int threads);
 
