@@ -49,6 +49,7 @@ struct MemberWriters {
     HANDLE threads[kWriterThreads];
     int threadCount;   // 0: every call writes at once, on the caller's thread
     MemberFile direct; // then the file being written
+    wchar_t directPath[kWideMemberChars];
 };
 
 namespace {
@@ -149,6 +150,7 @@ int QueueJob(MemberWriters* w, Job* job) {
     if (w->threadCount == 0) {
         w->direct =
             StartMember(job->isFolder, job->path, job->folder, job->dosDate, w->failed, &w->caller.folders);
+        CopyText(w->directPath, kWideMemberChars, job->path);
         w->failed |= w->direct.failed;
         free(job);
         return !w->failed;
@@ -277,8 +279,11 @@ void QueueBlock(MemberWriters* w, WriterBlock* block, unsigned long length) {
 
 void EndMemberFile(MemberWriters* w) {
     if (w->threadCount == 0) {
+        int open = w->direct.handle != INVALID_HANDLE_VALUE;
         if (!CloseMemberFile(&w->direct))
             w->failed = 1;
+        else if (open)
+            LogStep(L"file written: %ls", w->directPath);
         return;
     }
     EnterCriticalSection(&w->lock);
