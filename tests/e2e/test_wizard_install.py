@@ -320,10 +320,12 @@ class FinishActions(unittest.TestCase):
         held = APPS + "\\gl_about.txt"
         with Prefix("win7") as p:
             p.run("/silent /folder=" + APPS)
-            p.start(held + " 120 C:\\held", exe=os.path.join(winetest.FIXTURES, "hold_file.exe"))
-            deadline = time.time() + 30
+            # Held until the prefix ends, however slowly a busy machine runs the wizard meanwhile.
+            p.start(held + " 600 C:\\held", exe=os.path.join(winetest.FIXTURES, "hold_file.exe"))
+            deadline = time.time() + 60
             while not p.exists("C:\\held") and time.time() < deadline:
                 time.sleep(0.1)
+            self.assertTrue(p.exists("C:\\held"), "the file is held before the wizard starts")
             w = Wizard(p)
             try:
                 to_page(w, 4)
