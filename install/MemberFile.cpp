@@ -96,12 +96,14 @@ void WriteBlock(MemberFile* file, const WriterBlock* block) {
         file->failed = 1;
 }
 
-int CloseMemberFile(MemberFile* file) {
+int CloseMemberFile(MemberFile* file, const wchar_t* path) {
     if (file->handle != INVALID_HANDLE_VALUE) {
         if (!file->failed)
             SetFileDateFromMember(file->handle, file->dosDate);
         CloseHandle(file->handle);
         file->handle = INVALID_HANDLE_VALUE;
+        if (!file->failed)
+            LogStep(L"file written: %ls", path);
     }
     return !file->failed;
 }

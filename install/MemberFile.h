@@ -34,6 +34,6 @@ MemberFile StartMember(int isFolder, const wchar_t* path, const wchar_t* folder,
 
 void WriteBlock(MemberFile* file, const WriterBlock* block);
 
-// The date is set through the handle that wrote the file, then it is closed; a file cut short keeps the
-// date of its creation. 0 after a failed write.
-int CloseMemberFile(MemberFile* file);
+// The date is set through the handle that wrote the file, then it is closed and logged as written under
+// path; a file cut short keeps the date of its creation. 0 after a failed write.
+int CloseMemberFile(MemberFile* file, const wchar_t* path);

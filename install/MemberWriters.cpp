@@ -3,7 +3,6 @@
 #include "install/PayloadExtraction.h"
 #include "install/PathHelpers.h"
 #include "install/MemberFile.h"
-#include "install/StepLog.h"
 
 #include <windows.h>
 #include <process.h>
@@ -101,8 +100,8 @@ void WriteJob(MemberWriters* w, Waiter* self, Job* job) {
         LeaveCriticalSection(&w->lock);
         for (WriterBlock* block = blocks; block != NULL; block = block->next)
             WriteBlock(&file, block);
-        if (ended && CloseMemberFile(&file))
-            LogStep(L"file written: %ls", job->path);
+        if (ended)
+            CloseMemberFile(&file, job->path);
         EnterCriticalSection(&w->lock);
         w->failed |= file.failed;
         FreeBlocks(w, blocks);
@@ -279,11 +278,8 @@ void QueueBlock(MemberWriters* w, WriterBlock* block, unsigned long length) {
 
 void EndMemberFile(MemberWriters* w) {
     if (w->threadCount == 0) {
-        int open = w->direct.handle != INVALID_HANDLE_VALUE;
-        if (!CloseMemberFile(&w->direct))
+        if (!CloseMemberFile(&w->direct, w->directPath))
             w->failed = 1;
-        else if (open)
-            LogStep(L"file written: %ls", w->directPath);
         return;
     }
     EnterCriticalSection(&w->lock);
