@@ -10,7 +10,11 @@
 
 namespace {
 
-enum { kRecordChars = kWorkNameChars + 2 * kSha256Bytes + 2, kMaxJournalBytes = 64 << 20 };
+enum {
+    kIdentityChars = 24,
+    kRecordChars = kWorkNameChars + 2 * kSha256Bytes + kIdentityChars + 16,
+    kMaxJournalBytes = 64 << 20
+};
 
 const unsigned int kRound[64] = {
     0x428a2f98, 0x71374491, 0xb5c0fbcf, 0xe9b5dba5, 0x3956c25b, 0x59f111f1, 0x923f82a4, 0xab1c5ed5,
@@ -112,6 +116,46 @@ int HashJournal(const wchar_t* journalPath, wchar_t hex[2 * kSha256Bytes + 1]) {
     return ok;
 }
 
+// The folder's volume and its number on it: a folder made anew under the same name is another one.
+int FolderIdentity(const wchar_t* folder, wchar_t identity[kIdentityChars + 1]) {
+    HANDLE held = HoldFolder(folder);
+    BY_HANDLE_FILE_INFORMATION info;
+    int ok = held != INVALID_HANDLE_VALUE && GetFileInformationByHandle(held, &info);
+    if (held != INVALID_HANDLE_VALUE)
+        CloseHandle(held);
+    if (ok)
+        _snwprintf(identity, kIdentityChars + 1, L"%08lx%08lx%08lx", info.dwVolumeSerialNumber,
+                   info.nFileIndexHigh, info.nFileIndexLow);
+    return ok;
+}
+
+int WriteRecord(const wchar_t* targetFolder, const wchar_t* record) {
+    wchar_t name[kPathChars];
+    HKEY key = RecordName(targetFolder, name) ? OpenRecords(KEY_SET_VALUE, 1) : NULL;
+    if (key == NULL)
+        return 0;
+    int ok = RegSetValueExW(key, name, 0, REG_SZ, (const BYTE*)record,
+                            (DWORD)((wcslen(record) + 1) * sizeof(wchar_t))) == ERROR_SUCCESS &&
+             RegFlushKey(key) == ERROR_SUCCESS;
+    RegCloseKey(key);
+    return ok;
+}
+
+// Appends mark and the target folder's identity to record.
+int AppendMark(wchar_t* record, const wchar_t* targetFolder, const wchar_t* mark) {
+    wchar_t identity[kIdentityChars + 1];
+    return FolderIdentity(targetFolder, identity) && AppendText(record, kRecordChars, mark) &&
+           AppendText(record, kRecordChars, identity);
+}
+
+// 1 when the record's rest is mark with the identity of the target folder as it is now.
+int HasMark(const wchar_t* rest, const wchar_t* targetFolder, const wchar_t* mark) {
+    wchar_t identity[kIdentityChars + 1];
+    size_t length = wcslen(mark);
+    return _wcsnicmp(rest, mark, length) == 0 && FolderIdentity(targetFolder, identity) &&
+           _wcsicmp(rest + length, identity) == 0;
+}
+
 int ReadRecord(const wchar_t* targetFolder, wchar_t record[kRecordChars]) {
     wchar_t name[kPathChars];
     HKEY key = RecordName(targetFolder, name) ? OpenRecords(KEY_QUERY_VALUE, 0) : NULL;
@@ -150,34 +194,43 @@ void Sha256(const void* data, size_t size, unsigned char digest[kSha256Bytes]) {
         digest[i] = (unsigned char)(state[i / 4] >> (24 - 8 * (i % 4)));
 }
 
-int RecordJournal(const wchar_t* targetFolder, const wchar_t* workName, const wchar_t* journalPath) {
-    wchar_t name[kPathChars], hex[2 * kSha256Bytes + 1], record[kRecordChars];
-    if (!RecordName(targetFolder, name) || !HashJournal(journalPath, hex) ||
-        !CopyText(record, kRecordChars, workName) || !AppendText(record, kRecordChars, L"|") ||
-        !AppendText(record, kRecordChars, hex))
-        return 0;
-    HKEY key = OpenRecords(KEY_SET_VALUE, 1);
-    if (key == NULL)
-        return 0;
-    int ok = RegSetValueExW(key, name, 0, REG_SZ, (const BYTE*)record,
-                            (DWORD)((wcslen(record) + 1) * sizeof(wchar_t))) == ERROR_SUCCESS &&
-             RegFlushKey(key) == ERROR_SUCCESS;
-    RegCloseKey(key);
-    return ok;
+int RecordJournal(const wchar_t* targetFolder, const wchar_t* workName, const wchar_t* journalPath,
+                  int asideIsStaging) {
+    wchar_t hex[2 * kSha256Bytes + 1], record[kRecordChars];
+    return HashJournal(journalPath, hex) && CopyText(record, kRecordChars, workName) &&
+           AppendText(record, kRecordChars, L"|") && AppendText(record, kRecordChars, hex) &&
+           (!asideIsStaging || AppendMark(record, targetFolder, kAsideIsStaging)) &&
+           WriteRecord(targetFolder, record);
 }
 
-int RecordedWorkFolder(const wchar_t* targetFolder, wchar_t* workName) {
+int RecordInstalled(const wchar_t* targetFolder, const wchar_t* workName) {
+    wchar_t record[kRecordChars];
+    return CopyText(record, kRecordChars, workName) && AppendMark(record, targetFolder, kInstalledMark) &&
+           WriteRecord(targetFolder, record);
+}
+
+int RecordedWorkFolder(const wchar_t* targetFolder, wchar_t* workName, int* mark) {
     wchar_t record[kRecordChars];
     if (!ReadRecord(targetFolder, record))
         return 0;
-    *wcschr(record, L'|') = L'\0';
+    wchar_t* rest = wcschr(record, L'|');
+    if (mark != NULL) {
+        const wchar_t* flag = wcslen(rest) > 2 * kSha256Bytes ? rest + 1 + 2 * kSha256Bytes : L"";
+        *mark = HasMark(rest, targetFolder, kInstalledMark)    ? kRecordInstalled
+                : HasMark(flag, targetFolder, kAsideIsStaging) ? kRecordAsideIsStaging
+                                                               : 0;
+    }
+    *rest = L'\0';
     return CopyText(workName, kWorkNameChars, record);
 }
 
 int JournalMatchesRecord(const wchar_t* targetFolder, const wchar_t* journalPath) {
     wchar_t record[kRecordChars], hex[2 * kSha256Bytes + 1];
-    return ReadRecord(targetFolder, record) && HashJournal(journalPath, hex) &&
-           _wcsicmp(wcschr(record, L'|') + 1, hex) == 0;
+    if (!ReadRecord(targetFolder, record) || !HashJournal(journalPath, hex))
+        return 0;
+    const wchar_t* hash = wcschr(record, L'|') + 1;
+    return wcslen(hash) >= 2 * kSha256Bytes && _wcsnicmp(hash, hex, 2 * kSha256Bytes) == 0 &&
+           (hash[2 * kSha256Bytes] == L'\0' || hash[2 * kSha256Bytes] == L'|');
 }
 
 void ForgetJournal(const wchar_t* targetFolder) {

@@ -13,11 +13,26 @@ constexpr const wchar_t* kJournalRecordKey = L"SOFTWARE\\Glimmerly\\Setup\\Journ
 
 void Sha256(const void* data, size_t size, unsigned char digest[kSha256Bytes]);
 
-// Records the journal at journalPath for targetFolder (absolute) and the work folder workName in it.
-int RecordJournal(const wchar_t* targetFolder, const wchar_t* workName, const wchar_t* journalPath);
+// Appended to a record, with the target folder's identity (its volume and number, so that a folder made
+// anew under the same name after an uninstallation is not taken for it): the installed files the
+// switch-over moves aside are themselves the staging of a run recorded here, and the next run may write
+// its members over them (install/ReusedFiles.h). And the record a completed run leaves where it kept no
+// old files: the installed files are its staging.
+constexpr const wchar_t* kAsideIsStaging = L"|staged:";
+constexpr const wchar_t* kInstalledMark = L"|installed:";
+enum { kRecordAsideIsStaging = 1, kRecordInstalled = 2 };
 
-// The work folder recorded for targetFolder (into workName, kWorkNameChars); 0 when there is none.
-int RecordedWorkFolder(const wchar_t* targetFolder, wchar_t* workName);
+// Records the journal at journalPath for targetFolder (absolute) and the work folder workName in it.
+int RecordJournal(const wchar_t* targetFolder, const wchar_t* workName, const wchar_t* journalPath,
+                  int asideIsStaging = 0);
+
+// Records that the switch-over in workName completed and nothing of it is left to carry out.
+int RecordInstalled(const wchar_t* targetFolder, const wchar_t* workName);
+
+// The work folder recorded for targetFolder (into workName, kWorkNameChars); 0 when there is none. mark
+// (when not NULL) gets kRecordAsideIsStaging or kRecordInstalled where the record carries that mark with
+// the folder's identity as it is now, else 0.
+int RecordedWorkFolder(const wchar_t* targetFolder, wchar_t* workName, int* mark = NULL);
 
 // 1 when the journal at journalPath, read through a handle reached without a link, has the hash recorded
 // for targetFolder.

@@ -1,6 +1,7 @@
 #include "install/MemberFile.h"
 
 #include "install/PathHelpers.h"
+#include "install/ReusedFiles.h"
 #include "install/SafePath.h"
 #include "install/StepLog.h"
 
@@ -15,13 +16,19 @@ void* CreateNewMemberFile(const wchar_t* path) {
 
 MemberFileCreator memberFileCreator = CreateNewMemberFile;
 
-HANDLE CreateMemberFile(const wchar_t* path) {
-    return (HANDLE)memberFileCreator(path);
+// The member's file: written over where the staging lies over the previous version's files
+// (install/ReusedFiles.h), else created new.
+HANDLE CreateMemberFile(const wchar_t* path, int* reused) {
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    int taken = TakeReusedFile(path, &handle);
+    *reused = taken > 0;
+    return taken > 0 ? handle : taken == 0 ? (HANDLE)memberFileCreator(path) : INVALID_HANDLE_VALUE;
 }
 
 // Makes the member folder (relative, '/' or '\\' between its names) with those above it, and holds it
 // while this thread writes into it, so it cannot be swapped for a link meanwhile. An existing folder on
-// the way that is a link or junction is refused: the work folder was empty when the walk began.
+// the way that is a link or junction is refused: the work folder held only what it listed when the walk
+// began.
 int HoldMemberFolder(HeldFolders* held, const wchar_t* folder) {
     wchar_t path[kWideMemberChars];
     if (!CopyText(path, kWideMemberChars, folder))
@@ -40,10 +47,11 @@ int HoldMemberFolder(HeldFolders* held, const wchar_t* folder) {
             continue;
         wchar_t kept = path[i];
         path[i] = L'\0';
-        int made = CreateDirectoryW(path, NULL) ||
-                   (GetLastError() == ERROR_ALREADY_EXISTS &&
-                    (GetFileAttributesW(path) & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) ==
-                        FILE_ATTRIBUTE_DIRECTORY);
+        int made = TakeReusedFolder(path) &&
+                   (CreateDirectoryW(path, NULL) ||
+                    (GetLastError() == ERROR_ALREADY_EXISTS &&
+                     (GetFileAttributesW(path) & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) ==
+                         FILE_ATTRIBUTE_DIRECTORY));
         path[i] = kept;
         if (!made)
             return 0;
@@ -74,7 +82,7 @@ void LetGoOfFolders(HeldFolders* held) {
 
 MemberFile StartMember(int isFolder, const wchar_t* path, const wchar_t* folder, unsigned long dosDate,
                        int failed, HeldFolders* held) {
-    MemberFile file = {INVALID_HANDLE_VALUE, failed, dosDate};
+    MemberFile file = {INVALID_HANDLE_VALUE, failed, dosDate, 0};
     if (failed)
         return file;
     if (isFolder) {
@@ -83,7 +91,8 @@ MemberFile StartMember(int isFolder, const wchar_t* path, const wchar_t* folder,
             LogStep(L"staged folder: %ls", path);
         return file;
     }
-    file.handle = HoldMemberFolder(held, folder) ? CreateMemberFile(path) : INVALID_HANDLE_VALUE;
+    file.handle =
+        HoldMemberFolder(held, folder) ? CreateMemberFile(path, &file.reused) : INVALID_HANDLE_VALUE;
     file.failed = file.handle == INVALID_HANDLE_VALUE;
     return file;
 }
@@ -98,6 +107,9 @@ void WriteBlock(MemberFile* file, const WriterBlock* block) {
 
 int CloseMemberFile(MemberFile* file, const wchar_t* path) {
     if (file->handle != INVALID_HANDLE_VALUE) {
+        // A file written over ends where the member does.
+        if (!file->failed && file->reused && !SetEndOfFile(file->handle))
+            file->failed = 1;
         if (!file->failed)
             SetFileDateFromMember(file->handle, file->dosDate);
         CloseHandle(file->handle);

@@ -1,6 +1,6 @@
 #pragma once
 // One member as a writer thread makes it (install/MemberWriters.h): its folder, made and held, and its file,
-// created new, written and dated.
+// created new (or an old one written over, install/ReusedFiles.h), written and dated.
 #include "install/MemberWriters.h"
 #include "install/PayloadExtraction.h"
 
@@ -25,6 +25,7 @@ struct MemberFile {
     HANDLE handle;
     int failed;
     unsigned long dosDate;
+    int reused; // an old file written over
 };
 
 // Makes a member's folder, or creates its file; nothing once a write failed. A file that cannot be created

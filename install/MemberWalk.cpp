@@ -6,6 +6,7 @@
 #include "install/MemberNames.h"
 #include "install/MemberWriters.h"
 #include "install/PathHelpers.h"
+#include "install/ReusedFiles.h"
 #include "install/StepLog.h"
 #include "install/SwitchOver.h"
 #include "install/WorkFolderRemoval.h"
@@ -282,7 +283,8 @@ InstallResult ExtractArchiveThrough(zlib_filefunc64_def* functions, const void* 
         CheckMemberNames(archive, keepIcons, &total) == 0 && unzGetGlobalInfo64(archive, &global) == UNZ_OK;
     if (fits && !FitsOnVolume(targetFolder, total, global.number_entry)) {
         WorkFolderRemoval::WaitForRunning();
-        fits = FitsOnVolume(targetFolder, total, global.number_entry);
+        fits = FitsOnVolume(targetFolder, total, global.number_entry) ||
+               (DropReusedFiles(targetFolder) && FitsOnVolume(targetFolder, total, global.number_entry));
     }
     if (!fits) {
         unzClose(archive);
@@ -299,8 +301,10 @@ InstallResult ExtractArchiveThrough(zlib_filefunc64_def* functions, const void* 
                 targetFolder, work.staged);
         // A second reader of the same archive for the second walk; without it, one walk does it all.
         unzFile second = unzOpen2_64(archiveName, functions);
-        int staged = _wchdir(work.staged) == 0 &&
-                     ExtractAllMembers(archive, 1, 1, NULL, keepIcons, progress, total, second, checked) == 0;
+        int staged =
+            _wchdir(work.staged) == 0 &&
+            ExtractAllMembers(archive, 1, 1, NULL, keepIcons, progress, total, second, checked) == 0 &&
+            RemoveUnusedReusedFiles();
         if (second != NULL)
             unzClose(second);
         int back = _wchdir(targetFolder) == 0;
@@ -309,6 +313,7 @@ InstallResult ExtractArchiveThrough(zlib_filefunc64_def* functions, const void* 
         else if (back)
             RemoveWorkFolder(&work);
     }
+    ForgetReusedFiles();
     unzClose(archive);
     if (result == kInstallFailed && previousLength > 0 && previousLength < kTempPathChars)
         SetCurrentDirectoryW(previous);

@@ -1,6 +1,7 @@
 #include "install/SwitchOver.h"
 
 #include "install/JournalRecord.h"
+#include "install/ReusedFiles.h"
 #include "install/SafePath.h"
 #include "install/SwitchPlan.h"
 #include "install/SwitchSteps.h"
@@ -115,7 +116,7 @@ int CreateWorkFolder(WorkFolder* work) {
         work->held[0] = HoldFolder(work->name);
         if (work->held[0] != INVALID_HANDLE_VALUE) {
             SetFileAttributesW(work->name, FILE_ATTRIBUTE_HIDDEN);
-            if (CreateDirectoryW(work->staged, NULL))
+            if (AdoptReusedFiles(work->staged, work->name) || CreateDirectoryW(work->staged, NULL))
                 work->held[1] = HoldFolder(work->staged);
         }
         if (work->held[1] != INVALID_HANDLE_VALUE)
@@ -144,7 +145,7 @@ InstallResult SwitchOver(WorkFolder* folders, wchar_t* restartFile, size_t resta
         work.stepCount = ListSteps(plan, steps);
     }
     planned = planned && MakeAsideFolders(&plan, steps, work.stepCount) && WriteJournal(plan) &&
-              RecordJournal(target, folders->name, folders->journal);
+              RecordJournal(target, folders->name, folders->journal, AsideFilesAreStaging());
     ReachStep(L"switching");
     // The folders the installed files go into were made by this run and are held; one that was renamed
     // and replaced by a link meanwhile would lead the files elsewhere.
@@ -182,7 +183,7 @@ InstallResult SwitchOver(WorkFolder* folders, wchar_t* restartFile, size_t resta
     // the uninstaller with everything else.
     if (work.filesKept > 0)
         KeepOldFolders(folders, work.filesKept, work.foldersWhole);
-    else if (RemoveWorkFolder(folders))
+    else if (RemoveWorkFolder(folders) && !RecordInstalled(target, folders->name))
         ForgetJournal(target);
     return left > 0 || work.queued > 0 ? kInstallRestartNeeded : kInstallComplete;
 }

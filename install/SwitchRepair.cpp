@@ -1,6 +1,7 @@
 #include "install/SwitchPlan.h"
 
 #include "install/JournalRecord.h"
+#include "install/ReusedFiles.h"
 #include "install/SafePath.h"
 #include "install/StepLog.h"
 #include "install/WorkFolderRemoval.h"
@@ -257,6 +258,7 @@ int RemoveWorkFolder(WorkFolder* work) {
 }
 
 int RepairInterruptedInstallation(const wchar_t* targetFolder, int* refused, WorkFolderRemoval* later) {
+    ForgetReusedFiles();
     wchar_t previous[kPathChars];
     DWORD length = GetCurrentDirectoryW(kPathChars, previous);
     if (length == 0 || length >= kPathChars || !SetCurrentDirectoryW(targetFolder))
@@ -269,11 +271,18 @@ int RepairInterruptedInstallation(const wchar_t* targetFolder, int* refused, Wor
     auto removeLater = [&](WorkFolder& folder) {
         return later != NULL && !Exists(folder.journal) && later->Add(targetFolder, folder.name);
     };
-    if (RecordedWorkFolder(targetFolder, recorded)) {
+    int mark = 0;
+    if (RecordedWorkFolder(targetFolder, recorded, &mark)) {
         if (IsWorkFolderName(recorded) && work.Name(recorded) && Exists(work.name)) {
             int carried = IsReachedWithoutLink(work.name) ? CarryOutRecordedJournal(targetFolder, work) : -1;
             distrusted = carried < 0;
             ok = carried != 0;
+            // A completed run installed its staging; the files it moved aside, when they were the staging
+            // of the run before, are staged over anew.
+            if (carried > 0 && Exists(work.done) && JournalMatchesRecord(targetFolder, work.done))
+                NoteEarlierRun(1, mark == kRecordAsideIsStaging ? work.aside : NULL);
+        } else if (mark == kRecordInstalled) {
+            NoteEarlierRun(1, NULL);
         }
         // Where giving back failed, the work folder and its record stay for the next run; a journal not
         // carried out is never looked at again.
@@ -292,6 +301,7 @@ int RepairInterruptedInstallation(const wchar_t* targetFolder, int* refused, Wor
         WorkFolder other;
         other.held[0] = other.held[1] = INVALID_HANDLE_VALUE;
         if (IsWorkFolderName(found.cFileName) && _wcsicmp(found.cFileName, recorded) != 0 &&
+            !(ReusedFilesParked() && _wcsicmp(found.cFileName, kReusedFolder) == 0) &&
             other.Name(found.cFileName)) {
             // A switch-over marked done left only files to remove (a program that was still running).
             distrusted |= Exists(other.journal);

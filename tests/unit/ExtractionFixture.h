@@ -76,6 +76,16 @@ inline void RemoveTree(const std::wstring& path) {
     RemoveDirectoryW(path.c_str());
 }
 
+// The file index of a file or folder: the same one, not one of the same name.
+inline unsigned long long Identity(const std::wstring& path) {
+    HANDLE handle = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
+    BY_HANDLE_FILE_INFORMATION info = {};
+    GetFileInformationByHandle(handle, &info);
+    CloseHandle(handle);
+    return ((unsigned long long)info.nFileIndexHigh << 32) | info.nFileIndexLow;
+}
+
 // Names of the entries directly in a folder, sorted.
 inline std::vector<std::wstring> FolderEntries(const std::wstring& folder) {
     std::vector<std::wstring> names;

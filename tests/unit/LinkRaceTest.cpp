@@ -1,4 +1,5 @@
 #include "install/JournalRecord.h"
+#include "install/StepLog.h"
 #include "install/SwitchOver.h"
 #include "install/WorkFolderRemoval.h"
 
@@ -125,6 +126,92 @@ TEST_F(Extraction, RecordedJournalThroughALinkIsNotCarriedOut) {
     EXPECT_EQ(refused, 1);
     EXPECT_EQ(Tree(outside), (std::map<std::string, std::string>{{"b.txt", "the user's"}}));
     EXPECT_FALSE(Exists(InTarget("~glimmerly-setup")));
+    RunOnHost("rm -rf $1 $2", {outside, target});
+    CreateDirectoryW(target.c_str(), NULL);
+}
+
+// An upgrade over an upgraded installation writes its members over the old files the previous upgrade
+// moved aside, but only over those the record says were a staging of this setup and only where each is
+// still the file listed. A link among them, or a second name, is never written through: a folder link
+// leaves all of them alone, a file one fails the run as a link in the staging does, and the next run stages
+// afresh. Old files no member takes are deleted, never installed; nothing outside changes.
+TEST_F(Extraction, UpgradeWritesOverOnlyTheOldFilesItRecorded) {
+    typedef std::map<std::string, std::string> Files;
+    const std::vector<TestMember> first = {FileMember("a.txt", "a1"),
+                                           FileMember("Plugins/b.dll", "b1 longer"),
+                                           FileMember("Plugins/c.dll", "c1"), FileMember("Docs/x.txt", "x1"),
+                                           FileMember("Docs/Extra.txt", "e1")};
+    const std::vector<TestMember> second = {FileMember("a.txt", "a2"),
+                                            FileMember("Plugins/b.dll", "b2 longer"),
+                                            FileMember("Plugins/c.dll", "c2"), FileMember("Docs/x.txt", "x2"),
+                                            FileMember("Docs/Extra.txt", "e2")};
+    std::vector<TestMember> third = {FileMember("a.txt", "a3"), FileMember("Plugins/b.dll", "b3"),
+                                     FileMember("Plugins/C.DLL", "c3"), FileMember("Docs/x.txt", "x3"),
+                                     FileMember("New/n.txt", "n3")};
+    // Left out of the new version, the installed Extra.txt stays as the user had it.
+    const Files installed = {{"a.txt", "a3"},     {"Docs/Extra.txt", "e2"}, {"Docs/x.txt", "x3"},
+                             {"New/n.txt", "n3"}, {"Plugins/C.DLL", "c3"},  {"Plugins/b.dll", "b3"}};
+    const struct {
+        const char* what;
+        const char* plant;     // on the host: $1 the outside folder, $2 the old files
+        int unmarked, failing; // failing: 1 the planted link, 2 a damaged member
+        const char* reused;    // what the last run says of the old files
+    } cases[] = {
+        // b.dll and x.txt written over, c.dll set aside for C.DLL, Extra.txt deleted.
+        {"as left", "", 0, 0, "written over: 2; set aside: 1; deleted: 1 files, 0 folders"},
+        {"a folder link", "ln -s $1 $2/Plugins/sub", 0, 0,
+         "not used (not plain files and folders): set aside"},
+        {"a file link", "rm $2/Plugins/b.dll; ln -s $1/user.dll $2/Plugins/b.dll", 0, 1, NULL},
+        {"a second name", "rm $2/Plugins/b.dll; ln $1/user.dll $2/Plugins/b.dll", 0, 1, NULL},
+        {"record without the mark", "", 1, 0, NULL},
+        {"a failed upgrade between", "", 0, 2, NULL},
+    };
+    const std::wstring outside = root + L"\\outside";
+    auto upgrade = [&](const std::vector<TestMember>& members) {
+        WorkFolderRemoval later;
+        RepairInterruptedInstallation(target.c_str(), NULL, &later);
+        InstallResult result = Extract(members);
+        later.Finish();
+        return result;
+    };
+    auto installedTree = [&]() {
+        Files tree = Tree(target);
+        for (auto i = tree.begin(); i != tree.end();)
+            i = i->first.compare(0, 16, "~glimmerly-setup") == 0 ? tree.erase(i) : std::next(i);
+        return tree;
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        RunOnHost("rm -rf $1 $2; mkdir -p $1 $2", {outside, target});
+        ForgetJournal(target.c_str());
+        WriteFile(outside + L"\\user.dll", "the user's");
+        ASSERT_EQ(upgrade(first), kInstallComplete);
+        ASSERT_EQ(upgrade(second), kInstallComplete);
+        if (c.plant[0] != '\0')
+            RunOnHost(c.plant, {outside, InTarget("~glimmerly-setup/old")});
+        if (c.unmarked) {
+            ASSERT_TRUE(RecordJournal(target.c_str(), L"~glimmerly-setup",
+                                      InTarget("~glimmerly-setup/switch.done").c_str()));
+        }
+        if (c.failing) {
+            std::vector<TestMember> broken = third;
+            broken.back().crcDelta = c.failing == 2;
+            EXPECT_EQ(upgrade(broken), kInstallFailed);
+            EXPECT_EQ(ReadFile(InTarget("Plugins/b.dll")), "b2 longer");
+            EXPECT_EQ(Tree(outside), (Files{{"user.dll", "the user's"}}));
+        }
+        const std::wstring log = root + L"\\steps.log";
+        DeleteFileW(log.c_str());
+        OpenStepLog(log.c_str());
+        EXPECT_EQ(upgrade(third), kInstallComplete);
+        CloseStepLog();
+        EXPECT_EQ(installedTree(), installed);
+        const std::string steps = ReadFile(log);
+        const size_t at = steps.find("previous version's files ");
+        EXPECT_EQ(at == std::string::npos ? "" : steps.substr(at + 25, steps.find('\r', at) - at - 25),
+                  c.reused != NULL ? c.reused : "");
+        EXPECT_EQ(Tree(outside), (Files{{"user.dll", "the user's"}}));
+    }
     RunOnHost("rm -rf $1 $2", {outside, target});
     CreateDirectoryW(target.c_str(), NULL);
 }
