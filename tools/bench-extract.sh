@@ -6,9 +6,9 @@
 # archives; prints the median wall times, the ratios ours/NSIS and ours/unzip, and peak memory. Each
 # installer is measured twice: a first installation into an empty folder, and an upgrade (the same
 # payload installed over an installation that was installed and upgraded once, so that ours finds the old
-# files of that upgrade still to delete). Ours runs also with /log= (the full log), to tell what the log
-# costs, and for the upgrade its log tells how many files and folders the switch-over moved, and which old
-# files were deleted and which kept for the next run.
+# files of that upgrade and stages over them). Ours runs also with /log= (the full log), to tell what the
+# log costs, and for the upgrade its log tells how many old files it wrote over, how many files and folders
+# the switch-over moved, and which old files were deleted and which kept for the next run.
 #
 # Usage: tools/bench-extract.sh [--runs N] [--keep] [--tmpfs]
 # --tmpfs puts the Wine prefix, and with it every installation, on /dev/shm instead of the disk.

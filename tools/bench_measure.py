@@ -136,9 +136,10 @@ try:
         return result
 
     full_log = os.path.join(bench, "full.log")
-    # The lines of the full log that count what the switch-over moved, and what old files were deleted
-    # or kept for the next run, which deletes them while it stages.
-    COUNTED = [b" switch-over moved: ", b" old files deleted ", b" old installation kept ",
+    # The lines of the full log that count what the switch-over moved, what old files were deleted or
+    # kept for the next run, and which of the kept ones that run wrote its members over.
+    COUNTED = [b" staging over the previous version's files: ", b" previous version's files ",
+               b" switch-over moved: ", b" old files deleted ", b" old installation kept ",
                b" earlier work folders deleted"]
 
     moves = {}
