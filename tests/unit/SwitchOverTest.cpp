@@ -252,6 +252,32 @@ TEST_F(Extraction, FitsOnVolumeUpToTheLastFreeByte) {
     EXPECT_EQ(FitsOnVolume(L"Q:\\absent\\", 1ull << 60, 0), 1);
 }
 
+// A record's mark holds for the folder it was made for, not for one made anew under its name (after an
+// uninstallation, by anyone who may make folders there): the files there are no recorded staging.
+TEST_F(Extraction, RecordMarksHoldForTheSameFolderOnly) {
+    WriteFile(InTarget("switch.log"), "journal");
+    const std::wstring moved = root + L"\\moved";
+    for (int staging : {1, 0}) {
+        ASSERT_TRUE(
+            staging ? RecordJournal(target.c_str(), L"~glimmerly-setup", InTarget("switch.log").c_str(), 1)
+                    : RecordInstalled(target.c_str(), L"~glimmerly-setup"));
+        const int expected = staging ? kRecordAsideIsStaging : kRecordInstalled;
+        EXPECT_EQ(JournalMatchesRecord(target.c_str(), InTarget("switch.log").c_str()), staging);
+        for (int anew : {0, 1, 0}) {
+            ASSERT_TRUE(
+                anew ? MoveFileW(target.c_str(), moved.c_str()) && CreateDirectoryW(target.c_str(), NULL)
+                     : !Exists(moved) ||
+                           (RemoveDirectoryW(target.c_str()) && MoveFileW(moved.c_str(), target.c_str())));
+            wchar_t name[kWorkNameChars] = L"";
+            int mark = -1;
+            EXPECT_TRUE(RecordedWorkFolder(target.c_str(), name, &mark));
+            EXPECT_STREQ(name, L"~glimmerly-setup");
+            EXPECT_EQ(mark, anew ? 0 : expected) << staging << anew;
+        }
+    }
+    ForgetJournal(target.c_str());
+}
+
 // The plan switches whole every folder that holds nothing but members (Sub, Deep and Deep\Inner, not Mixed
 // with the user's file), each right after the entries below it, which no step carries out on its own; only
 // what moves one by one gets a folder aside. The journal holds the whole plan: read back, every entry is
