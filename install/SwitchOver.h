@@ -8,9 +8,9 @@
 // short switch-over move each installed file aside and the new one into place, and at the end the old
 // ones are removed: those moved aside one by one at once, the folders moved aside whole by the next run,
 // which writes its members over them where their record allows (install/ReusedFiles.h) and else deletes
-// them (install/WorkFolderRemoval.h). Before the switch-over begins, its plan is written to a journal in the work
-// folder, so a run that was killed is undone by the next one; once the switch-over is done the journal is
-// marked so.
+// them (install/WorkFolderRemoval.h). Before the switch-over begins, its plan is written to a journal in the
+// work folder, so a run that was killed is undone by the next one; once the switch-over is done the journal
+// is marked so.
 //
 // Paths below are relative to the current directory, which is the target folder, unless said otherwise.
 

@@ -278,9 +278,10 @@ int RepairInterruptedInstallation(const wchar_t* targetFolder, int* refused, Wor
             distrusted = carried < 0;
             ok = carried != 0;
             // A completed run installed its staging; the files it moved aside, when they were the staging
-            // of the run before, are staged over anew.
+            // of the run before, are staged over anew by a run that stages (one that hands its removals
+            // to later; the uninstaller removes them).
             if (carried > 0 && Exists(work.done) && JournalMatchesRecord(targetFolder, work.done))
-                NoteEarlierRun(1, mark == kRecordAsideIsStaging ? work.aside : NULL);
+                NoteEarlierRun(1, mark == kRecordAsideIsStaging && later != NULL ? work.aside : NULL);
         } else if (mark == kRecordInstalled) {
             NoteEarlierRun(1, NULL);
         }
