@@ -282,8 +282,10 @@ class FileInUse(unittest.TestCase):
             _wine(p.path, "wineboot", "-r")
             self.assertEqual(self.install(p), 0)
             # What the earlier runs left is gone; the last run keeps only the previous version's folders,
-            # which it moved aside whole, for the next run.
-            self.assertEqual(set(work_folders(p)) & set(earlier), set())
+            # which it moved aside whole, for the next run. (Its work folder may take the usual name again:
+            # the earlier one's removal, with only a file left to delete, can be done before it is made.)
+            self.assertTrue(earlier)
+            self.assertEqual(len(work_folders(p)), 1)
             self.assertEqual(work_folder_entries(p), [["old", "switch.done"]])
             self.assertFalse(p.exists(LOG), "what is left of a finished switch-over is no stranger's")
 
