@@ -233,11 +233,12 @@ class LargeInstallation(unittest.TestCase):
                 while len(positions) < 200 and w.no_box(20):
                     positions.append(int(w.ok("send", INSTALL_PROGRESS, 0x408)))  # PBM_GETPOS
                     steps.add(w.text(PROGRESS_STEP))
-                    # Once the line names a file and the bar has moved (the requests below take a while,
-                    # long enough for a quick extraction to end meanwhile), or at the tenth look.
+                    # Once the line has named one of the small files, which come after the large ones, and
+                    # the bar has moved (the requests below take a while, long enough for a quick
+                    # extraction to end meanwhile), or at the fortieth look.
                     moved = any(0 < v < 900 for v in positions)
-                    if not acted and (len(positions) == 10 or
-                                      (moved and any(t.startswith(STRINGS[22] % "") for t in steps))):
+                    if not acted and (len(positions) == 40 or
+                                      (moved and any(t.startswith(STRINGS[22] % "Filler\\") for t in steps))):
                         acted = True
                         w.keys("Escape")
                         w.do("close")
