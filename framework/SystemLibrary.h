@@ -10,3 +10,10 @@ template <class Function> Function SystemFunction(const wchar_t* fileName, const
     HMODULE module = LoadSystemLibrary(fileName);
     return module != NULL ? (Function)(void*)GetProcAddress(module, name) : NULL;
 }
+
+// The entry of a library every process has loaded (kernel32, ntdll) where newer systems have it, or null;
+// asked by name, with no load, so it costs nothing on paths taken for every file.
+template <class Function> Function LoadedSystemFunction(const wchar_t* fileName, const char* name) {
+    HMODULE module = GetModuleHandleW(fileName);
+    return module != NULL ? (Function)(void*)GetProcAddress(module, name) : NULL;
+}

@@ -1,5 +1,6 @@
 #include "install/ReusedFiles.h"
 
+#include "framework/SystemLibrary.h"
 #include "install/SafePath.h"
 #include "install/StepLog.h"
 #include "install/SwitchPlan.h"
@@ -50,11 +51,6 @@ struct DirectoryEntry {
 typedef BOOL(WINAPI* DirectoryQuery)(HANDLE, int, LPVOID, DWORD);
 typedef LONG(NTAPI* FileQuery)(HANDLE, IO_STATUS_BLOCK*, PVOID, ULONG, int);
 
-template <class Function> Function Entry(const wchar_t* module, const char* name) {
-    HMODULE loaded = GetModuleHandleW(module);
-    return loaded != NULL ? (Function)(void*)GetProcAddress(loaded, name) : NULL;
-}
-
 const wchar_t* NameOf(const Listed& listed) {
     return state.names + listed.name;
 }
@@ -87,7 +83,8 @@ int Add(const wchar_t* name, LONGLONG id, int folder, int plain) {
 // Lists the folder relative below staged, and every folder in it. 0 for anything but plain files and
 // folders (a link, junction or mount point), or a tree too deep.
 int ListTree(const wchar_t* staged, const wchar_t* relative, int depth) {
-    DirectoryQuery query = Entry<DirectoryQuery>(L"kernel32.dll", "GetFileInformationByHandleEx");
+    DirectoryQuery query =
+        LoadedSystemFunction<DirectoryQuery>(L"kernel32.dll", "GetFileInformationByHandleEx");
     wchar_t path[kFolderChars];
     if (query == NULL || depth > kMaxDepth ||
         !Join(path, kFolderChars, staged, relative[0] != L'\0' ? L"\\" : L"", relative))
@@ -160,7 +157,7 @@ Listed* Find(const wchar_t* path, wchar_t* normal) {
 
 // 1 when the open handle is the listed file: the same number, one name, no folder.
 int IsListedFile(HANDLE file, const Listed& listed) {
-    FileQuery query = Entry<FileQuery>(L"ntdll.dll", "NtQueryInformationFile");
+    FileQuery query = LoadedSystemFunction<FileQuery>(L"ntdll.dll", "NtQueryInformationFile");
     IO_STATUS_BLOCK status;
     LARGE_INTEGER id;
     struct {

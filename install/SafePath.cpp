@@ -1,5 +1,7 @@
 #include "install/SafePath.h"
 
+#include "framework/SystemLibrary.h"
+
 #include <winternl.h>
 #include <stddef.h>
 #include <string.h>
@@ -17,12 +19,6 @@ typedef DWORD(WINAPI* FinalPathFunction)(HANDLE, LPWSTR, DWORD, DWORD);
 typedef BOOL(WINAPI* InfoByHandleFunction)(HANDLE, int, LPVOID, DWORD);
 typedef LONG(NTAPI* SetInformationFunction)(HANDLE, IO_STATUS_BLOCK*, PVOID, ULONG, int);
 typedef LONG(NTAPI* QueryObjectFunction)(HANDLE, int, PVOID, ULONG, PULONG);
-
-// Newer systems have these; the program still runs where they are missing.
-template <class Function> Function Entry(const wchar_t* module, const char* name) {
-    HMODULE loaded = GetModuleHandleW(module);
-    return loaded != NULL ? (Function)(void*)GetProcAddress(loaded, name) : NULL;
-}
 
 DWORD Refuse(DWORD error) {
     SetLastError(error);
@@ -97,7 +93,8 @@ int HandleIsLink(HANDLE handle) {
         DWORD attributes;
         DWORD tag;
     } tagInfo = {0, 0};
-    InfoByHandleFunction query = Entry<InfoByHandleFunction>(L"kernel32.dll", "GetFileInformationByHandleEx");
+    InfoByHandleFunction query =
+        LoadedSystemFunction<InfoByHandleFunction>(L"kernel32.dll", "GetFileInformationByHandleEx");
     const int kAttributeTagInfo = 9;
     if (query == NULL || !query(handle, kAttributeTagInfo, &tagInfo, sizeof tagInfo))
         return 1;
@@ -141,7 +138,8 @@ HANDLE CreateNew(const wchar_t* path, DWORD access, DWORD share, DWORD flags) {
 }
 
 int SetInformation(HANDLE handle, void* info, ULONG size, int infoClass) {
-    SetInformationFunction set = Entry<SetInformationFunction>(L"ntdll.dll", "NtSetInformationFile");
+    SetInformationFunction set =
+        LoadedSystemFunction<SetInformationFunction>(L"ntdll.dll", "NtSetInformationFile");
     IO_STATUS_BLOCK status;
     return set != NULL && set(handle, &status, info, size, infoClass) >= 0;
 }
@@ -167,7 +165,7 @@ int HandleIsAt(HANDLE handle, const wchar_t* path) {
         return Refuse(ERROR_FILENAME_EXCED_RANGE);
     if (HandleIsLink(handle) || AnyComponentLeadsElsewhere(expected))
         return Refuse(kLinkMetError);
-    if (Entry<FinalPathFunction>(L"kernel32.dll", "GetFinalPathNameByHandleW") == NULL)
+    if (LoadedSystemFunction<FinalPathFunction>(L"kernel32.dll", "GetFinalPathNameByHandleW") == NULL)
         return 1;
     wchar_t reached[kSafePathChars];
     if (!FinalPathOf(handle, reached, kSafePathChars))
@@ -176,13 +174,14 @@ int HandleIsAt(HANDLE handle, const wchar_t* path) {
 }
 
 int FinalPathOf(HANDLE handle, wchar_t* out, DWORD chars) {
-    FinalPathFunction finalPath = Entry<FinalPathFunction>(L"kernel32.dll", "GetFinalPathNameByHandleW");
+    FinalPathFunction finalPath =
+        LoadedSystemFunction<FinalPathFunction>(L"kernel32.dll", "GetFinalPathNameByHandleW");
     DWORD length = finalPath != NULL ? finalPath(handle, out, chars, 0) : 0;
     return length > 0 && length < chars;
 }
 
 int ObjectNameOf(HANDLE handle, wchar_t* out, DWORD chars) {
-    QueryObjectFunction query = Entry<QueryObjectFunction>(L"ntdll.dll", "NtQueryObject");
+    QueryObjectFunction query = LoadedSystemFunction<QueryObjectFunction>(L"ntdll.dll", "NtQueryObject");
     union {
         UNICODE_STRING name;
         unsigned char bytes[sizeof(UNICODE_STRING) + kSafePathChars * sizeof(wchar_t)];
