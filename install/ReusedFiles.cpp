@@ -49,7 +49,6 @@ struct DirectoryEntry {
 };
 
 typedef BOOL(WINAPI* DirectoryQuery)(HANDLE, int, LPVOID, DWORD);
-typedef LONG(NTAPI* FileQuery)(HANDLE, IO_STATUS_BLOCK*, PVOID, ULONG, int);
 
 const wchar_t* NameOf(const Listed& listed) {
     return state.names + listed.name;
@@ -157,18 +156,8 @@ Listed* Find(const wchar_t* path, wchar_t* normal) {
 
 // 1 when the open handle is the listed file: the same number, one name, no folder.
 int IsListedFile(HANDLE file, const Listed& listed) {
-    FileQuery query = LoadedSystemFunction<FileQuery>(L"ntdll.dll", "NtQueryInformationFile");
-    IO_STATUS_BLOCK status;
-    LARGE_INTEGER id;
-    struct {
-        LARGE_INTEGER allocation, size;
-        ULONG links;
-        BOOLEAN deletePending, directory;
-    } standard;
-    const int kStandardInformation = 5, kInternalInformation = 6;
-    return query != NULL && query(file, &status, &id, sizeof id, kInternalInformation) >= 0 &&
-           query(file, &status, &standard, sizeof standard, kStandardInformation) >= 0 &&
-           id.QuadPart == listed.id && standard.links == 1 && !standard.directory;
+    HandleFacts facts;
+    return QueryHandleFacts(file, &facts) && facts.number == listed.id && facts.links == 1 && !facts.folder;
 }
 
 // Moves the file or folder path out of the staged folder into the work folder, where it is removed with it.

@@ -16,7 +16,7 @@ const DWORD kNameSurrogateBit = 0x20000000;
 const DWORD kShareNoDelete = FILE_SHARE_READ | FILE_SHARE_WRITE;
 
 typedef DWORD(WINAPI* FinalPathFunction)(HANDLE, LPWSTR, DWORD, DWORD);
-typedef BOOL(WINAPI* InfoByHandleFunction)(HANDLE, int, LPVOID, DWORD);
+typedef LONG(NTAPI* QueryInformationFunction)(HANDLE, IO_STATUS_BLOCK*, PVOID, ULONG, int);
 typedef LONG(NTAPI* SetInformationFunction)(HANDLE, IO_STATUS_BLOCK*, PVOID, ULONG, int);
 typedef LONG(NTAPI* QueryObjectFunction)(HANDLE, int, PVOID, ULONG, PULONG);
 
@@ -81,24 +81,13 @@ int AnyComponentLeadsElsewhere(const wchar_t* fullPath) {
 }
 
 int HandleIsLink(HANDLE handle) {
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!GetFileInformationByHandle(handle, &info))
+    HandleFacts facts;
+    if (!QueryHandleFacts(handle, &facts))
         return 1;
     // A file's second name (a hard link) reaches the file elsewhere as a link would.
-    if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 && info.nNumberOfLinks > 1)
+    if (!facts.folder && facts.links > 1)
         return 1;
-    if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0)
-        return 0;
-    struct {
-        DWORD attributes;
-        DWORD tag;
-    } tagInfo = {0, 0};
-    InfoByHandleFunction query =
-        LoadedSystemFunction<InfoByHandleFunction>(L"kernel32.dll", "GetFileInformationByHandleEx");
-    const int kAttributeTagInfo = 9;
-    if (query == NULL || !query(handle, kAttributeTagInfo, &tagInfo, sizeof tagInfo))
-        return 1;
-    return LeadsElsewhere(info.dwFileAttributes, tagInfo.tag);
+    return LeadsElsewhere(facts.attributes, facts.tag);
 }
 
 HANDLE Checked(HANDLE handle, const wchar_t* path) {
@@ -171,6 +160,33 @@ int HandleIsAt(HANDLE handle, const wchar_t* path) {
     if (!FinalPathOf(handle, reached, kSafePathChars))
         return Refuse(kLinkMetError);
     return _wcsicmp(Plain(reached), Plain(expected)) == 0 ? 1 : Refuse(kLinkMetError);
+}
+
+int QueryHandleFacts(HANDLE handle, HandleFacts* facts) {
+    QueryInformationFunction query =
+        LoadedSystemFunction<QueryInformationFunction>(L"ntdll.dll", "NtQueryInformationFile");
+    IO_STATUS_BLOCK status;
+    struct {
+        ULONG attributes, tag;
+    } attributeTag;
+    struct {
+        LARGE_INTEGER allocation, size;
+        ULONG links;
+        BOOLEAN deletePending, directory;
+    } standard;
+    LARGE_INTEGER number;
+    const int kStandardInformation = 5, kInternalInformation = 6, kAttributeTagInformation = 35;
+    if (query == NULL ||
+        query(handle, &status, &attributeTag, sizeof attributeTag, kAttributeTagInformation) < 0 ||
+        query(handle, &status, &standard, sizeof standard, kStandardInformation) < 0 ||
+        query(handle, &status, &number, sizeof number, kInternalInformation) < 0)
+        return 0;
+    facts->attributes = attributeTag.attributes;
+    facts->tag = attributeTag.tag;
+    facts->links = standard.links;
+    facts->folder = standard.directory != 0;
+    facts->number = number.QuadPart;
+    return 1;
 }
 
 int FinalPathOf(HANDLE handle, wchar_t* out, DWORD chars) {

@@ -25,6 +25,17 @@ int FinalPathOf(HANDLE handle, wchar_t* out, DWORD chars);
 // needs more than chars.
 int ObjectNameOf(HANDLE handle, wchar_t* out, DWORD chars);
 
+// What an open file or folder is, asked through the handle alone and not of its volume (which Wine asks
+// of another process, a thousand times slower): attributes, reparse tag, number of names, whether a
+// folder, and its number on the volume. 0 where the system does not tell.
+struct HandleFacts {
+    DWORD attributes, tag;
+    DWORD links;
+    int folder;
+    LONGLONG number;
+};
+int QueryHandleFacts(HANDLE handle, HandleFacts* facts);
+
 // Creates the folder path and any missing parent; 1 when every folder on the way is there and none is
 // a link.
 int CreateFoldersWithoutLink(const wchar_t* path);

@@ -78,9 +78,9 @@ int MoveFolderAside(const PlanEntry& e, const EntryPaths& paths, const wchar_t* 
     HANDLE folder = OpenToMove(e.path, 1);
     if (folder == INVALID_HANDLE_VALUE)
         return 0;
-    BY_HANDLE_FILE_INFORMATION info;
-    int checked = GetFileInformationByHandle(folder, &info) &&
-                  (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ==
+    HandleFacts facts;
+    int checked = QueryHandleFacts(folder, &facts) &&
+                  (facts.attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ==
                       FILE_ATTRIBUTE_DIRECTORY &&
                   HandleIsBelow(folder, base, e.path) != 0;
     int moved = checked && RenameOpenFile(folder, paths.aside, 0);
