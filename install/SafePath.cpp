@@ -45,16 +45,18 @@ const wchar_t* Plain(wchar_t* path) {
     return path;
 }
 
-// The full path with long names; 0 when it does not fit.
-int LongFullPath(const wchar_t* path, wchar_t* out) {
-    wchar_t full[kSafePathChars];
-    DWORD length = GetFullPathNameW(path, kSafePathChars, full, NULL);
+// The full path; 0 when it does not fit.
+int FullPath(const wchar_t* path, wchar_t* out) {
+    DWORD length = GetFullPathNameW(path, kSafePathChars, out, NULL);
+    return length > 0 && length < kSafePathChars;
+}
+
+// The full path with long names in place of short ones (each component looked up: slow); the full path as
+// it is where that fails or does not fit.
+void LongForm(const wchar_t* fullPath, wchar_t* out) {
+    DWORD length = GetLongPathNameW(fullPath, out, kSafePathChars);
     if (length == 0 || length >= kSafePathChars)
-        return 0;
-    length = GetLongPathNameW(full, out, kSafePathChars);
-    if (length == 0 || length >= kSafePathChars)
-        wcscpy(out, full);
-    return 1;
+        wcscpy(out, fullPath);
 }
 
 // Walks every folder on the way and the last component by name (all that older systems offer).
@@ -68,8 +70,13 @@ int AnyComponentLeadsElsewhere(const wchar_t* fullPath) {
             continue;
         wchar_t kept = prefix[i];
         prefix[i] = L'\0';
+        // The attributes of the name itself, as the search gives them, in a tenth of its time; the
+        // search only tells the tag of a reparse point.
+        DWORD attributes = GetFileAttributesW(prefix);
         WIN32_FIND_DATAW found;
-        HANDLE search = FindFirstFileW(prefix, &found);
+        HANDLE search = INVALID_HANDLE_VALUE;
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
+            search = FindFirstFileW(prefix, &found);
         prefix[i] = kept;
         if (search == INVALID_HANDLE_VALUE)
             continue;
@@ -101,7 +108,7 @@ HANDLE Checked(HANDLE handle, const wchar_t* path) {
 // The folder that holds path, opened so it cannot be renamed or replaced while the handle lives.
 HANDLE HoldParent(const wchar_t* path) {
     wchar_t parent[kSafePathChars];
-    if (!LongFullPath(path, parent)) {
+    if (!FullPath(path, parent)) {
         SetLastError(ERROR_FILENAME_EXCED_RANGE);
         return INVALID_HANDLE_VALUE;
     }
@@ -150,7 +157,7 @@ int SetAttributes(HANDLE handle, DWORD attributes) {
 
 int HandleIsAt(HANDLE handle, const wchar_t* path) {
     wchar_t expected[kSafePathChars];
-    if (!LongFullPath(path, expected))
+    if (!FullPath(path, expected))
         return Refuse(ERROR_FILENAME_EXCED_RANGE);
     if (HandleIsLink(handle) || AnyComponentLeadsElsewhere(expected))
         return Refuse(kLinkMetError);
@@ -159,7 +166,15 @@ int HandleIsAt(HANDLE handle, const wchar_t* path) {
     wchar_t reached[kSafePathChars];
     if (!FinalPathOf(handle, reached, kSafePathChars))
         return Refuse(kLinkMetError);
-    return _wcsicmp(Plain(reached), Plain(expected)) == 0 ? 1 : Refuse(kLinkMetError);
+    const wchar_t* found = Plain(reached);
+    wchar_t asGiven[kSafePathChars];
+    wcscpy(asGiven, expected);
+    if (_wcsicmp(found, Plain(asGiven)) == 0)
+        return 1;
+    // A path given with short names reaches the file under its long ones.
+    wchar_t longForm[kSafePathChars];
+    LongForm(expected, longForm);
+    return _wcsicmp(found, Plain(longForm)) == 0 ? 1 : Refuse(kLinkMetError);
 }
 
 int QueryHandleFacts(HANDLE handle, HandleFacts* facts) {

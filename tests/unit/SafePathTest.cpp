@@ -79,6 +79,17 @@ TEST_F(SafePathTest, PlainFilesAreCreatedTruncatedRenamedAndDeleted) {
     EXPECT_TRUE(DeleteWithoutLink(L"links\\renamed.txt"));
     EXPECT_EQ(GetFileAttributesW(L"links\\renamed.txt"), INVALID_FILE_ATTRIBUTES);
     EXPECT_TRUE(DeleteWithoutLink(L"links\\renamed.txt")) << "a missing file counts as gone";
+
+    // A path given with a short name reaches the file under its long one, which is no link.
+    WriteFileBytes(L"links\\a long file name.text", "abc");
+    wchar_t shortName[MAX_PATH];
+    ASSERT_NE(GetShortPathNameW(L"links\\a long file name.text", shortName, MAX_PATH), 0u);
+    ASSERT_EQ(wcsstr(shortName, L"long file"), nullptr) << "no short name to test with";
+    file = OpenWithoutLink(shortName, GENERIC_READ, 0, OPEN_EXISTING, 0);
+    EXPECT_NE(file, INVALID_HANDLE_VALUE) << GetLastError();
+    if (file != INVALID_HANDLE_VALUE)
+        CloseHandle(file);
+    EXPECT_TRUE(DeleteWithoutLink(L"links\\a long file name.text"));
 }
 
 TEST_F(SafePathTest, DeletingOrMakingFoldersThroughALinkIsRefused) {

@@ -338,6 +338,13 @@ TEST_F(Extraction, JournalHoldsEveryEntryOfThePlan) {
     for (size_t i = 0; i < plan.asideCount; ++i)
         aside.push_back(plan.asideFolders[i].path);
     EXPECT_EQ(aside, (std::vector<std::wstring>{L"~glimmerly-setup\\old", L"~glimmerly-setup\\old\\Mixed"}));
+    // Each name must still reach the very folder held, in whatever case it is spelled.
+    EXPECT_TRUE(switchplan::AsideFoldersInPlace(plan));
+    wcscpy(plan.asideFolders[1].path, L"~GLIMMERLY-SETUP\\OLD\\mixed");
+    EXPECT_TRUE(switchplan::AsideFoldersInPlace(plan));
+    wcscpy(plan.asideFolders[1].path, L"~glimmerly-setup\\old");
+    EXPECT_FALSE(switchplan::AsideFoldersInPlace(plan)) << "another folder under the name";
+    wcscpy(plan.asideFolders[1].path, L"~glimmerly-setup\\old\\Mixed");
     EXPECT_TRUE(switchplan::WriteJournal(plan));
     EXPECT_TRUE(switchplan::ReadJournal(&read));
     ASSERT_EQ(read.count, plan.count);
