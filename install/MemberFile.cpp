@@ -18,10 +18,18 @@ MemberFileCreator memberFileCreator = CreateNewMemberFile;
 
 // The member's file: written over where the staging lies over the previous version's files
 // (install/ReusedFiles.h), else created new.
-HANDLE CreateMemberFile(const wchar_t* path, int* reused) {
+HANDLE CreateMemberFile(const wchar_t* path, MemberFile* file) {
     HANDLE handle = INVALID_HANDLE_VALUE;
     int taken = TakeReusedFile(path, &handle);
-    *reused = taken > 0;
+    LARGE_INTEGER size;
+    // No other program can write into it while it is held (no write sharing), so its size stays the one
+    // it has now.
+    file->reused = taken > 0;
+    if (taken > 0 && !GetFileSizeEx(handle, &size)) {
+        CloseHandle(handle);
+        return INVALID_HANDLE_VALUE;
+    }
+    file->oldSize = taken > 0 ? (unsigned long long)size.QuadPart : 0;
     return taken > 0 ? handle : taken == 0 ? (HANDLE)memberFileCreator(path) : INVALID_HANDLE_VALUE;
 }
 
@@ -82,7 +90,7 @@ void LetGoOfFolders(HeldFolders* held) {
 
 MemberFile StartMember(int isFolder, const wchar_t* path, const wchar_t* folder, unsigned long dosDate,
                        int failed, HeldFolders* held) {
-    MemberFile file = {INVALID_HANDLE_VALUE, failed, dosDate, 0};
+    MemberFile file = {INVALID_HANDLE_VALUE, failed, dosDate, 0, 0, 0};
     if (failed)
         return file;
     if (isFolder) {
@@ -91,8 +99,7 @@ MemberFile StartMember(int isFolder, const wchar_t* path, const wchar_t* folder,
             LogStep(L"staged folder: %ls", path);
         return file;
     }
-    file.handle =
-        HoldMemberFolder(held, folder) ? CreateMemberFile(path, &file.reused) : INVALID_HANDLE_VALUE;
+    file.handle = HoldMemberFolder(held, folder) ? CreateMemberFile(path, &file) : INVALID_HANDLE_VALUE;
     file.failed = file.handle == INVALID_HANDLE_VALUE;
     return file;
 }
@@ -103,12 +110,14 @@ void WriteBlock(MemberFile* file, const WriterBlock* block) {
     DWORD written = 0;
     if (!WriteFile(file->handle, block->data, block->length, &written, NULL) || written != block->length)
         file->failed = 1;
+    file->written += written;
 }
 
 int CloseMemberFile(MemberFile* file, const wchar_t* path) {
     if (file->handle != INVALID_HANDLE_VALUE) {
-        // A file written over ends where the member does.
-        if (!file->failed && file->reused && !SetEndOfFile(file->handle))
+        // A file written over ends where the member does; one that was no longer than the member does
+        // already.
+        if (!file->failed && file->reused && file->oldSize > file->written && !SetEndOfFile(file->handle))
             file->failed = 1;
         if (!file->failed)
             SetFileDateFromMember(file->handle, file->dosDate);

@@ -25,7 +25,8 @@ struct MemberFile {
     HANDLE handle;
     int failed;
     unsigned long dosDate;
-    int reused; // an old file written over
+    int reused;                          // an old file written over
+    unsigned long long oldSize, written; // its size when opened; what this run wrote into it
 };
 
 // Makes a member's folder, or creates its file; nothing once a write failed. A file that cannot be created
