@@ -241,9 +241,11 @@ int ExtractAllMembers(unzFile archive, int keepPaths, int, const char* password,
     Walker walkers[2] = {{&shared, archive, second != NULL ? 0 : (int)kWriterThreads}, {&shared, second, 0}};
     shared.members = ListMembers(archive, &shared.count);
     HANDLE thread = NULL;
+    // The second walk goes as deep as the first (a member set aside goes through the link-safe helper,
+    // with a few paths on the stack at each step), so it gets room like a main thread's.
     if (shared.members != NULL && second != NULL)
         thread =
-            (HANDLE)_beginthreadex(NULL, 65536, Walk, &walkers[1], STACK_SIZE_PARAM_IS_A_RESERVATION, NULL);
+            (HANDLE)_beginthreadex(NULL, 1 << 20, Walk, &walkers[1], STACK_SIZE_PARAM_IS_A_RESERVATION, NULL);
     // Where no second thread could be had, the first walk takes every member.
     if (shared.members != NULL)
         Walk(&walkers[0]);

@@ -252,7 +252,7 @@ void RunShares(unsigned(__stdcall* run)(void*), SwitchWork* work) {
         shares[k].work = work;
         shares[k].first = (size_t)k;
         HANDLE thread = k == 0 ? NULL
-                               : (HANDLE)_beginthreadex(NULL, 65536, run, &shares[k],
+                               : (HANDLE)_beginthreadex(NULL, 1 << 20, run, &shares[k],
                                                         STACK_SIZE_PARAM_IS_A_RESERVATION, NULL);
         if (thread != NULL)
             threads[started++] = thread;
