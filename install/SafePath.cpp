@@ -167,14 +167,13 @@ int HandleIsAt(HANDLE handle, const wchar_t* path) {
     if (!FinalPathOf(handle, reached, kSafePathChars))
         return Refuse(kLinkMetError);
     const wchar_t* found = Plain(reached);
-    wchar_t asGiven[kSafePathChars];
-    wcscpy(asGiven, expected);
-    if (_wcsicmp(found, Plain(asGiven)) == 0)
+    wchar_t compared[kSafePathChars];
+    wcscpy(compared, expected);
+    if (_wcsicmp(found, Plain(compared)) == 0)
         return 1;
     // A path given with short names reaches the file under its long ones.
-    wchar_t longForm[kSafePathChars];
-    LongForm(expected, longForm);
-    return _wcsicmp(found, Plain(longForm)) == 0 ? 1 : Refuse(kLinkMetError);
+    LongForm(expected, compared);
+    return _wcsicmp(found, Plain(compared)) == 0 ? 1 : Refuse(kLinkMetError);
 }
 
 int QueryHandleFacts(HANDLE handle, HandleFacts* facts) {
