@@ -20,16 +20,8 @@ MemberFileCreator memberFileCreator = CreateNewMemberFile;
 // (install/ReusedFiles.h), else created new.
 HANDLE CreateMemberFile(const wchar_t* path, MemberFile* file) {
     HANDLE handle = INVALID_HANDLE_VALUE;
-    int taken = TakeReusedFile(path, &handle);
-    LARGE_INTEGER size;
-    // No other program can write into it while it is held (no write sharing), so its size stays the one
-    // it has now.
+    int taken = TakeReusedFile(path, &handle, &file->oldSize);
     file->reused = taken > 0;
-    if (taken > 0 && !GetFileSizeEx(handle, &size)) {
-        CloseHandle(handle);
-        return INVALID_HANDLE_VALUE;
-    }
-    file->oldSize = taken > 0 ? (unsigned long long)size.QuadPart : 0;
     return taken > 0 ? handle : taken == 0 ? (HANDLE)memberFileCreator(path) : INVALID_HANDLE_VALUE;
 }
 

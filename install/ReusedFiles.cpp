@@ -155,9 +155,8 @@ Listed* Find(const wchar_t* path, wchar_t* normal) {
 }
 
 // 1 when the open handle is the listed file: the same number, one name, no folder.
-int IsListedFile(HANDLE file, const Listed& listed) {
-    HandleFacts facts;
-    return QueryHandleFacts(file, &facts) && facts.number == listed.id && facts.links == 1 && !facts.folder;
+int IsListedFile(HANDLE file, const Listed& listed, HandleFacts* facts) {
+    return QueryHandleFacts(file, facts) && facts->number == listed.id && facts->links == 1 && !facts->folder;
 }
 
 // Moves the file or folder path out of the staged folder into the work folder, where it is removed with it.
@@ -237,7 +236,7 @@ int AdoptReusedFiles(const wchar_t* staged, const wchar_t* workFolder) {
     return 0;
 }
 
-int TakeReusedFile(const wchar_t* path, HANDLE* handle) {
+int TakeReusedFile(const wchar_t* path, HANDLE* handle, unsigned long long* size) {
     wchar_t normal[kWideMemberChars];
     Listed* listed = Find(path, normal);
     if (listed == NULL)
@@ -247,10 +246,12 @@ int TakeReusedFile(const wchar_t* path, HANDLE* handle) {
     if (!listed->folder && listed->plain && wcscmp(normal, NameOf(*listed)) == 0) {
         HANDLE file = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, NULL, OPEN_EXISTING,
                                   FILE_FLAG_OPEN_REPARSE_POINT, NULL);
-        if (file != INVALID_HANDLE_VALUE && IsListedFile(file, *listed) &&
+        HandleFacts facts;
+        if (file != INVALID_HANDLE_VALUE && IsListedFile(file, *listed, &facts) &&
             HandleIsBelow(file, state.base, normal) == 1) {
             InterlockedIncrement(&state.reused);
             *handle = file;
+            *size = (unsigned long long)facts.size;
             return 1;
         }
         if (file != INVALID_HANDLE_VALUE)

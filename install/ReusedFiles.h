@@ -39,9 +39,10 @@ int DropReusedFiles(const wchar_t* targetFolder);
 // set aside into workFolder).
 int AdoptReusedFiles(const wchar_t* staged, const wchar_t* workFolder);
 
-// For a writer: 1 with *handle open for writing over the listed file path; 0 when path gets a new file
-// (not listed, or set aside); -1 when the listed file could be neither written over nor set aside.
-int TakeReusedFile(const wchar_t* path, HANDLE* handle);
+// For a writer: 1 with *handle open for writing over the listed file path, and *size its size (held without
+// write sharing, no other program can change it meanwhile); 0 when path gets a new file (not listed, or
+// set aside); -1 when the listed file could be neither written over nor set aside.
+int TakeReusedFile(const wchar_t* path, HANDLE* handle, unsigned long long* size);
 
 // For a writer, before it makes the member folder path: a listed folder of that name stays; a file, or a
 // folder named in another case, is set aside. 0 when it could not be.

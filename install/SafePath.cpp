@@ -200,6 +200,7 @@ int QueryHandleFacts(HANDLE handle, HandleFacts* facts) {
     facts->links = standard.links;
     facts->folder = standard.directory != 0;
     facts->number = number.QuadPart;
+    facts->size = standard.size.QuadPart;
     return 1;
 }
 

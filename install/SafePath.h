@@ -27,12 +27,12 @@ int ObjectNameOf(HANDLE handle, wchar_t* out, DWORD chars);
 
 // What an open file or folder is, asked through the handle alone and not of its volume (which Wine asks
 // of another process, a thousand times slower): attributes, reparse tag, number of names, whether a
-// folder, and its number on the volume. 0 where the system does not tell.
+// folder, its number on the volume and its size. 0 where the system does not tell.
 struct HandleFacts {
     DWORD attributes, tag;
     DWORD links;
     int folder;
-    LONGLONG number;
+    LONGLONG number, size;
 };
 int QueryHandleFacts(HANDLE handle, HandleFacts* facts);
 
