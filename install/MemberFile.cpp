@@ -9,38 +9,45 @@
 
 namespace {
 
-// A member's file is always new: a name taken already was put there by someone else.
-void* CreateNewMemberFile(const wchar_t* path) {
-    return CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL);
+// A member's file is always new: a name taken already was put there by someone else. Below the top it is
+// made by its name in the folder this walk holds.
+void* CreateNewMemberFile(void* folder, const wchar_t* path) {
+    if (folder == NULL)
+        return CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                           NULL);
+    const wchar_t* name = path + wcslen(path);
+    while (name > path && name[-1] != L'/' && name[-1] != L'\\')
+        --name;
+    return CreateNewIn(folder, name, GENERIC_WRITE, FILE_SHARE_READ);
 }
 
 MemberFileCreator memberFileCreator = CreateNewMemberFile;
 
 // The member's file: written over where the staging lies over the previous version's files
 // (install/ReusedFiles.h), else created new.
-HANDLE CreateMemberFile(const wchar_t* path, MemberFile* file) {
+HANDLE CreateMemberFile(HANDLE folder, const wchar_t* path, MemberFile* file) {
     HANDLE handle = INVALID_HANDLE_VALUE;
     int taken = TakeReusedFile(path, &handle, &file->oldSize);
     file->reused = taken > 0;
-    return taken > 0 ? handle : taken == 0 ? (HANDLE)memberFileCreator(path) : INVALID_HANDLE_VALUE;
+    return taken > 0 ? handle : taken == 0 ? (HANDLE)memberFileCreator(folder, path) : INVALID_HANDLE_VALUE;
 }
 
 // Makes the member folder (relative, '/' or '\\' between its names) with those above it, and holds it
 // while this thread writes into it, so it cannot be swapped for a link meanwhile. An existing folder on
 // the way that is a link or junction is refused: the work folder held only what it listed when the walk
-// began.
-int HoldMemberFolder(HeldFolders* held, const wchar_t* folder) {
+// began. The handle held; NULL for the top (no folder); INVALID_HANDLE_VALUE when it cannot be had.
+HANDLE HoldMemberFolder(HeldFolders* held, const wchar_t* folder) {
     wchar_t path[kWideMemberChars];
     if (!CopyText(path, kWideMemberChars, folder))
-        return 0;
+        return INVALID_HANDLE_VALUE;
     size_t length = wcslen(path);
     while (length > 0 && (path[length - 1] == L'/' || path[length - 1] == L'\\'))
         path[--length] = L'\0';
     if (length == 0)
-        return 1;
+        return NULL;
     for (int i = 0; i < held->count; ++i) {
         if (wcscmp(path, held->folder[i].path) == 0)
-            return 1;
+            return held->folder[i].handle;
     }
     for (size_t i = 1; i <= length; ++i) {
         if (i < length && path[i] != L'/' && path[i] != L'\\')
@@ -54,11 +61,11 @@ int HoldMemberFolder(HeldFolders* held, const wchar_t* folder) {
                          FILE_ATTRIBUTE_DIRECTORY));
         path[i] = kept;
         if (!made)
-            return 0;
+            return INVALID_HANDLE_VALUE;
     }
     HANDLE handle = HoldFolder(path);
     if (handle == INVALID_HANDLE_VALUE)
-        return 0;
+        return INVALID_HANDLE_VALUE;
     int slot = held->count;
     if (held->count < kHeldFolders) {
         ++held->count;
@@ -69,7 +76,7 @@ int HoldMemberFolder(HeldFolders* held, const wchar_t* folder) {
     }
     held->folder[slot].handle = handle;
     CopyText(held->folder[slot].path, kWideMemberChars, path);
-    return 1;
+    return handle;
 }
 
 } // namespace
@@ -86,12 +93,14 @@ MemberFile StartMember(int isFolder, const wchar_t* path, const wchar_t* folder,
     if (failed)
         return file;
     if (isFolder) {
-        file.failed = !HoldMemberFolder(held, path);
+        file.failed = HoldMemberFolder(held, path) == INVALID_HANDLE_VALUE;
         if (!file.failed)
             LogStep(L"staged folder: %ls", path);
         return file;
     }
-    file.handle = HoldMemberFolder(held, folder) ? CreateMemberFile(path, &file) : INVALID_HANDLE_VALUE;
+    HANDLE parent = HoldMemberFolder(held, folder);
+    file.handle =
+        parent != INVALID_HANDLE_VALUE ? CreateMemberFile(parent, path, &file) : INVALID_HANDLE_VALUE;
     file.failed = file.handle == INVALID_HANDLE_VALUE;
     return file;
 }

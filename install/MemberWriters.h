@@ -49,7 +49,8 @@ void EndMemberFile(MemberWriters* writers);
 // stops the writing at once: no later member is started, and none that was cut is dated.
 int FinishMemberWriters(MemberWriters* writers);
 
-// A seam for the tests: how a member's file is created, as CreateFileW (NULL puts back the product's:
-// always a new file, with write access, others reading).
-typedef void* (*MemberFileCreator)(const wchar_t* path);
+// A seam for the tests: how a member's file is created, by its name in the held folder of the member (NULL
+// for a member at the top, which path then names). NULL puts back the product's: always a new file, with
+// write access, others reading.
+typedef void* (*MemberFileCreator)(void* folder, const wchar_t* path);
 void SetMemberFileCreator(MemberFileCreator creator);

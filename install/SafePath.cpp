@@ -327,6 +327,40 @@ int RenameOpenFile(HANDLE file, const wchar_t* path, int replace) {
     return SetInformation(file, &rename, size, kRenameInformation);
 }
 
+HANDLE CreateNewIn(HANDLE folder, const wchar_t* name, DWORD access, DWORD share) {
+    typedef LONG(NTAPI * CreateFunction)(HANDLE*, ACCESS_MASK, OBJECT_ATTRIBUTES*, IO_STATUS_BLOCK*,
+                                         LARGE_INTEGER*, ULONG, ULONG, ULONG, ULONG, void*, ULONG);
+    typedef ULONG(NTAPI * ErrorFunction)(LONG);
+    CreateFunction create = LoadedSystemFunction<CreateFunction>(L"ntdll.dll", "NtCreateFile");
+    ErrorFunction error = LoadedSystemFunction<ErrorFunction>(L"ntdll.dll", "RtlNtStatusToDosError");
+    size_t length = wcslen(name);
+    if (length == 0 || length > 255 || wcspbrk(name, L"\\/:") != NULL || wcscmp(name, L".") == 0 ||
+        wcscmp(name, L"..") == 0 || create == NULL || error == NULL) {
+        SetLastError(ERROR_INVALID_NAME);
+        return INVALID_HANDLE_VALUE;
+    }
+    UNICODE_STRING text;
+    text.Length = text.MaximumLength = (USHORT)(length * sizeof(wchar_t));
+    text.Buffer = const_cast<wchar_t*>(name);
+    OBJECT_ATTRIBUTES attributes;
+    memset(&attributes, 0, sizeof attributes);
+    attributes.Length = sizeof attributes;
+    attributes.RootDirectory = folder;
+    attributes.ObjectName = &text;
+    attributes.Attributes = OBJ_CASE_INSENSITIVE;
+    IO_STATUS_BLOCK status;
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    const ULONG kCreate = 2, kSynchronous = 0x20, kNotAFolder = 0x40;
+    const LONG kNameCollision = (LONG)0xC0000035;
+    LONG result = create(&handle, access | SYNCHRONIZE | FILE_READ_ATTRIBUTES, &attributes, &status, NULL,
+                         FILE_ATTRIBUTE_NORMAL, share, kCreate, kSynchronous | kNotAFolder, NULL, 0);
+    if (result >= 0)
+        return handle;
+    // As CreateFileW says it of a new file.
+    SetLastError(result == kNameCollision ? ERROR_FILE_EXISTS : error(result));
+    return INVALID_HANDLE_VALUE;
+}
+
 HANDLE HoldFolder(const wchar_t* path) {
     return OpenWithoutLink(path, FILE_LIST_DIRECTORY | FILE_TRAVERSE, kShareNoDelete, OPEN_EXISTING,
                            FILE_FLAG_BACKUP_SEMANTICS);

@@ -53,6 +53,12 @@ int DeleteThroughHandle(HANDLE file);
 // name, says what moves, so a link put in its place meanwhile is not followed. 1 when done.
 int RenameOpenFile(HANDLE file, const wchar_t* path, int replace = 1);
 
+// Creates the file name (one name, no folder) new in the open folder, as CreateFileW with CREATE_NEW would:
+// the name is looked up from the handle, so no folder on the way is reached by its name again, and nothing
+// that already has the name is opened, a link among them. INVALID_HANDLE_VALUE with the error set
+// (ERROR_FILE_EXISTS where anything has the name, ERROR_INVALID_NAME for more than one name).
+HANDLE CreateNewIn(HANDLE folder, const wchar_t* name, DWORD access, DWORD share);
+
 // Opens the folder path, reached without a link, so that it cannot be renamed, replaced or removed while
 // the handle lives (no FILE_SHARE_DELETE); INVALID_HANDLE_VALUE otherwise.
 HANDLE HoldFolder(const wchar_t* path);

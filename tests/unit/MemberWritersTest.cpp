@@ -62,7 +62,7 @@ TEST_F(Extraction, WritersPassEveryMemberThroughTheBoundedQueue) {
 // file is always created new, so the test opens that one as it is. The first failed write stops the
 // caller at once: no further block, no later member. A member queued before the failure was known may
 // have been started by the other writer: it stops there, cut and undated.
-void* CreateOrOpenFull(const wchar_t* path) {
+void* CreateOrOpenFull(void*, const wchar_t* path) {
     int full = wcscmp(path, L"Z:\\dev\\full") == 0;
     return CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, NULL, full ? OPEN_EXISTING : CREATE_NEW,
                        FILE_ATTRIBUTE_NORMAL, NULL);

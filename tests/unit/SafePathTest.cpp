@@ -92,6 +92,43 @@ TEST_F(SafePathTest, PlainFilesAreCreatedTruncatedRenamedAndDeleted) {
     EXPECT_TRUE(DeleteWithoutLink(L"links\\a long file name.text"));
 }
 
+// A new file by its name in a held folder: made there and only there, never over a name that stands.
+TEST_F(SafePathTest, NewFileInAHeldFolderTakesNoNameThatStands) {
+    HANDLE folder = HoldFolder(L"links");
+    ASSERT_NE(folder, INVALID_HANDLE_VALUE);
+    const struct {
+        const wchar_t* name;
+        DWORD error;
+    } refused[] = {
+        {L"file-link", ERROR_FILE_EXISTS},
+        {L"dangling", ERROR_FILE_EXISTS},
+        {L"hard-link", ERROR_FILE_EXISTS},
+        {L"folder-link", ERROR_FILE_EXISTS},
+        {L"folder-link\\new.txt", ERROR_INVALID_NAME},
+        {L"..", ERROR_INVALID_NAME},
+        {L"", ERROR_INVALID_NAME},
+    };
+    for (const auto& row : refused) {
+        HANDLE file = CreateNewIn(folder, row.name, GENERIC_WRITE, 0);
+        EXPECT_EQ(file, INVALID_HANDLE_VALUE) << row.name;
+        EXPECT_EQ(GetLastError(), row.error) << row.name;
+        if (file != INVALID_HANDLE_VALUE)
+            CloseHandle(file);
+    }
+    EXPECT_EQ(GetFileAttributesW(L"links\\protected\\new.txt"), INVALID_FILE_ATTRIBUTES);
+    HANDLE file = CreateNewIn(folder, L"plain.txt", GENERIC_WRITE, 0);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE) << GetLastError();
+    DWORD written = 0;
+    EXPECT_TRUE(WriteFile(file, "abc", 3, &written, NULL));
+    CloseHandle(file);
+    CloseHandle(folder);
+    std::string bytes;
+    EXPECT_TRUE(ReadFileBytes(L"links\\plain.txt", &bytes));
+    EXPECT_EQ(bytes, "abc");
+    EXPECT_EQ(GetFileAttributesW(L"plain.txt"), INVALID_FILE_ATTRIBUTES) << "made where the test runs";
+    DeleteFileW(L"links\\plain.txt");
+}
+
 TEST_F(SafePathTest, DeletingOrMakingFoldersThroughALinkIsRefused) {
     EXPECT_FALSE(DeleteWithoutLink(L"links\\file-link"));
     EXPECT_FALSE(DeleteWithoutLink(L"links\\folder-link\\secret.txt"));
