@@ -60,7 +60,8 @@ void RecordEarlier(RegistryWriter& registry, RegistryRoot root, const wchar_t* k
 
 void RegisterFileType(RegistryWriter& registry, const wchar_t* extension, const wchar_t* classSuffix,
                       const wchar_t* openCommand, const wchar_t* iconValue, int xpFamily, int vistaFamily,
-                      int associationsForAllUsers, int selected, RegistryRoot applicationRoot) {
+                      int associationsForAllUsers, int selected, RegistryRoot applicationRoot,
+                      RegistryKey* capabilities) {
     wchar_t className[kPathChars];
     wchar_t upperSuffix[kPathChars];
     wchar_t description[kPathChars];
@@ -95,7 +96,8 @@ void RegisterFileType(RegistryWriter& registry, const wchar_t* extension, const 
 
     if (!vistaFamily)
         return;
-    AddCapabilityAssociation(registry, extension, classSuffix, applicationRoot);
+    if (capabilities != NULL)
+        AddCapabilityAssociation(*capabilities, extension, classSuffix);
     if (!selected || !JoinText(key, kPathChars, {kFileExtsKey, extension, L"\\UserChoice"}))
         return;
     // The user's earlier choice is dropped with its key; the new key carries ours alone.
@@ -107,17 +109,13 @@ void RegisterFileType(RegistryWriter& registry, const wchar_t* extension, const 
         userChoice.SetText(L"Progid", className);
 }
 
-void AddCapabilityAssociation(RegistryWriter& registry, const wchar_t* extension, const wchar_t* classSuffix,
-                              RegistryRoot applicationRoot) {
+void AddCapabilityAssociation(RegistryKey& capabilities, const wchar_t* extension,
+                              const wchar_t* classSuffix) {
     wchar_t name[kPathChars];
     wchar_t className[kPathChars];
-    if (!JoinText(name, kPathChars, {L".", extension}) ||
-        !JoinText(className, kPathChars, {L"Glimmerly.", classSuffix}))
-        return;
-    RegistryKey associations(registry);
-    if (associations.Open(applicationRoot, L"SOFTWARE\\Glimmerly\\Capabilities\\FileAssociations",
-                          KEY_SET_VALUE))
-        associations.SetText(name, className);
+    if (JoinText(name, kPathChars, {L".", extension}) &&
+        JoinText(className, kPathChars, {L"Glimmerly.", classSuffix}))
+        capabilities.SetText(name, className);
 }
 
 void MarkAppClassesNoOpenWith(RegistryWriter& registry) {
@@ -131,6 +129,12 @@ void MarkAppClassesNoOpenWith(RegistryWriter& registry) {
 int RegisterFileTypes(RegistryWriter& registry, const FileTypePass& pass) {
     int xpFamily = pass.family == Xp;
     int vistaFamily = pass.family == Vista;
+    // Every type's capability value goes into this key, opened once for the pass.
+    RegistryKey capabilities(registry);
+    int haveCapabilities =
+        vistaFamily &&
+        capabilities.Open(pass.applicationRoot, L"SOFTWARE\\Glimmerly\\Capabilities\\FileAssociations",
+                          KEY_SET_VALUE);
     for (int row = 0; row < fileTypeRowCount; ++row) {
         const FileTypeEntry& entry = FileTypeCatalogue[row];
         int selected = pass.selection[row] != 0;
@@ -142,8 +146,9 @@ int RegisterFileTypes(RegistryWriter& registry, const FileTypePass& pass) {
         for (int i = 0; i < entry.registeredCount; ++i)
             RegisterFileType(registry, entry.registered[i].extension, ClassSuffix(entry.registered[i]),
                              pass.openCommand, iconValue, xpFamily, vistaFamily, pass.associationsForAllUsers,
-                             selected, pass.applicationRoot);
+                             selected, pass.applicationRoot, haveCapabilities ? &capabilities : NULL);
     }
+    capabilities.Close();
     if (!pass.associationsRequested)
         return 0;
     if (pass.windows8OrLater)

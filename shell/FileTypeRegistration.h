@@ -19,11 +19,14 @@ struct FileTypePass {
 // selected extensions the default. 1 when the shell must be told that associations changed.
 int RegisterFileTypes(RegistryWriter& registry, const FileTypePass& pass);
 
+// capabilities: the application's FileAssociations key, open for the pass (NULL where it could not be
+// opened, or before Vista).
 void RegisterFileType(RegistryWriter& registry, const wchar_t* extension, const wchar_t* classSuffix,
                       const wchar_t* openCommand, const wchar_t* iconValue, int xpFamily, int vistaFamily,
-                      int associationsForAllUsers, int selected, RegistryRoot applicationRoot);
-void AddCapabilityAssociation(RegistryWriter& registry, const wchar_t* extension, const wchar_t* classSuffix,
-                              RegistryRoot applicationRoot);
+                      int associationsForAllUsers, int selected, RegistryRoot applicationRoot,
+                      RegistryKey* capabilities);
+void AddCapabilityAssociation(RegistryKey& capabilities, const wchar_t* extension,
+                              const wchar_t* classSuffix);
 void MarkAppClassesNoOpenWith(RegistryWriter& registry);
 
 // Refreshes the icons and tells the shell that associations changed.
