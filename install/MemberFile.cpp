@@ -28,7 +28,6 @@ MemberFileCreator memberFileCreator = CreateNewMemberFile;
 HANDLE CreateMemberFile(HANDLE folder, const wchar_t* path, MemberFile* file) {
     HANDLE handle = INVALID_HANDLE_VALUE;
     int taken = TakeReusedFile(path, &handle, &file->oldSize);
-    file->reused = taken > 0;
     return taken > 0 ? handle : taken == 0 ? (HANDLE)memberFileCreator(folder, path) : INVALID_HANDLE_VALUE;
 }
 
@@ -89,7 +88,7 @@ void LetGoOfFolders(HeldFolders* held) {
 
 MemberFile StartMember(int isFolder, const wchar_t* path, const wchar_t* folder, unsigned long dosDate,
                        int failed, HeldFolders* held) {
-    MemberFile file = {INVALID_HANDLE_VALUE, failed, dosDate, 0, 0, 0};
+    MemberFile file = {INVALID_HANDLE_VALUE, failed, dosDate, 0, 0};
     if (failed)
         return file;
     if (isFolder) {
@@ -117,8 +116,8 @@ void WriteBlock(MemberFile* file, const WriterBlock* block) {
 int CloseMemberFile(MemberFile* file, const wchar_t* path) {
     if (file->handle != INVALID_HANDLE_VALUE) {
         // A file written over ends where the member does; one that was no longer than the member does
-        // already.
-        if (!file->failed && file->reused && file->oldSize > file->written && !SetEndOfFile(file->handle))
+        // already, and so does a new one.
+        if (!file->failed && file->oldSize > file->written && !SetEndOfFile(file->handle))
             file->failed = 1;
         if (!file->failed)
             SetFileDateFromMember(file->handle, file->dosDate);

@@ -25,8 +25,8 @@ struct MemberFile {
     HANDLE handle;
     int failed;
     unsigned long dosDate;
-    int reused;                          // an old file written over
-    unsigned long long oldSize, written; // its size when opened; what this run wrote into it
+    // The size of an old file written over when it was opened (0 for a new file); what this run wrote.
+    unsigned long long oldSize, written;
 };
 
 // Makes a member's folder, or creates its file; nothing once a write failed. A file that cannot be created
