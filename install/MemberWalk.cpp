@@ -133,12 +133,15 @@ int ExtractCurrentMember(unzFile archive, MemberWriters* writers, int keepPaths,
 
 namespace {
 
-// Two walks share the members: each takes the next one not taken yet and writes it through writers of its
-// own, so one inflates while the other waits for its files, and a large member does not hold up the rest.
+// Two walks share the members from the two ends of the list: the first takes the large ones, the largest
+// first, then the rest in archive order; the second starts at the other end with the small ones, and they
+// stop where they meet. Each writes through writers of its own. Under Wine two walks that both create small
+// files create them hardly faster than one (both wait for the same server and the same locks), so the files
+// are begun at once, beside the inflating of the large members, not only after them.
 struct SharedWalk {
     unz64_file_pos* members;
     size_t count;
-    volatile LONG next, failed;
+    volatile LONG taken, failed;
     int keepPaths, keepIcons;
     const char* password;
     const MemoryArchive* checked;
@@ -149,7 +152,19 @@ struct Walker {
     SharedWalk* shared;
     unzFile archive;
     int writerThreads;
+    int fromBack;
+    size_t claimed; // members this walk took from its end
 };
+
+// The index of the walk's next member, or the count once every member is taken: the shared count of
+// members taken keeps the two ends from passing each other.
+size_t ClaimMember(Walker* walker) {
+    SharedWalk* shared = walker->shared;
+    if ((size_t)InterlockedIncrement(&shared->taken) > shared->count)
+        return shared->count;
+    size_t n = walker->claimed++;
+    return walker->fromBack ? shared->count - 1 - n : n;
+}
 
 // Stops at its first error, or before its next member once the other walk stopped at one; either way the
 // shared flag tells.
@@ -159,7 +174,7 @@ unsigned __stdcall Walk(void* argument) {
     MemberWriters* writers = StartMemberWriters(walker->writerThreads);
     int ok = writers != NULL;
     while (ok && !shared->failed) {
-        size_t member = (size_t)InterlockedIncrement(&shared->next) - 1;
+        size_t member = ClaimMember(walker);
         if (member >= shared->count)
             break;
         ok = unzGoToFilePos64(walker->archive, &shared->members[member]) == UNZ_OK &&
@@ -238,7 +253,8 @@ int ExtractAllMembers(unzFile archive, int keepPaths, int, const char* password,
     // A walk alone has two writers. Two walks write their members themselves: while one waits for the
     // file system, the other inflates, and no block or member is handed from thread to thread (each hand-over
     // is a wait and a wake, which under Wine are round trips to its server).
-    Walker walkers[2] = {{&shared, archive, second != NULL ? 0 : (int)kWriterThreads}, {&shared, second, 0}};
+    Walker walkers[2] = {{&shared, archive, second != NULL ? 0 : (int)kWriterThreads, 0, 0},
+                         {&shared, second, 0, 1, 0}};
     shared.members = ListMembers(archive, &shared.count);
     HANDLE thread = NULL;
     // The second walk goes as deep as the first (a member set aside goes through the link-safe helper,
