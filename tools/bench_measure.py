@@ -213,9 +213,9 @@ try:
         if on_tmpfs:
             subprocess.run(["chmod", "-R", "u+w", out], check=True)
             shutil.rmtree(out)
-            return result
-        os.makedirs(trash, exist_ok=True)
-        os.rename(out, os.path.join(trash, str(len(os.listdir(trash)))))
+        else:
+            os.makedirs(trash, exist_ok=True)
+            os.rename(out, os.path.join(trash, str(len(os.listdir(trash)))))
         return result
 
     base = measure("sample", ours)
