@@ -88,6 +88,9 @@ void WriteJob(MemberWriters* w, Waiter* self, Job* job) {
     MemberFile file =
         StartMember(job->isFolder, job->path, job->folder, job->dosDate, failed, &self->folders);
     EnterCriticalSection(&w->lock);
+    // A folder that could not be made fails the extraction as a file does, also one that stays empty.
+    if (job->isFolder)
+        w->failed |= file.failed;
 
     while (!job->isFolder) {
         // The caller ends every member it started, also after a failure, so the job is not left early.

@@ -58,6 +58,21 @@ TEST_F(Extraction, WritersPassEveryMemberThroughTheBoundedQueue) {
     }
 }
 
+// A folder member whose name a file holds cannot be made: that fails the writing as a failed file does,
+// with writer threads or without, also where no file goes into the folder.
+TEST_F(Extraction, FolderThatCannotBeMadeFailsTheWriters) {
+    WriteFile(InTarget("Taken"), "a file");
+    for (int threads : {0, 1, (int)kWriterThreads}) {
+        SCOPED_TRACE(threads);
+        SetCurrentDirectoryW(target.c_str());
+        MemberWriters* writers = StartMemberWriters(threads);
+        ASSERT_NE(writers, nullptr);
+        QueueMemberFolder(writers, L"Taken\\Empty");
+        EXPECT_EQ(FinishMemberWriters(writers), -1);
+        SetCurrentDirectoryW(startDirectory.c_str());
+    }
+}
+
 // Wine writes Z:\\dev\\full to the host's /dev/full, where every write fails as on a full disk; a member's
 // file is always created new, so the test opens that one as it is. The first failed write stops the
 // caller at once: no further block, no later member. A member queued before the failure was known may
