@@ -135,7 +135,7 @@ namespace {
 
 // Two walks share the members from the two ends of the list: the first takes the large ones, the largest
 // first, then the rest in archive order; the second starts at the other end with the small ones, and they
-// stop where they meet. Each writes through writers of its own. Under Wine two walks that both create small
+// stop where they meet. Each writes its members itself. Under Wine two walks that both create small
 // files create them hardly faster than one (both wait for the same server and the same locks), so the files
 // are begun at once, beside the inflating of the large members, not only after them.
 struct SharedWalk {
@@ -208,10 +208,12 @@ int CompareListed(const void* a, const void* b) {
 }
 
 // The members' places in the central directory in the order the walks take them; NULL when they cannot
-// be read.
-unz64_file_pos* ListMembers(unzFile archive, size_t* count) {
+// be read. mostlyLarge: 1 when the large members hold a tenth of the member bytes or more.
+unz64_file_pos* ListMembers(unzFile archive, size_t* count, int* mostlyLarge) {
     unz_global_info64 global;
     *count = 0;
+    *mostlyLarge = 0;
+    ZPOS64_T allBytes = 0, largeBytes = 0;
     if (unzGetGlobalInfo64(archive, &global) != UNZ_OK || global.number_entry > (1u << 24))
         return NULL;
     size_t entries = (size_t)global.number_entry + 1;
@@ -227,6 +229,8 @@ unz64_file_pos* ListMembers(unzFile archive, size_t* count) {
                        unzGetCurrentFileInfo64(archive, &info, NULL, 0, NULL, 0, NULL, 0) != UNZ_OK)
                        return -1;
                    member.size = info.uncompressed_size >= kLargeMemberBytes ? info.uncompressed_size : 0;
+                   allBytes += info.uncompressed_size;
+                   largeBytes += member.size;
                    return 0;
                }) == 0;
     if (read) {
@@ -234,6 +238,7 @@ unz64_file_pos* ListMembers(unzFile archive, size_t* count) {
         for (size_t i = 0; i < n; ++i)
             members[i] = listed[i].place;
         *count = n;
+        *mostlyLarge = largeBytes > 0 && largeBytes >= allBytes / 10;
     } else {
         free(members);
         members = NULL;
@@ -250,12 +255,17 @@ int ExtractAllMembers(unzFile archive, int keepPaths, int, const char* password,
     ProgressCount count = {progress, 0, total, 0, {}};
     InitializeCriticalSection(&count.lock);
     SharedWalk shared = {NULL, 0, 0, 0, keepPaths, keepIcons, password, checked, &count};
-    // A walk alone has two writers. Two walks write their members themselves: while one waits for the
-    // file system, the other inflates, and no block or member is handed from thread to thread (each hand-over
-    // is a wait and a wake, which under Wine are round trips to its server).
-    Walker walkers[2] = {{&shared, archive, second != NULL ? 0 : (int)kWriterThreads, 0, 0},
-                         {&shared, second, 0, 1, 0}};
-    shared.members = ListMembers(archive, &shared.count);
+    int mostlyLarge = 0;
+    shared.members = ListMembers(archive, &shared.count, &mostlyLarge);
+    // Of small members, one walk inflates while one writer creates and writes the files: under Wine the
+    // creating runs at one thread's pace whatever the threads, so a second thread creating files only
+    // takes the processor from the inflating. Where large members hold a tenth of the bytes or more, a walk
+    // alone would inflate them while its writer has little to do: then two walks share the members and
+    // write them themselves, the second starting with the small ones, so that the large ones are inflated
+    // beside them.
+    if (!mostlyLarge)
+        second = NULL;
+    Walker walkers[2] = {{&shared, archive, second != NULL ? 0 : 1, 0, 0}, {&shared, second, 0, 1, 0}};
     HANDLE thread = NULL;
     // The second walk goes as deep as the first (a member set aside goes through the link-safe helper,
     // with a few paths on the stack at each step), so it gets room like a main thread's.

@@ -40,9 +40,10 @@ struct MemberWriters {
     Job* current; // the file the caller fills
     int jobs;     // members queued or being written
     WriterBlock* freeBlocks;
-    int blocks; // blocks allocated
-    int done;   // the caller queues nothing more
-    int failed; // a write failed: no member after it is started
+    int freeCount; // blocks in freeBlocks
+    int blocks;    // blocks allocated
+    int done;      // the caller queues nothing more
+    int failed;    // a write failed: no member after it is started
     Waiter caller;
     Waiter writer[kWriterThreads];
     HANDLE threads[kWriterThreads];
@@ -68,15 +69,25 @@ void Wake(Waiter* waiter) {
     }
 }
 
+// With the lock held. A caller waiting for room is woken once half the blocks it has and half the members'
+// places are free, or at a failure, not for each block or member: under Wine every wake and every wait is
+// a round trip to its server. It waits only while every block, or every place, is with the writers, and
+// they free them all, so the wake comes.
+void WakeCallerForRoom(MemberWriters* w) {
+    if (w->failed || (2 * w->freeCount >= w->blocks && w->jobs <= kWriterJobs / 2))
+        Wake(&w->caller);
+}
+
 // With the lock held.
 void FreeBlocks(MemberWriters* w, WriterBlock* blocks) {
     while (blocks != NULL) {
         WriterBlock* next = blocks->next;
         blocks->next = w->freeBlocks;
         w->freeBlocks = blocks;
+        ++w->freeCount;
         blocks = next;
     }
-    Wake(&w->caller);
+    WakeCallerForRoom(w);
 }
 
 // Writes one member taken from the queue; called and returning with the lock held. The first failed
@@ -113,7 +124,7 @@ void WriteJob(MemberWriters* w, Waiter* self, Job* job) {
     }
     free(job);
     --w->jobs;
-    Wake(&w->caller);
+    WakeCallerForRoom(w);
 }
 
 unsigned __stdcall WriterThread(void* argument) {
@@ -234,6 +245,7 @@ WriterBlock* TakeBlock(MemberWriters* w) {
         if (w->freeBlocks != NULL) {
             block = w->freeBlocks;
             w->freeBlocks = block->next;
+            --w->freeCount;
             break;
         }
         if (w->blocks < kWriterBlocks) {

@@ -12,8 +12,10 @@
 // Memory stays bounded: at most kWriterBlocks blocks of data and kWriterJobs members are queued, the
 // caller waits for free ones. Where no thread can be started, every call does its writing at once.
 
-// Size of one block of member data, and how many blocks and members may be queued at once.
-enum { kWriterBlockBytes = 262144, kWriterBlocks = 8, kWriterJobs = 64, kWriterThreads = 2 };
+// Size of one block of member data, how many blocks and members may be queued at once, and how many writer
+// threads there may be. A member below a block's size takes a block of its own, so 32 let the caller run
+// up to 32 small members ahead of a writer that waits for the file system (8 MiB at most).
+enum { kWriterBlockBytes = 262144, kWriterBlocks = 32, kWriterJobs = 64, kWriterThreads = 2 };
 
 struct MemberWriters;
 
@@ -23,8 +25,8 @@ struct WriterBlock {
     char data[kWriterBlockBytes];
 };
 
-// Starts up to threads writer threads (kWriterThreads for a walk alone; 0, for each of two walks,
-// writes everything on the caller's thread). NULL when not even the memory for the queue can be had.
+// Starts up to threads writer threads, at most kWriterThreads (one for a walk alone; 0, for each of two
+// walks, writes everything on the caller's thread). NULL when not even the memory for the queue can be had.
 MemberWriters* StartMemberWriters(int threads);
 
 // Queue a folder to create, or a new file to create with the member's date (DOS date in the high word,

@@ -56,10 +56,11 @@ int MeasurePayload(int resourceId, const wchar_t* resourceType, unsigned long lo
 int CheckMemberNames(unzFile archive, int keepIcons, unsigned long long* total);
 
 // Writes the members below the current directory (the work folder's staged folder when an installation
-// runs); the writing is done by writer threads (install/MemberWriters.h) while the walk inflates the next
-// members. With second, another reader of the same archive, two walks share the members, each writing
-// through writers of its own. The members of a MiB or more are taken first, the largest first, and the
-// rest in archive order; each walk takes its members in that order, the two together in any.
+// runs); the writing is done by a writer thread (install/MemberWriters.h) while the walk inflates the next
+// members. With second, another reader of the same archive, and where the members of a MiB or more hold a
+// tenth of the bytes or more, two walks share the members instead, each writing its own. The members of a
+// MiB or more are taken first, the largest first, and the rest in archive order; each walk takes its
+// members in that order, the two together in any.
 // overwrite is not consulted (files are always overwritten); with keepIcons 1, members whose name contains
 // "icons.dll" in any case are skipped. progress (may be NULL) is told about every MiB read, against total.
 // 0 when every member was written, -1 when a walk stopped at an error (the other stops before its next

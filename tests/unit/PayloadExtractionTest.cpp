@@ -314,25 +314,44 @@ TEST_F(Extraction, WithoutKeptPathsFilesLandInTheCurrentFolder) {
 }
 
 // One walk alone takes the members of a MiB or more first, the largest first, and then the rest in archive
-// order, so that with two walks a large member late in the archive does not leave one of them idle.
+// order, so that with two walks a large member late in the archive does not leave one of them idle. Where
+// the large members hold less than a tenth of the bytes (here 10 bytes less), one walk takes them all
+// even when a second reader is at hand.
 TEST_F(Extraction, LargeMembersAreTakenFirst) {
     const size_t mib = 1 << 20;
-    WriteFile(archive,
-              BuildTestZip({FileMember("a.txt", "a"), FileMember("below.bin", std::string(mib - 1, 'b')),
-                            FileMember("limit.bin", std::string(mib, 'l')), FileMember("c.txt", "c"),
-                            FileMember("large.bin", std::string(2 * mib, 'g'))}));
-    zlib_filefunc64_def functions;
-    fill_win32_filefunc64W(&functions);
-    unzFile opened = unzOpen2_64(archive.c_str(), &functions);
-    ASSERT_NE(opened, nullptr);
-    SetCurrentDirectoryW(target.c_str());
-    membersNamed.clear();
-    const InstallProgress progress = {NULL, NULL, RecordMember, NULL};
-    EXPECT_EQ(ExtractAllMembers(opened, 1, 1, NULL, 0, &progress, 0), 0);
-    unzClose(opened);
-    EXPECT_EQ(membersNamed,
-              (std::vector<std::string>{"large.bin", "limit.bin", "a.txt", "below.bin", "c.txt"}));
-    EXPECT_EQ(ReadFile(InTarget("below.bin")), std::string(mib - 1, 'b'));
+    std::vector<TestMember> members = {
+        FileMember("a.txt", "a"), FileMember("below.bin", std::string(mib - 1, 'b')),
+        FileMember("limit.bin", std::string(mib, 'l')), FileMember("c.txt", "c"),
+        FileMember("large.bin", std::string(2 * mib, 'g'))};
+    std::vector<std::string> order = {"large.bin", "limit.bin", "a.txt", "below.bin", "c.txt"};
+    for (int withSecond : {0, 1}) {
+        SCOPED_TRACE(withSecond);
+        if (withSecond) {
+            for (int i = 0; i < 27; ++i) {
+                std::string name = "pad" + std::to_string(i) + ".bin";
+                members.push_back(FileMember(name, std::string(i < 26 ? mib - 1 : 35, 'p')));
+                order.push_back(name);
+            }
+        }
+        WriteFile(archive, BuildTestZip(members));
+        zlib_filefunc64_def functions;
+        fill_win32_filefunc64W(&functions);
+        unzFile opened = unzOpen2_64(archive.c_str(), &functions);
+        unzFile second = withSecond ? unzOpen2_64(archive.c_str(), &functions) : NULL;
+        ASSERT_NE(opened, nullptr);
+        SetCurrentDirectoryW(target.c_str());
+        membersNamed.clear();
+        const InstallProgress progress = {NULL, NULL, RecordMember, NULL};
+        EXPECT_EQ(ExtractAllMembers(opened, 1, 1, NULL, 0, &progress, 0, second), 0);
+        unzClose(opened);
+        if (second != NULL)
+            unzClose(second);
+        EXPECT_EQ(membersNamed, order);
+        EXPECT_EQ(ReadFile(InTarget("below.bin")), std::string(mib - 1, 'b'));
+        SetCurrentDirectoryW(startDirectory.c_str());
+        RemoveTree(target);
+        CreateDirectoryW(target.c_str(), NULL);
+    }
 }
 
 TEST_F(Extraction, CreateMemberFoldersMakesEachLevel) {
