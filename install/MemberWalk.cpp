@@ -208,11 +208,11 @@ int CompareListed(const void* a, const void* b) {
 }
 
 // The members' places in the central directory in the order the walks take them; NULL when they cannot
-// be read. mostlyLarge: 1 when the large members hold a tenth of the member bytes or more.
-unz64_file_pos* ListMembers(unzFile archive, size_t* count, int* mostlyLarge) {
+// be read. largeTenth: 1 when the large members hold a tenth of the member bytes or more.
+unz64_file_pos* ListMembers(unzFile archive, size_t* count, int* largeTenth) {
     unz_global_info64 global;
     *count = 0;
-    *mostlyLarge = 0;
+    *largeTenth = 0;
     ZPOS64_T allBytes = 0, largeBytes = 0;
     if (unzGetGlobalInfo64(archive, &global) != UNZ_OK || global.number_entry > (1u << 24))
         return NULL;
@@ -238,7 +238,7 @@ unz64_file_pos* ListMembers(unzFile archive, size_t* count, int* mostlyLarge) {
         for (size_t i = 0; i < n; ++i)
             members[i] = listed[i].place;
         *count = n;
-        *mostlyLarge = largeBytes > 0 && largeBytes >= allBytes / 10;
+        *largeTenth = largeBytes > 0 && largeBytes >= allBytes / 10;
     } else {
         free(members);
         members = NULL;
@@ -255,15 +255,15 @@ int ExtractAllMembers(unzFile archive, int keepPaths, int, const char* password,
     ProgressCount count = {progress, 0, total, 0, {}};
     InitializeCriticalSection(&count.lock);
     SharedWalk shared = {NULL, 0, 0, 0, keepPaths, keepIcons, password, checked, &count};
-    int mostlyLarge = 0;
-    shared.members = ListMembers(archive, &shared.count, &mostlyLarge);
+    int largeTenth = 0;
+    shared.members = ListMembers(archive, &shared.count, &largeTenth);
     // Of small members, one walk inflates while one writer creates and writes the files: under Wine the
     // creating runs at one thread's pace whatever the threads, so a second thread creating files only
     // takes the processor from the inflating. Where large members hold a tenth of the bytes or more, a walk
     // alone would inflate them while its writer has little to do: then two walks share the members and
     // write them themselves, the second starting with the small ones, so that the large ones are inflated
     // beside them.
-    if (!mostlyLarge)
+    if (!largeTenth)
         second = NULL;
     Walker walkers[2] = {{&shared, archive, second != NULL ? 0 : 1, 0, 0}, {&shared, second, 0, 1, 0}};
     HANDLE thread = NULL;
