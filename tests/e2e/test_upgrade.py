@@ -101,7 +101,7 @@ class InterruptedUpgrade(unittest.TestCase):
         with Prefix("win7") as p:
             p.put_file("C:\\Glimmerly\\Plugins\\Icons.dll", newer)
             kept_time = os.stat(p.host("C:\\Glimmerly\\Plugins\\Icons.dll")).st_mtime
-            p.run("/silent /folder=C:\\Glimmerly", cwd=WORK)
+            self.assertEqual(p.run("/silent /folder=C:\\Glimmerly", cwd=WORK).status, 0)
             # Where a run killed during its switch-over leaves the files: the viewer replaced, the icons
             # library moved aside but not yet replaced.
             top = p.host("C:\\Glimmerly")
@@ -118,7 +118,8 @@ class InterruptedUpgrade(unittest.TestCase):
             p.set_value("system", JOURNALS, "C:\\Glimmerly",
                         "~glimmerly-setup|" + hashlib.sha256(journal).hexdigest())
 
-            p.run("/silent /folder=C:\\Glimmerly", cwd=WORK)
+            run = p.run("/silent /folder=C:\\Glimmerly", cwd=WORK)
+            self.assertEqual(run.status, 0, run.stderr[-3000:].decode("utf-8", "replace"))
             self.assertFalse(p.exists(LOG))
             # Of the work folders only this run's is left, with the previous version's folders in it.
             self.assertEqual(work_folder_entries(p), [["old", "switch.done"]])

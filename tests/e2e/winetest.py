@@ -248,6 +248,10 @@ class Result:
 
     @property
     def status(self):
+        if not re.search(rb"^exit status \d+", self.stdout, re.M):
+            # The launcher did not see the program end: what Wine said is all there is to go on.
+            raise AssertionError("no exit status; launcher returned %d; Wine said: %s"
+                                 % (self.returncode, self.stderr[-3000:].decode("utf-8", "replace")))
         return exit_status(self.stdout)
 
 
