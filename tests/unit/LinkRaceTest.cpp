@@ -53,7 +53,8 @@ struct PlantedLink {
     const wchar_t* step; // where the installation is when the link appears
     const wchar_t* link; // below the target folder
     const wchar_t* outside;
-    int before; // 1: what is at link is renamed away first; 2: it is removed first
+    int before; // 1: what is at link is renamed away first; 2: it is removed first; 3: the old b.dll in the
+                // work folder below link (of a name the run chose) is replaced by a copy of outside
 } planting;
 std::wstring plantTarget, plantOutside;
 
@@ -61,7 +62,8 @@ void PlantLink(const wchar_t* step) {
     if (wcscmp(step, planting.step) != 0)
         return;
     std::wstring link = plantTarget + planting.link;
-    const char* scripts[] = {"ln -s $1 $2", "mv $2 $2-away; ln -s $1 $2", "rm $2; ln -s $1 $2"};
+    const char* scripts[] = {"ln -s $1 $2", "mv $2 $2-away; ln -s $1 $2", "rm $2; ln -s $1 $2",
+                             "for f in $2/~glimmerly-setup*/new/Plugins/b.dll; do rm $f; cp $1 $f; done"};
     RunOnHost(scripts[planting.before], {plantOutside + planting.outside, link});
 }
 
@@ -156,15 +158,18 @@ TEST_F(Extraction, UpgradeWritesOverOnlyTheOldFilesItRecorded) {
         const char* plant;     // on the host: $1 the outside folder, $2 the old files
         int unmarked, failing; // failing: 1 the planted link, 2 a damaged member
         const char* reused;    // what the last run says of the old files
+        int swapped;           // b.dll replaced by another file once the old files are listed
     } cases[] = {
         // b.dll and x.txt written over, c.dll set aside for C.DLL, Extra.txt deleted.
-        {"as left", "", 0, 0, "written over: 2; set aside: 1; deleted: 1 files, 0 folders"},
+        {"as left", "", 0, 0, "written over: 2; set aside: 1; deleted: 1 files, 0 folders", 0},
         {"a folder link", "ln -s $1 $2/Plugins/sub", 0, 0,
-         "not used (not plain files and folders): set aside"},
-        {"a file link", "rm $2/Plugins/b.dll; ln -s $1/user.dll $2/Plugins/b.dll", 0, 1, NULL},
-        {"a second name", "rm $2/Plugins/b.dll; ln $1/user.dll $2/Plugins/b.dll", 0, 1, NULL},
-        {"record without the mark", "", 1, 0, NULL},
-        {"a failed upgrade between", "", 0, 2, NULL},
+         "not used (not plain files and folders): set aside", 0},
+        {"a file link", "rm $2/Plugins/b.dll; ln -s $1/user.dll $2/Plugins/b.dll", 0, 1, NULL, 0},
+        {"a second name", "rm $2/Plugins/b.dll; ln $1/user.dll $2/Plugins/b.dll", 0, 1, NULL, 0},
+        {"record without the mark", "", 1, 0, NULL, 0},
+        {"a failed upgrade between", "", 0, 2, NULL, 0},
+        {"a file swapped meanwhile", "", 0, 0, "written over: 1; set aside: 2; deleted: 1 files, 0 folders",
+         1},
     };
     const std::wstring outside = root + L"\\outside";
     auto upgrade = [&](const std::vector<TestMember>& members) {
@@ -203,7 +208,11 @@ TEST_F(Extraction, UpgradeWritesOverOnlyTheOldFilesItRecorded) {
         const std::wstring log = root + L"\\steps.log";
         DeleteFileW(log.c_str());
         OpenStepLog(log.c_str());
+        planting = {L"staging", L"", L"\\user.dll", 3};
+        plantTarget = target, plantOutside = outside;
+        SetInstallStepHook(c.swapped ? PlantLink : NULL);
         EXPECT_EQ(upgrade(third), kInstallComplete);
+        SetInstallStepHook(NULL);
         CloseStepLog();
         EXPECT_EQ(installedTree(), installed);
         const std::string steps = ReadFile(log);
