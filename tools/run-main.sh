@@ -19,4 +19,4 @@ else
 fi
 GLIMMERLY_WINE_ARCH=$arch GLIMMERLY_SETUP_EXE="$exe" GLIMMERLY_WINE_TEMPLATE="$root/build/main-wine-template" \
   GLIMMERLY_FIXTURES="$root/build/tests/fixtures" GLIMMERLY_SCREENSHOTS="$root/build/screenshots" \
-  python3 "$root/tests/e2e/winetest.py" --main-job "$@"
+  python3 "$root/tests/e2e/mainjob.py" "$@"

@@ -15,6 +15,8 @@ import subprocess
 import tempfile
 import time
 
+from hivefile import parse_reg, set_reg_value
+
 SETUP_EXE = os.environ.get("GLIMMERLY_SETUP_EXE", "")
 VIEWER_EXE = os.environ.get("GLIMMERLY_VIEWER_EXE", "")
 PRODUCT_DIR = os.environ.get("GLIMMERLY_PRODUCT_DIR", "")
@@ -116,125 +118,6 @@ def ensure_template(path=TEMPLATE, arch=ARCH):
         if not os.path.isdir(path):
             _make_template(path, arch)
     return path
-
-
-def _escape_reg(text):
-    out = []
-    for ch in text:
-        if ch in '"\\':
-            out.append("\\" + ch)
-        elif ord(ch) < 0x20 or ord(ch) > 0x7E:
-            out.append("\\x%04x" % ord(ch))
-        else:
-            out.append(ch)
-    return "".join(out)
-
-
-def _unescape_reg(text):
-    out = []
-    i = 0
-    while i < len(text):
-        ch = text[i]
-        if ch == "\\" and i + 1 < len(text):
-            nxt = text[i + 1]
-            if nxt == "x":
-                m = re.match(r"[0-9a-fA-F]{1,4}", text[i + 2:])
-                out.append(chr(int(m.group(0), 16)))
-                i += 2 + len(m.group(0))
-                continue
-            out.append({"n": "\n", "r": "\r", "t": "\t", "0": "\0"}.get(nxt, nxt))
-            i += 2
-            continue
-        out.append(ch)
-        i += 1
-    return "".join(out)
-
-
-def _quoted(text, start):
-    """The escaped string that starts after the quote at text[start]; returns (raw, index after it)."""
-    i = start + 1
-    while i < len(text):
-        if text[i] == "\\":
-            i += 2
-            continue
-        if text[i] == '"':
-            return text[start + 1:i], i + 1
-        i += 1
-    raise ValueError("unterminated string in registry file")
-
-
-def parse_reg(path):
-    """Wine .reg hive -> {lower-case key path: {value name ('' for default): value}}.
-
-    Strings become str, dword values int, other types (type, bytes)."""
-    keys = {}
-    current = None
-    with open(path, encoding="utf-8", errors="surrogateescape") as handle:
-        lines = handle.read().split("\n")
-    i = 0
-    while i < len(lines):
-        line = lines[i]
-        while line.endswith("\\") and i + 1 < len(lines):
-            i += 1
-            line = line[:-1] + lines[i].strip()
-        i += 1
-        if line.startswith("["):
-            raw = line[1:line.rindex("]")]
-            current = keys.setdefault(_unescape_reg(raw).lower(), {})
-            continue
-        if current is None or not line or line.startswith(("#", ";")):
-            continue
-        if line.startswith("@="):
-            name, rest = "", line[2:]
-        elif line.startswith('"'):
-            raw, end = _quoted(line, 0)
-            name, rest = _unescape_reg(raw), line[end + 1:]
-        else:
-            continue
-        if rest.startswith('"'):
-            raw, _ = _quoted(rest, 0)
-            current[name] = _unescape_reg(raw)
-        elif rest.startswith("dword:"):
-            current[name] = int(rest[6:], 16)
-        elif rest.startswith("str(2):"):
-            raw, _ = _quoted(rest, 7)
-            current[name] = ("expand", _unescape_reg(raw))
-        elif rest.startswith("hex"):
-            kind, _, data = rest.partition(":")
-            values = bytes(int(b, 16) for b in data.split(",") if b.strip())
-            current[name] = (kind, values)
-    return keys
-
-
-def set_reg_value(hive, key, name, value):
-    """Writes a value into a hive file while no wineserver runs. value: str or int (dword)."""
-    with open(hive, encoding="utf-8", errors="surrogateescape") as handle:
-        text = handle.read()
-    header = "[" + key.replace("\\", "\\\\") + "]"
-    if isinstance(value, int):
-        data = "dword:%08x" % value
-    elif isinstance(value, tuple):  # ("expand", text): REG_EXPAND_SZ
-        data = 'str(2):"%s"' % _escape_reg(value[1])
-    else:
-        data = '"%s"' % _escape_reg(value)
-    entry = ("@" if name == "" else '"%s"' % _escape_reg(name)) + "=" + data
-    lower = text.lower()
-    start = lower.find("\n" + header.lower() + " ")
-    if start < 0:
-        start = lower.find("\n" + header.lower() + "\n")
-    if start < 0:
-        text = text.rstrip("\n") + "\n\n" + header + " 0\n" + entry + "\n"
-    else:
-        line_end = text.index("\n", start + 1)
-        block_end = text.find("\n\n", line_end)
-        block_end = len(text) if block_end < 0 else block_end
-        block = text[line_end:block_end]
-        prefix = entry.split("=", 1)[0] + "="
-        lines = [l for l in block.split("\n") if not l.startswith(prefix)]
-        lines.insert(1, entry)
-        text = text[:line_end] + "\n".join(lines) + text[block_end:]
-    with open(hive, "w", encoding="utf-8", errors="surrogateescape") as handle:
-        handle.write(text)
 
 
 def exit_status(launcher_output):
@@ -453,67 +336,6 @@ def lnkinfo(host_path):
     return fields
 
 
-def main_job(switches, screenshots=None):
-    """An installation into a scratch prefix that stays for inspection, and a report of it. With a
-    display the wizard opens there for the user to click through; without one the installation runs
-    silently and, with screenshots set, the wizard's pages are captured under Xvfb into that folder."""
-    interactive = bool(os.environ.get("DISPLAY"))
-    switches = switches or ["/desktop=1", "/group=1", "/thumbs=1", "/assoc=1"]
-    ensure_template()
-    scratch = os.path.join(os.path.dirname(TEMPLATE), "main-prefix")
-    stop_server(scratch)
-    shutil.rmtree(scratch, ignore_errors=True)
-    subprocess.run(["cp", "-a", TEMPLATE, scratch], check=True)
-    work = os.path.join(scratch, "drive_c", "work")
-    os.makedirs(work, exist_ok=True)
-    shutil.copy(SETUP_EXE, work)
-    command = [WINE, "C:\\work\\" + os.path.basename(SETUP_EXE)]
-    if interactive:
-        set_reg_value(os.path.join(scratch, "user.reg"), r"Software\\Wine\\Drivers", "Graphics", "x11")
-        print("running the wizard in", scratch, "on display", os.environ["DISPLAY"])
-        subprocess.run(command, env=_env(scratch, {"DISPLAY": os.environ["DISPLAY"]}), cwd=work, check=False)
-    else:
-        command += ["/silent", *switches]
-        print("running:", " ".join(command[1:]), "in", scratch)
-        # Through the launcher, which reports the whole exit status (Wine's own keeps its low byte).
-        full = '"C:\\work\\%s" %s' % (os.path.basename(SETUP_EXE), " ".join(command[2:]))
-        run = subprocess.run([WINE, launcher()], env=_env(scratch, {"GLIMMERLY_COMMAND_LINE": full}), cwd=work,
-                             stdout=subprocess.PIPE, check=False)
-        print("exit status:", exit_status(run.stdout), "(the README's table says what it means)")
-    report(scratch, work)
-    if screenshots and not interactive:
-        import screens
-        print("screenshots of the wizard's pages (Xvfb, 96 dpi):")
-        for path in screens.capture_pages(screenshots):
-            print("  " + path)
-
-
-def report(scratch, work):
-    """Where the installation went, what it holds, and the install log."""
-    stop_server(scratch)
-    classes = parse_reg(os.path.join(scratch, "system.reg"))
-    command_value = classes.get(r"software\classes\glimmerly\shell\open\command", {}).get("", "")
-    print("registered open command:", command_value or "(none)")
-    folder = command_value.split('"')[1].rsplit("\\", 1)[0] if command_value.startswith('"') else ""
-    if not folder:
-        program_files = classes.get(r"software\microsoft\windows\currentversion", {}).get("ProgramFilesDir", "")
-        folder = program_files + "\\Glimmerly"
-    if folder:
-        host = os.path.join(scratch, "drive_c", folder[3:].replace("\\", "/"))
-        print("installed into", folder)
-        for base, dirs, files in os.walk(host):
-            dirs.sort()
-            for name in sorted(files):
-                path = os.path.join(base, name)
-                print("  %9d  %s" % (os.path.getsize(path), os.path.relpath(path, host)))
-    log = os.path.join(work, "Glimmerly_Install.log")
-    if os.path.exists(log):
-        print("install log:")
-        print(open(log, "rb").read().decode("latin-1"))
-    else:
-        print("install log: none (no failure)")
-
-
 if __name__ == "__main__":
     import sys
     # --unit-prefix TEMPLATE: make the template and the shared prefix of the unit tests next to it.
@@ -523,7 +345,5 @@ if __name__ == "__main__":
         stop_server(unit)
         shutil.rmtree(unit, ignore_errors=True)
         subprocess.run(["cp", "-a", template, unit], check=True)
-    elif len(sys.argv) >= 2 and sys.argv[1] == "--main-job":
-        main_job(sys.argv[2:], os.environ.get("GLIMMERLY_SCREENSHOTS"))
     else:
-        sys.exit("usage: winetest.py --unit-prefix TEMPLATE | --main-job [switches]")
+        sys.exit("usage: winetest.py --unit-prefix TEMPLATE")
