@@ -407,7 +407,11 @@ class IntegrationTest(unittest.TestCase):
             system, user = p.registry("system"), p.registry("user")
             # The 64-bit view holds the application key, its capabilities and the Default Programs entry,
             self.assert_application_key(system, folder, extensions())
-            self.assertFalse([k for k in system if k.startswith(wow + "glimmerly")])
+            # the setup's own record of its completed run is in the 32-bit view, where the setup reads it,
+            records = wow + "glimmerly\\setup\\journals"
+            self.assertEqual([k for k in system if k.startswith(wow + "glimmerly")], [records])
+            self.assertEqual(list(system[records]), [folder[:-1]])
+            self.assertIn("|installed:", system[records][folder[:-1]])
             self.assertNotIn(wow + "registeredapplications", system)
             # while the uninstall entry stays in the 32-bit view and the classes are shared.
             self.assertNotIn(UNINSTALL_KEY, system)
