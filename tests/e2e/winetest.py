@@ -121,8 +121,10 @@ def ensure_template(path=TEMPLATE, arch=ARCH):
 
 
 def exit_status(launcher_output):
-    """The whole exit status of a program the launcher waited for (Wine's own keeps its low byte)."""
-    return int(re.findall(rb"^exit status (\d+)", launcher_output, re.M)[-1])
+    """The whole exit status of a program the launcher waited for (Wine's own keeps its low byte); None
+    when the launcher saw no end of it."""
+    found = re.findall(rb"^exit status (\d+)", launcher_output, re.M)
+    return int(found[-1]) if found else None
 
 
 class Result:
@@ -131,11 +133,12 @@ class Result:
 
     @property
     def status(self):
-        if not re.search(rb"^exit status \d+", self.stdout, re.M):
+        status = exit_status(self.stdout)
+        if status is None:
             # The launcher did not see the program end: what Wine said is all there is to go on.
             raise AssertionError("no exit status; launcher returned %d; Wine said: %s"
                                  % (self.returncode, self.stderr[-3000:].decode("utf-8", "replace")))
-        return exit_status(self.stdout)
+        return status
 
 
 class Prefix:
